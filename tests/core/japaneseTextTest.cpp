@@ -36,7 +36,7 @@ TEST(isJapaneseLetter, kanaAndFourMarks)
     EXPECT_TRUE(isJapaneseLetter(L'ー'));
     EXPECT_TRUE(isJapaneseLetter(L'・'));
     EXPECT_TRUE(isJapaneseLetter(L'ぁ'));
-    EXPECT_TRUE(isJapaneseLetter(L'ヿ'));
+    EXPECT_TRUE(isJapaneseLetter(0x30FF));
     EXPECT_TRUE(isJapaneseLetter(L'、'));
     EXPECT_TRUE(isJapaneseLetter(L'」'));
     EXPECT_FALSE(isJapaneseLetter(L'漢'));
