@@ -1,0 +1,15 @@
+# Lays out the product folder as it ships: the programs and DLLs, data\ with the default
+# definition files, and the manual. Run at build time with FILES, DATA_DIR, MANUAL and OUT set.
+file(MAKE_DIRECTORY ${OUT})
+string(REPLACE "|" ";" files "${FILES}")
+foreach(f ${files})
+  file(COPY ${f} DESTINATION ${OUT})
+endforeach()
+if(EXISTS ${DATA_DIR})
+  file(GLOB data ${DATA_DIR}/*)
+  if(data)
+    file(MAKE_DIRECTORY ${OUT}/data)
+    file(COPY ${data} DESTINATION ${OUT}/data)
+  endif()
+endif()
+file(COPY ${MANUAL} DESTINATION ${OUT})
