@@ -128,5 +128,7 @@ TEST(scancodeMap, readsTheValueFromTheMachineRegistry)
 
     EXPECT_TRUE(readRegistryBinary(HKEY_LOCAL_MACHINE, layoutKey, L"No Such Value").empty());
     EXPECT_TRUE(readRegistryBinary(HKEY_LOCAL_MACHINE, L"SOFTWARE\\No\\Such\\Key", L"Scancode Map").empty());
-    if (before.empty()) EXPECT_TRUE(readSystemScancodeMap().empty());
+    if (before.empty()) {
+        EXPECT_TRUE(readSystemScancodeMap().empty());
+    }
 }

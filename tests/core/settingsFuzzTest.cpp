@@ -4,12 +4,13 @@
 #include "core/settingsStore.h"
 #include "core/textFile.h"
 
+#include "testTempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -108,26 +109,21 @@ TEST(settingsFuzz, truncatedAndMutatedFilesThroughTheReader)
     std::wostringstream saved;
     ASSERT_TRUE(source.save(saved));
 
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    const std::wstring path = std::wstring(folder) + L"tvnFuzz" + std::to_wstring(GetCurrentProcessId()) + L".ini";
+    testTempFolder folder;
+    const std::wstring path = folder.file(L"fuzz.ini");
     std::string bytes = cp932(saved.str());
     std::mt19937 rng(932);
     for (int round = 0; round < 300; ++round) {
         std::string mutated = bytes.substr(0, rng() % (bytes.size() + 1));
         const int flips = round % 2 == 0 ? 0 : std::uniform_int_distribution<int>(1, 20)(rng);
         for (int i = 0; i < flips && !mutated.empty(); ++i) mutated[rng() % mutated.size()] = static_cast<char>(rng());
-        {
-            std::ofstream out(path.c_str(), std::ios::binary);
-            out << mutated;
-        }
+        testTempFolder::writeBytes(path, mutated);
         textFileReader reader(path);
         const std::wstring text((std::istreambuf_iterator<wchar_t>(reader)), std::istreambuf_iterator<wchar_t>());
         SCOPED_TRACE(round);
         checkLoad(text);
         if (HasFatalFailure()) break;
     }
-    DeleteFileW(path.c_str());
 }
 
 TEST(scancodeFuzz, randomAndMutatedValues)

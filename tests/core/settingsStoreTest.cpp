@@ -3,13 +3,14 @@
 #include "core/locks.h"
 #include "core/textFile.h"
 
+#include "testTempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <atomic>
 #include <climits>
-#include <fstream>
 #include <sstream>
 #include <streambuf>
 #include <thread>
@@ -60,47 +61,6 @@ std::wstring savedText(settingsStore& store)
     std::wostringstream out;
     EXPECT_TRUE(store.save(out));
     return out.str();
-}
-
-// A private folder under the temporary folder, removed with everything in it.
-class tempFolder {
-public:
-    tempFolder()
-    {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        m_path = std::wstring(base) + L"tvnSettings" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                 std::to_wstring(GetTickCount());
-        CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    ~tempFolder()
-    {
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((m_path + L"\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((m_path + L"\\" + data.cFileName).c_str());
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryW(m_path.c_str());
-    }
-    std::wstring file(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    std::wstring m_path;
-};
-
-std::string fileBytes(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream out(path.c_str(), std::ios::binary);
-    out << bytes;
 }
 
 // The file a default store saves: every key in byte order, CR LF, CP932, no mark.
@@ -178,7 +138,7 @@ std::string duplicateMessage(const std::string& key, const std::wstring& value)
 
 TEST(settingsFile, defaultStoreSavesTheExactFile)
 {
-    tempFolder folder;
+    testTempFolder folder;
     const std::wstring path = folder.file(L"default.ini");
     recordingStore store;
     store.setAllToDefault();
@@ -188,7 +148,7 @@ TEST(settingsFile, defaultStoreSavesTheExactFile)
         writer.save();
         EXPECT_FALSE(writer.fail());
     }
-    EXPECT_EQ(fileBytes(path), std::string(defaultFile));
+    EXPECT_EQ(testTempFolder::readBytes(path), std::string(defaultFile));
     EXPECT_TRUE(store.messages.empty());
 
     // The version and Title went through the virtual setters, where a derived store sees them.
@@ -215,7 +175,7 @@ TEST(settingsFile, newerVersionInTheStoreIsKeptOnSave)
 
 TEST(settingsFile, roundTripKeepsEveryValue)
 {
-    tempFolder folder;
+    testTempFolder folder;
     recordingStore store;
     store.setAllToDefault();
     store.setString("VkConvertK", L"C:\\配列\\新しい配列.tvn_kana");
@@ -531,10 +491,10 @@ TEST(settingsStore, saveWhileOtherThreadsAddKeys)
 
 TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
 {
-    tempFolder folder;
+    testTempFolder folder;
     const std::wstring path = folder.file(L"default.ini");
     const std::string newer = "Title=Tavolin\r\nWinTvnVersion=14000\r\nFutureKey=\x93\xFA\x96{\r\n";
-    writeBytes(path, newer);
+    testTempFolder::writeBytes(path, newer);
 
     recordingStore store;
     {
@@ -547,7 +507,7 @@ TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
     store.messages.clear();
     ASSERT_TRUE(store.keepRefusedFile(path));
     EXPECT_FALSE(store.lastLoadRefusedFile());
-    EXPECT_EQ(fileBytes(path + L".bak"), newer);
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), newer);
     ASSERT_EQ(store.messages.size(), 1u);
     EXPECT_NE(store.messages[0].find(cp932(path + L".bak")), std::string::npos);
     {
@@ -555,25 +515,25 @@ TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
         ASSERT_TRUE(store.save(writer));
         writer.save();
     }
-    EXPECT_EQ(fileBytes(path + L".bak"), newer);  // still there after the save
-    EXPECT_NE(fileBytes(path), newer);
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), newer);  // still there after the save
+    EXPECT_NE(testTempFolder::readBytes(path), newer);
 
     // Nothing more to keep: a second call copies nothing.
     EXPECT_TRUE(store.keepRefusedFile(path));
-    EXPECT_EQ(GetFileAttributesW((path + L".bak2").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(testTempFolder::exists(path + L".bak2"), false);
 
     // Another refused file never overwrites the first copy.
-    writeBytes(path, "not a settings file");
+    testTempFolder::writeBytes(path, "not a settings file");
     {
         textFileReader reader(path);
         EXPECT_FALSE(store.load(reader));
     }
     ASSERT_TRUE(store.keepRefusedFile(path));
-    EXPECT_EQ(fileBytes(path + L".bak"), newer);
-    EXPECT_EQ(fileBytes(path + L".bak2"), "not a settings file");
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), newer);
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak2"), "not a settings file");
 
     // A good load clears the flag; so does a refused file that is empty (nothing to keep).
-    writeBytes(path, "WinTvnVersion=1\r\n");
+    testTempFolder::writeBytes(path, "WinTvnVersion=1\r\n");
     {
         textFileReader reader(path);
         EXPECT_FALSE(store.load(reader));
@@ -582,7 +542,7 @@ TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
     EXPECT_TRUE(loadText(store, L"Title=Tavolin\nWinTvnVersion=13000\n"));
     EXPECT_FALSE(store.lastLoadRefusedFile());
 
-    writeBytes(path, "");
+    testTempFolder::writeBytes(path, "");
     {
         textFileReader reader(path);
         EXPECT_FALSE(store.load(reader));
@@ -597,9 +557,9 @@ TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
 
 TEST(settingsFile, refusedFileThatCannotBeCopiedIsReported)
 {
-    tempFolder folder;
+    testTempFolder folder;
     const std::wstring path = folder.file(L"default.ini");
-    writeBytes(path, "Title=Other\r\n");
+    testTempFolder::writeBytes(path, "Title=Other\r\n");
     recordingStore store;
     {
         textFileReader reader(path);
@@ -613,11 +573,11 @@ TEST(settingsFile, refusedFileThatCannotBeCopiedIsReported)
     CloseHandle(locked);
     EXPECT_TRUE(store.lastLoadRefusedFile());
     ASSERT_EQ(store.messages.size(), 1u);
-    EXPECT_EQ(GetFileAttributesW((path + L".bak").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(testTempFolder::exists(path + L".bak"), false);
 
     // Once the file is free again, the next attempt keeps it.
     EXPECT_TRUE(store.keepRefusedFile(path));
-    EXPECT_EQ(fileBytes(path + L".bak"), "Title=Other\r\n");
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), "Title=Other\r\n");
 }
 
 TEST(settingsStore, everyAccessTakesTheSettingsLock)
