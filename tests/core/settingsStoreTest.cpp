@@ -370,6 +370,7 @@ TEST(settingsStore, outputTimerPacksSwitchAndMilliseconds)
     EXPECT_EQ(store.getInt("WinOutputTimer"), INT_MAX);
 
     // Both go through setInt, where a derived store sees them.
+    store.setInt("WinOutputTimer", 70);
     store.setterCalls.clear();
     store.setOutputTimer(20);
     store.setOutputTimerEnabled(true);
