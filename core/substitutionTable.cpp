@@ -32,7 +32,7 @@ bool beginsWith(const std::wstring& line, const wchar_t* head)
 // Definition files are CRLF text split at LF: the CR belongs to the line end, not to the line.
 std::wstring withoutLineEnd(std::wstring line)
 {
-    while (!line.empty() && (line.back() == L'\r' || line.back() == L'\n')) line.pop_back();
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
     return line;
 }
 

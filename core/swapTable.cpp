@@ -52,7 +52,7 @@ void swapReader::readAll(std::wistream& text)
         ++lineNumber;
         // The CR of a CRLF line end is not part of the line.
         std::wstring line = raw;
-        while (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
         if (line.compare(0, 11, L"DraftData=1") == 0) {
             m_table.copyBeforeEdit = false;
         } else if (!readKeySwapLine(line)) {
