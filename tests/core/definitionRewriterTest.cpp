@@ -1,5 +1,8 @@
 #include "core/definitionRewriter.h"
 
+#include "core/textFile.h"
+#include "testTempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -70,6 +73,49 @@ TEST(DefinitionRewriter, FailedTargetIsReported)
     std::wostringstream out;
     out.setstate(std::ios::badbit);
     EXPECT_FALSE(rewriteDefinition(in, out, false));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DefinitionRewriterFile, CopyOfAUtf16SwapFileIsWrittenAsCp932Crlf)
+{
+    testTempFolder folder;
+    std::string utf16 = "\xff\xfe";
+    for (wchar_t c : std::wstring(L"'入れ替え\r\nDraftData=0\r\nab\r\nba\r\nDraftData=1\r\n")) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    testTempFolder::writeBytes(folder.file(L"source.tvn_o_numlock"), utf16);
+    {
+        textFileReader source(folder.file(L"source.tvn_o_numlock"));
+        textFileWriter target(folder.file(L"copy.tvn_o_numlock"));
+        ASSERT_TRUE(rewriteDefinition(source, target, false));
+        ASSERT_TRUE(target.save().good());
+    }
+    // 入れ替え in CP932: 93 FC 82 EA 91 D6 82 A6.
+    EXPECT_EQ(testTempFolder::readBytes(folder.file(L"copy.tvn_o_numlock")),
+              "'\x93\xfc\x82\xea\x91\xd6\x82\xa6\r\nDraftData=1\r\nab\r\nba\r\n");
+}
+
+TEST(DefinitionRewriterFile, KanaCopyGetsTheVisibleLineByteForByte)
+{
+    testTempFolder folder;
+    testTempFolder::writeBytes(folder.file(L"source.tvn_kana"), "\xef\xbb\xbfStrokeMode=0\r\na\t\xe3\x81\x82\r\n");
+    {
+        textFileReader source(folder.file(L"source.tvn_kana"));
+        textFileWriter target(folder.file(L"copy.tvn_kana"));
+        ASSERT_TRUE(rewriteDefinition(source, target, true));
+        ASSERT_TRUE(target.save().good());
+    }
+    // visible=1←この行は常に先頭に置き、かつ削除しないでください。 in CP932, then the rest.
+    const std::string visibleLine =
+        "visible=1\x81\xa9\x82\xb1\x82\xcc\x8d\x73\x82\xcd\x8f\xed\x82\xc9\x90\xe6\x93\xaa\x82\xc9\x92\x75\x82\xab"
+        "\x81\x41\x82\xa9\x82\xc2\x8d\xed\x8f\x9c\x82\xb5\x82\xc8\x82\xa2\x82\xc5\x82\xad\x82\xbe\x82\xb3\x82\xa2"
+        "\x81\x42\r\n";
+    EXPECT_EQ(testTempFolder::readBytes(folder.file(L"copy.tvn_kana")),
+              visibleLine + "StrokeMode=0\r\nDraftData=1\r\na\t\x82\xa0\r\n");
 }
 
 }  // namespace

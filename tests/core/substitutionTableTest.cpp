@@ -1,7 +1,9 @@
 #include "core/substitutionTable.h"
 
 #include "core/kanaTable.h"
+#include "core/textFile.h"
 #include "definitionCapture.h"
+#include "testTempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -192,6 +194,36 @@ TEST(SubstitutionLookup, ImeToggleCharacterFallsBackToTheImeKeyEntry)
     // Without such an entry the character passes as itself.
     readResult empty = read(L"");
     EXPECT_EQ(lookup(empty.table, unitOf(L'多')), unitOf(L'多'));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SubstitutionFile, Cp932AndUtf16FilesWithCrlfReadAlike)
+{
+    testTempFolder folder;
+    // "か<tab>ka CR LF InputAssignData=1 CR LF Z<tab>FI CR LF" in CP932 (か is 82 A9).
+    const std::string cp932 = "\x82\xa9\tka\r\nInputAssignData=1\r\nZ\tFI\r\n";
+    std::string utf16 = "\xff\xfe";
+    for (wchar_t c : std::wstring(L"か\tka\r\nInputAssignData=1\r\nZ\tFI\r\n")) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    testTempFolder::writeBytes(folder.file(L"a.tvn_o_roumazi"), cp932);
+    testTempFolder::writeBytes(folder.file(L"b.tvn_o_roumazi"), utf16);
+
+    std::vector<substitutionTable> tables;
+    for (const wchar_t* name : {L"a.tvn_o_roumazi", L"b.tvn_o_roumazi"}) {
+        textFileReader text(folder.file(name));
+        ASSERT_FALSE(text.fail());
+        capturingReader<substitutionReader> reader(1);
+        tables.push_back(readSubstitution(reader, text));
+        EXPECT_TRUE(reader.ok()) << testing::PrintToString(reader.allText());
+    }
+    EXPECT_TRUE(tables[0] == tables[1]);
+    EXPECT_EQ(lookup(tables[0], unitOf(L'か')), keysOf("ka"));
+    EXPECT_EQ(pairedKey(tables[0], key0('Z')), key1('I'));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "core/swapTable.h"
 
+#include "core/textFile.h"
 #include "definitionCapture.h"
+#include "testTempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +105,32 @@ TEST(SwapReader, DraftLineClearsCopyBeforeEdit)
     EXPECT_TRUE(r.ok) << r.text;
     EXPECT_FALSE(r.table.copyBeforeEdit);
     EXPECT_TRUE(read(L"ab\nba\n").table.copyBeforeEdit);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SwapFile, Utf8AndUtf16BigEndianFilesWithCrlf)
+{
+    testTempFolder folder;
+    testTempFolder::writeBytes(folder.file(L"a.tvn_o_numlock"), "\xef\xbb\xbf'\xe5\x85\xa5\xe6\x9b\xbf\r\nFUA\r\nAFU\r\n");
+    std::string utf16be = "\xfe\xff";
+    for (wchar_t c : std::wstring(L"'入替\r\nFUA\r\nAFU\r\n")) {
+        utf16be += static_cast<char>(c >> 8);
+        utf16be += static_cast<char>(c & 0xFF);
+    }
+    testTempFolder::writeBytes(folder.file(L"b.tvn_o_numlock"), utf16be);
+    for (const wchar_t* name : {L"a.tvn_o_numlock", L"b.tvn_o_numlock"}) {
+        textFileReader text(folder.file(name));
+        ASSERT_FALSE(text.fail());
+        capturingReader<swapReader> reader(2);
+        swapTable table = readKeySwap(reader, text);
+        EXPECT_TRUE(reader.ok()) << testing::PrintToString(reader.allText());
+        EXPECT_EQ(swappedKey(table, key1('U')), key0('A'));
+        EXPECT_EQ(swappedKey(table, key0('A')), key1('U'));
+        EXPECT_EQ(table.tableKind, 2);
+    }
 }
 
 }  // namespace
