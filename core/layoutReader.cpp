@@ -423,3 +423,5 @@ layoutTable readLayout(layoutReader& reader, std::wistream& text)
     reader.readAll(text);
     return reader.table();
 }
+
+layoutFileReader::layoutFileReader(const tstring& path, bool isKanaLayout) : textFileReader(path) {}
