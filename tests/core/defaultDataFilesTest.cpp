@@ -3,6 +3,7 @@
 #include "core/definitionRewriter.h"
 #include "core/kanaTable.h"
 #include "core/layoutReader.h"
+#include "core/settingsDefaults.h"
 #include "core/substitutionTable.h"
 #include "core/swapTable.h"
 #include "core/textFile.h"
@@ -15,16 +16,15 @@
 
 namespace {
 
-// The file names the default settings give, below the program folder.
-const wchar_t kanaFile[] = L"アイウエオ配列Tavolin仕様二版.tvn_kana";
-const wchar_t alphabetFile[] = L"TavolinQWERTY(JIS).tvn_eisu";
-const wchar_t functionFile[] = L"制御一版.tvn_kinou";
-const wchar_t numLockFile[] = L"NumLock一版.tvn_numlock";
-const wchar_t romajiFile[] = L"ローマ字化(ぁはxaほか).tvn_o_roumazi";
-const wchar_t kanaInputFile[] = L"かな入力化.tvn_o_kana";
-const wchar_t swapFile[] = L"変換無し.tvn_o_numlock";
-
-std::wstring dataPath(const wchar_t* name) { return std::wstring(TVN_SOURCE_DIR) + L"\\data\\" + name; }
+// The files the default settings name, below the program folder (here: the source tree).
+std::wstring defaultPath(const char* key)
+{
+    settingsMap settings;
+    fillDefaultSettings(settings);
+    const std::wstring relative = settings.at(key);
+    EXPECT_EQ(relative.compare(0, 5, L"data\\"), 0) << key;
+    return std::wstring(TVN_SOURCE_DIR) + L"\\" + relative;
+}
 
 struct loadedLayout {
     layoutTable table;
@@ -39,16 +39,17 @@ loadedLayout loadLayout(std::wistream& text, int kind)
     return loadedLayout{table, reader.ok(), reader.allText()};
 }
 
-loadedLayout loadLayout(const wchar_t* name, int kind)
+// Read as the settings holder reads it.
+loadedLayout loadLayout(const char* key, int kind)
 {
-    textFileReader text(dataPath(name));
-    EXPECT_FALSE(text.fail()) << "cannot read " << testing::PrintToString(std::wstring(name));
+    layoutFileReader text(defaultPath(key), kind == 1);
+    EXPECT_FALSE(text.fail()) << "cannot read the file of " << key;
     return loadLayout(text, kind);
 }
 
-substitutionTable loadSubstitution(const wchar_t* name, int kind)
+substitutionTable loadSubstitution(const char* key, int kind)
 {
-    textFileReader text(dataPath(name));
+    textFileReader text(defaultPath(key));
     EXPECT_FALSE(text.fail());
     capturingReader<substitutionReader> reader(kind);
     substitutionTable table = readSubstitution(reader, text);
@@ -88,7 +89,7 @@ const std::wstring& requiredKana()
 
 TEST(DefaultDataFiles, KanaLayoutLoadsAndReachesEveryKana)
 {
-    loadedLayout kana = loadLayout(kanaFile, 1);
+    loadedLayout kana = loadLayout("VkConvertK", 1);
     EXPECT_TRUE(kana.ok);
     EXPECT_EQ(kana.messages, L"");
     EXPECT_TRUE(kana.table.copyBeforeEdit);
@@ -107,7 +108,7 @@ TEST(DefaultDataFiles, KanaLayoutLoadsAndReachesEveryKana)
 
 TEST(DefaultDataFiles, KanaLayoutPutsEachThumbRowInGojuonOrder)
 {
-    loadedLayout kana = loadLayout(kanaFile, 1);
+    loadedLayout kana = loadLayout("VkConvertK", 1);
     auto typed = [&kana](const keySequence& keys) {
         layoutMatchState state;
         matchLayout(kana.table, keys, state);
@@ -124,8 +125,8 @@ TEST(DefaultDataFiles, KanaLayoutPutsEachThumbRowInGojuonOrder)
 
 TEST(DefaultDataFiles, RomajiConversionTypesEveryKanaOfTheLayout)
 {
-    loadedLayout kana = loadLayout(kanaFile, 1);
-    substitutionTable romaji = loadSubstitution(romajiFile, 1);
+    loadedLayout kana = loadLayout("VkConvertK", 1);
+    substitutionTable romaji = loadSubstitution("ConvertVk", 1);
     // Marks that romaji input has no key for go to the IME as characters.
     const std::wstring passedAsCharacters = L"『』…‥";
     for (const layoutEntry& entry : kana.table.entries) {
@@ -148,7 +149,7 @@ TEST(DefaultDataFiles, RomajiConversionTypesEveryKanaOfTheLayout)
 
 TEST(DefaultDataFiles, KanaInputConversionTypesEveryKanaOnTheJisKanaKeys)
 {
-    substitutionTable kanaInput = loadSubstitution(kanaInputFile, 2);
+    substitutionTable kanaInput = loadSubstitution("ConvertKVk", 2);
     // Everything of the JIS kana keyboard; ゎ ゐ ゑ have no key there.
     std::wstring onKeys;
     for (wchar_t c = 0x3041; c <= 0x3093; ++c) {
@@ -169,7 +170,7 @@ TEST(DefaultDataFiles, KanaInputConversionTypesEveryKanaOnTheJisKanaKeys)
 
 TEST(DefaultDataFiles, AlphabetLayoutKeepsTheKeysOfTheKeyboard)
 {
-    loadedLayout alphabet = loadLayout(alphabetFile, 2);
+    loadedLayout alphabet = loadLayout("VkConvertA", 2);
     EXPECT_TRUE(alphabet.ok);
     EXPECT_EQ(alphabet.messages, L"");
     EXPECT_EQ(alphabet.table.entries.size(), 31u);
@@ -183,7 +184,7 @@ TEST(DefaultDataFiles, AlphabetLayoutKeepsTheKeysOfTheKeyboard)
 
 TEST(DefaultDataFiles, FunctionKeyLayoutCarriesTheCommands)
 {
-    loadedLayout functions = loadLayout(functionFile, 4);
+    loadedLayout functions = loadLayout("VkConvertC", 4);
     EXPECT_TRUE(functions.ok);
     EXPECT_EQ(functions.messages, L"");
     std::set<keySequence, keySequenceLess> outputs = typedOutputs(functions.table);
@@ -204,7 +205,7 @@ TEST(DefaultDataFiles, FunctionKeyLayoutCarriesTheCommands)
 
 TEST(DefaultDataFiles, NumLockLayoutIsANumericPad)
 {
-    loadedLayout numLock = loadLayout(numLockFile, 8);
+    loadedLayout numLock = loadLayout("VkConvertN", 8);
     EXPECT_TRUE(numLock.ok);
     EXPECT_EQ(numLock.messages, L"");
     std::set<keySequence, keySequenceLess> outputs = typedOutputs(numLock.table);
@@ -213,16 +214,18 @@ TEST(DefaultDataFiles, NumLockLayoutIsANumericPad)
     }
 }
 
-TEST(DefaultDataFiles, SwapFileSwapsNothing)
+TEST(DefaultDataFiles, SwapFilesSwapNothing)
 {
-    textFileReader text(dataPath(swapFile));
-    ASSERT_FALSE(text.fail());
-    capturingReader<swapReader> reader(1);
-    swapTable table = readKeySwap(reader, text);
-    EXPECT_TRUE(reader.ok());
-    EXPECT_TRUE(reader.messages.empty()) << testing::PrintToString(reader.allText());
-    EXPECT_TRUE(table.swapPairs.empty());
-    EXPECT_EQ(swappedKey(table, key0('a')), key0('a'));
+    for (const char* key : {"KeyDependsOnMachine", "AlwaysReplaceFile"}) {
+        textFileReader text(defaultPath(key));
+        ASSERT_FALSE(text.fail()) << key;
+        capturingReader<swapReader> reader(1);
+        swapTable table = readKeySwap(reader, text);
+        EXPECT_TRUE(reader.ok());
+        EXPECT_TRUE(reader.messages.empty()) << testing::PrintToString(reader.allText());
+        EXPECT_TRUE(table.swapPairs.empty());
+        EXPECT_EQ(swappedKey(table, key0('a')), key0('a'));
+    }
 }
 
 TEST(DefaultDataFiles, EditableCopyOfTheKanaLayoutReadsBackTheSame)
@@ -230,7 +233,7 @@ TEST(DefaultDataFiles, EditableCopyOfTheKanaLayoutReadsBackTheSame)
     testTempFolder folder;
     const std::wstring copyPath = folder.file(L"copy.tvn_kana");
     {
-        textFileReader source(dataPath(kanaFile));
+        layoutFileReader source(defaultPath("VkConvertK"), true);
         textFileWriter target(copyPath);
         ASSERT_TRUE(rewriteDefinition(source, target, true));
         ASSERT_TRUE(target.save().good());
@@ -241,7 +244,7 @@ TEST(DefaultDataFiles, EditableCopyOfTheKanaLayoutReadsBackTheSame)
     EXPECT_EQ(bytes.compare(0, 24, "visible=1\r\nDraftData=1\r\n"), 0) << bytes.substr(0, 40);
     EXPECT_EQ(bytes.find("DraftData="), bytes.rfind("DraftData="));
 
-    loadedLayout original = loadLayout(kanaFile, 1);
+    loadedLayout original = loadLayout("VkConvertK", 1);
     textFileReader copyText(copyPath);
     loadedLayout copy = loadLayout(copyText, 1);
     EXPECT_TRUE(copy.ok);

@@ -2,6 +2,7 @@
 // fixed-seed generator, so a failure is repeatable. Nothing may crash or hang, every line a reader
 // rejects must be reported with its number and a reason, and the tables must stay well-formed.
 #include "core/layoutReader.h"
+#include "core/settingsDefaults.h"
 #include "core/substitutionTable.h"
 #include "core/swapTable.h"
 #include "core/textFile.h"
@@ -261,17 +262,16 @@ TEST(DefinitionFuzz, RandomFilesThroughEveryReader)
 
 TEST(DefinitionFuzz, MutatedDefaultFilesThroughEveryReader)
 {
-    static const wchar_t* const names[] = {
-        L"アイウエオ配列Tavolin仕様二版.tvn_kana", L"TavolinQWERTY(JIS).tvn_eisu", L"制御一版.tvn_kinou",
-        L"NumLock一版.tvn_numlock", L"ローマ字化(ぁはxaほか).tvn_o_roumazi", L"かな入力化.tvn_o_kana",
-        L"変換無し.tvn_o_numlock",
-    };
+    // Every definition file a fresh install starts with, as the default settings name them.
     std::vector<std::wstring> originals;
-    for (const wchar_t* name : names) {
-        textFileReader text(std::wstring(TVN_SOURCE_DIR) + L"\\data\\" + name);
+    for (size_t i = 0; i < defaultSettingsCount(); ++i) {
+        const std::wstring path = defaultSettingsTable()[i].text;
+        if (path.compare(0, 5, L"data\\") != 0) continue;
+        textFileReader text(std::wstring(TVN_SOURCE_DIR) + L"\\" + path);
         ASSERT_FALSE(text.fail());
         originals.push_back(text.str());
     }
+    ASSERT_EQ(originals.size(), 8u);
     generator g(4242);
     for (size_t round = 0; round < 1400; ++round) {
         const std::wstring text = mutate(originals[round % originals.size()], g);
