@@ -66,7 +66,9 @@ TEST(kanaRegistry, sequenceTextMixesCharactersAndKeyNames)
     keySequence wide = table.registerChar(L'木', false);
     s.insert(s.end(), wide.begin(), wide.end());
     s.push_back(0x3B);   // F1: no name
-    EXPECT_EQ(L"かa左親指木", table.sequenceText(s));
+    s.push_back(227);    // the character unit of "!"
+    s.push_back('!');
+    EXPECT_EQ(L"かa左親指木!", table.sequenceText(s));
     // A text unit cut short, or an unknown group, adds nothing.
     EXPECT_EQ(L"", table.sequenceText(seq({251, 170})));
 }
