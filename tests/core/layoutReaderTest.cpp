@@ -487,3 +487,34 @@ TEST(layoutReading, messagesWithoutALogAreCounted)
     EXPECT_EQ(2, reader.reportCount());
     EXPECT_EQ(1u, table.entries.size());
 }
+
+TEST(keyExpressions, consumeOneExpressionOrNothing)
+{
+    definitionErrorSink sink;
+    std::wstring text = L"aFbFC!x";
+    EXPECT_EQ(k('a'), readKeyExpression(text, sink));
+    EXPECT_EQ(0x3C, readKeyExpression(text, sink));   // F2
+    EXPECT_EQ(L"FC!x", text);
+    EXPECT_EQ(0, readKeyExpression(text, sink));       // "FC" is no key
+    EXPECT_EQ(seq({227, '!'}), readOutputKeyExpression(text, sink));
+    EXPECT_EQ(seq({k('x')}), readOutputKeyExpression(text, sink));
+    EXPECT_EQ(L"", text);
+    EXPECT_EQ(1, sink.reportCount());
+
+    for (std::wstring bad : {L"%a", L"F", L"F\xFF41", L"FC", L"FC ", L"\xFF41"}) {
+        std::wstring before = bad;
+        EXPECT_TRUE(readOutputKeyExpression(bad, sink).empty()) << before;
+        EXPECT_EQ(before, bad);
+    }
+    EXPECT_EQ(7, sink.reportCount());
+    std::wstring empty;
+    EXPECT_EQ(0, readKeyExpression(empty, sink));
+    EXPECT_EQ(7, sink.reportCount());
+
+    std::wstring keyPart, outputPart;
+    EXPECT_TRUE(splitDefinitionLine(L"ab\t\tか$き", keyPart, outputPart));
+    EXPECT_EQ(L"ab", keyPart);
+    EXPECT_EQ(L"か$き", outputPart);
+    for (const wchar_t* other : {L"ab", L"\tか", L"ab\t", L"ab\tか\tき", L""})
+        EXPECT_FALSE(splitDefinitionLine(other, keyPart, outputPart)) << other;
+}
