@@ -3,17 +3,15 @@
 #include "app/commandLine.h"
 #include "core/registry.h"
 
-#include <tchar.h>
-
-const TCHAR autoStartKey[] = _T("Software\\Brannoch\\Tavolin13");
-const TCHAR autoStartValue[] = _T("autoStart");
+const wchar_t autoStartKey[] = L"Software\\Brannoch\\Tavolin13";
+const wchar_t autoStartValue[] = L"autoStart";
 
 namespace {
 
 autoStartMessageBox& messageBoxSlot()
 {
-    static autoStartMessageBox box = [](const TCHAR* text, const TCHAR* caption, UINT type) {
-        return MessageBox(nullptr, text, caption, type);
+    static autoStartMessageBox box = [](const wchar_t* text, const wchar_t* caption, UINT type) {
+        return MessageBoxW(nullptr, text, caption, type);
     };
     return box;
 }
@@ -41,11 +39,11 @@ bool writeAutoStart(bool on)
 bool askAutoStart()
 {
     const int answer = messageBoxSlot()(
-        _T("今後、Tavolin(版1.3号以降）が自動的に起動するようにしますか？\nこの設定は後から変更できます。"),
-        _T("Tavolinの自動起動に関してお尋ねします。"), MB_ICONQUESTION | MB_YESNO);
+        L"今後、Tavolin(版1.3号以降）が自動的に起動するようにしますか？\nこの設定は後から変更できます。",
+        L"Tavolinの自動起動に関してお尋ねします。", MB_ICONQUESTION | MB_YESNO);
     const bool yes = answer == IDYES;
     if (!writeAutoStart(yes)) {
-        messageBoxSlot()(_T("自動起動設定の書き込みに失敗しました。"), _T("内部エラー"), MB_ICONERROR);
+        messageBoxSlot()(L"自動起動設定の書き込みに失敗しました。", L"内部エラー", MB_ICONERROR);
     }
     return yes;
 }

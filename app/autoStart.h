@@ -1,13 +1,13 @@
 // Whether a start from the Startup folder goes on, and the once-per-user question about it.
 #pragma once
 
-#include "core/tstring.h"
+#include <windows.h>
 
 #include <functional>
 
 // HKCU key and value that hold each user's answer: 1 start with Windows, 2 do not.
-extern const TCHAR autoStartKey[];
-extern const TCHAR autoStartValue[];
+extern const wchar_t autoStartKey[];
+extern const wchar_t autoStartValue[];
 
 // 0 enabled, 1 the key is missing, 2 the value is missing or unreadable, 3 any other value.
 int readAutoStart();
@@ -15,7 +15,7 @@ int readAutoStart();
 bool writeAutoStart(bool on);
 
 // Shows a message box and answers its result (IDYES ...). Tests put their own answer here.
-using autoStartMessageBox = std::function<int(const TCHAR* text, const TCHAR* caption, UINT type)>;
+using autoStartMessageBox = std::function<int(const wchar_t* text, const wchar_t* caption, UINT type)>;
 void setAutoStartMessageBox(autoStartMessageBox box);
 
 // Asks the user once, stores the answer, and answers true for yes.

@@ -146,7 +146,7 @@ void keyboardDisplay::relabelKeys(bool forced)
     dllLinkInterface& link = getDllLink();
     const bool caps = link.isCapsOn();
     const bool katakana = link.isKatakanaMode();
-    std::shared_ptr<inputHandler> agent = m_holder->currentAgent();
+    std::shared_ptr<inputHandler> agent = m_holder->currentAgent;
     for (const keyRecord& k : m_keys) {
         std::wstring text;
         if (agent) text = agent->keysToText(keySequence{k.code});
@@ -168,7 +168,7 @@ void keyboardDisplay::refreshStatus(bool forced)
         }
         if (m_hold) return;
     }
-    std::shared_ptr<inputHandler> agent = m_holder->currentAgent();
+    std::shared_ptr<inputHandler> agent = m_holder->currentAgent;
     const std::wstring status = agent ? agent->statusText() : std::wstring();
     SetWindowTextW(m_status, status.c_str());
     relabelKeys(false);

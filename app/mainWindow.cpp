@@ -165,7 +165,7 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             saveSettings();
             return TRUE;
         case WM_ENDSESSION:
-            if (auto agent = m_holder->currentAgent()) agent->pause();
+            if (auto agent = m_holder->currentAgent) agent->pause();
             return 0;
         case WM_COMMAND:
             if (HIWORD(wParam) == 0) onCommand(window, LOWORD(wParam));
@@ -264,7 +264,7 @@ void mainWindow::delayedSetup()
         m_holder->applyDefaults();
         // The defaults are saved at exit to where the settings belong; a refused file there is
         // first kept aside (see saveSettings).
-        m_holder->setSettingsPath(path);
+        m_holder->settingsFilePath = path;
     }
     afterSettingsApplied(true);
     PostMessageW(m_display, placeKeyboardDisplay, 0, 0);
@@ -276,7 +276,7 @@ void mainWindow::delayedSetup()
 void mainWindow::afterSettingsApplied(bool relabel)
 {
     if (relabel) SendMessageW(m_display, relabelKeyboardDisplay, 0, 0);
-    if (auto agent = m_holder->currentAgent()) m_version->setAgentName(agent->displayName());
+    if (auto agent = m_holder->currentAgent) m_version->agentName = agent->displayName();
     m_version->composeVersionText();
 }
 
@@ -284,7 +284,7 @@ bool mainWindow::saveSettings()
 {
     // A settings file that was refused at start (newer version, wrong title) is kept beside the
     // new one; when it can't be kept, it is not overwritten either.
-    const std::wstring path = m_holder->settingsPath();
+    const std::wstring path = m_holder->settingsFilePath;
     if (m_holder->lastLoadRefusedFile() && !m_holder->keepRefusedFile(path)) return false;
     return m_holder->saveFile(std::wstring());
 }
@@ -307,7 +307,7 @@ void mainWindow::sessionTimerTick()
 
 void mainWindow::resumeAfterSession()
 {
-    auto agent = m_holder->currentAgent();
+    auto agent = m_holder->currentAgent;
     if (agent && !agent->resumeSafely()) {
         MessageBoxW(m_window, L"再ログオンに伴う入力代行部の接続復帰に失敗しました。", captionText(), MB_ICONWARNING);
     }
@@ -320,7 +320,7 @@ void mainWindow::sessionChange(WPARAM event, LPARAM session)
         *m_log << L"WM_WTSESSION_CHANGE(" << static_cast<unsigned long long>(event) << L", "
                << static_cast<long long>(session) << L"): " << sessionEventName(event) << std::endl;
     }
-    auto agent = m_holder->currentAgent();
+    auto agent = m_holder->currentAgent;
     switch (event) {
     case 1:
         consoleConnected = true;
@@ -391,7 +391,7 @@ void mainWindow::shutdown()
     Shell_NotifyIconW(NIM_DELETE, &m_notify);
 
     if (!saveSettings()) {
-        const std::wstring path = m_holder->settingsPath();
+        const std::wstring path = m_holder->settingsFilePath;
         const bool saved = !path.empty() && createDirectoryRecursive(pathOf(path), true) && saveSettings();
         if (!saved) MessageBoxW(nullptr, L"設定の保存に失敗しました。", captionText(), MB_ICONWARNING);
     }

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/appText.h"
 #include "app/commandLine.h"
 #include "core/japaneseText.h"
 #include "core/platform.h"
@@ -16,28 +17,6 @@ const wchar_t* captionText()
     return L"Tavolin 版1.3007号 構築#072";
 }
 
-namespace {
-
-// Paths and names cross into core as the build's own text type.
-tstring toT(const std::wstring& text)
-{
-#ifdef TVN_ANSI
-    return toNarrowString(text);
-#else
-    return text;
-#endif
-}
-
-std::wstring fromT(const tstring& text)
-{
-#ifdef TVN_ANSI
-    return toWideString(text);
-#else
-    return text;
-#endif
-}
-
-}  // namespace
 
 std::wstring programFolder()
 {

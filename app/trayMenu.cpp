@@ -47,7 +47,7 @@ bool mainWindow::updateTrayIcon(bool forced)
 {
     dllLinkInterface& link = getDllLink();
     trayIconState s;
-    auto agent = m_holder->currentAgent();
+    auto agent = m_holder->currentAgent;
     s.agentActive = agent && agent->isActive();
     s.imeStateDisplay = m_holder->getInt("WinImeStateDisplay");
     s.gameSwitch = m_holder->getBool("GameSwitch");
@@ -116,7 +116,7 @@ void mainWindow::onTrayNotify(LPARAM mouseMessage)
 void mainWindow::prepareTrayMenu(HMENU menu)
 {
     settingsHolder& h = *m_holder;
-    auto agent = h.currentAgent();
+    auto agent = h.currentAgent;
     const bool active = agent && agent->isActive();
     const bool hidden = h.getBool("HiddenKeyBoard");
     const bool game = h.getBool("GameSwitch");
@@ -241,7 +241,7 @@ void mainWindow::onCommand(HWND window, int id)
         break;
     case IDM_LOG_WINDOW: toggleLogWindow(); break;
     case IDM_PAUSE_ALL: {
-        auto agent = h.currentAgent();
+        auto agent = h.currentAgent;
         if (!agent) break;
         const bool nowActive = !agent->isActive();
         agent->setEnabled(nowActive);

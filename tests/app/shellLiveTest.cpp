@@ -1,0 +1,313 @@
+// Acceptance: the real TavolinXP.exe from the assembled product folder, started under Wine with a
+// private APPDATA and a preset auto-start answer, driven from outside as a user and the setup
+// program would drive it.
+#include "core/settingsStore.h"
+#include "core/textFile.h"
+#include "support/liveDesktop.h"
+#include "support/testTempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT wtsSessionChange = 0x02B1;
+
+std::wstring productFolder()
+{
+    return std::wstring(TVN_BIN_DIR) + L"\\..\\product";
+}
+
+std::wstring unixPath(const std::wstring& windowsPath)
+{
+    std::wstring path = windowsPath.substr(2);  // drop "Z:"
+    for (wchar_t& c : path) {
+        if (c == L'\\') c = L'/';
+    }
+    return path;
+}
+
+std::wstring windowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
+    std::vector<wchar_t> buffer(length + 1);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                        SMTO_ABORTIFHUNG, 2000, &copied);
+    return std::wstring(buffer.data(), copied);
+}
+
+struct windowSearch {
+    DWORD process;
+    std::wstring title;
+    std::wstring className;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<windowSearch*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process) return TRUE;
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    if (!search->className.empty() && search->className != name) return TRUE;
+    if (!search->title.empty() && windowText(window) != search->title) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK collectChild(HWND window, LPARAM parameter)
+{
+    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> childrenOf(HWND parent)
+{
+    std::vector<HWND> children;
+    EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+// One run of the tray program.
+class shellProcess {
+public:
+    shellProcess(const std::wstring& exe, const std::wstring& arguments)
+    {
+        std::wstring command = L"\"" + exe + L"\" " + arguments;
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        m_started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &m_process) != FALSE;
+    }
+    ~shellProcess()
+    {
+        if (!m_started) return;
+        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
+            if (HWND main = mainWindow()) SendMessageTimeoutW(main, WM_COMMAND, 3001, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+            if (!pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, 10000)) {
+                TerminateProcess(m_process.hProcess, 1);
+            }
+        }
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
+    shellProcess(const shellProcess&) = delete;
+    shellProcess& operator=(const shellProcess&) = delete;
+
+    bool started() const { return m_started; }
+
+    HWND findWindow(const std::wstring& className, const std::wstring& title) const
+    {
+        windowSearch search{m_process.dwProcessId, title, className, nullptr};
+        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    HWND waitForWindow(const std::wstring& className, const std::wstring& title, DWORD timeout = 20000) const
+    {
+        HWND found = nullptr;
+        pumpUntil([&] { return (found = findWindow(className, title)) != nullptr; }, timeout);
+        return found;
+    }
+    HWND mainWindow() const { return findWindow(L"orvessaTasktray", L""); }
+
+    // The exit code, or STILL_ACTIVE when it has not ended in time.
+    DWORD waitForExit(DWORD timeout)
+    {
+        pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, timeout);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(m_process.hProcess, &code);
+        return code;
+    }
+
+private:
+    bool m_started = false;
+    PROCESS_INFORMATION m_process{};
+};
+
+void setAutoStartAnswer(DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"autoStart", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+// What a fresh install writes: every default, at the shipped version.
+class shippedDefaults : public settingsStore {
+public:
+    shippedDefaults() { setAllToDefault(); }
+    int currentVersion() const override { return 13007; }
+    void reportError(const std::string&) override {}
+};
+
+std::string expectedDefaultIni()
+{
+    shippedDefaults defaults;
+    std::wostringstream text;
+    defaults.save(text);
+    std::string bytes;
+    encodeFileText(text.str(), bytes);
+    return bytes;
+}
+
+void screenshot(const std::wstring& name)
+{
+    const std::wstring target = unixPath(std::wstring(TVN_BIN_DIR) + L"\\..\\" + name);
+    std::wstring command = L"Z:\\usr\\bin\\import -window root " + target;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        pumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+class shellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        exe = productFolder() + L"\\TavolinXP.exe";
+        ASSERT_NE(GetFileAttributesW(exe.c_str()), INVALID_FILE_ATTRIBUTES) << "no product folder: " << exe.size();
+        SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());
+        setAutoStartAnswer(1);
+    }
+
+    std::wstring settingsFile() const { return appData.path() + L"\\Brannoch\\Tavolin13\\default.ini"; }
+
+    testTempFolder appData;
+    std::wstring exe;
+};
+
+}  // namespace
+
+TEST_F(shellTest, runsConvertsTypedKeysFollowsSessionChangesAndQuitsWithDefaultSettings)
+{
+    ASSERT_TRUE(xdotoolAvailable());
+    shellProcess shell(exe, L"");
+    ASSERT_TRUE(shell.started());
+    HWND main = shell.waitForWindow(L"orvessaTasktray", L"");
+    ASSERT_NE(main, nullptr);
+    HWND log = shell.waitForWindow(L"#32770", L"動作記録");
+    ASSERT_NE(log, nullptr);
+    HWND edit = GetDlgItem(log, 4099);
+    ASSERT_TRUE(pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000))
+        << "log window holds no log header";
+    // No settings file yet: the defaults apply, and the log says so.
+    EXPECT_NE(windowText(edit).find(L"設定を参照できませんでした。初期設定値を適用します。"), std::wstring::npos);
+
+    // The keyboard display shows what the default layout types for each key.
+    HWND display = shell.waitForWindow(L"#32770", L"配列表示");
+    ASSERT_NE(display, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return IsWindowVisible(display) != FALSE; }, 10000));
+    std::vector<std::wstring> labels;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            labels.clear();
+            for (HWND child : childrenOf(display)) {
+                wchar_t name[64] = {};
+                GetClassNameW(child, name, 64);
+                if (std::wstring(name) == L"Button") labels.push_back(windowText(child));
+            }
+            return labels.size() == 56 && labels[16] == L"た";
+        },
+        10000))
+        << "labels: " << labels.size();
+    // Row 1 begins with Tab, then q w e r t; row 2 with CapsLock, then a s d f g.
+    EXPECT_EQ(labels[17], L"ち");
+    EXPECT_EQ(labels[31], L"あ");
+    EXPECT_EQ(labels[32], L"い");
+
+    // Evidence for people: the log window and the keyboard display side by side.
+    RECT r{};
+    GetWindowRect(display, &r);
+    SetWindowPos(display, nullptr, 560, 60, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpMessages(500);
+    screenshot(L"shell-log-and-keyboard.png");
+
+    // Keys typed into another application come out converted by the default kana layout.
+    liveTargetWindow target;
+    ASSERT_TRUE(target.focus());
+    runXdotool(L"key --delay 80 a s");
+    ASSERT_TRUE(pumpUntil([&] { return target.text().size() >= 2; }, 5000));
+    EXPECT_EQ(target.text(), L"あい");
+
+    // Locking the session pauses conversion; unlocking resumes it; a remote connect only logs.
+    SendMessageW(main, wtsSessionChange, 7, 0);
+    target.clear();
+    ASSERT_TRUE(target.focus());
+    runXdotool(L"key --delay 80 a");
+    ASSERT_TRUE(pumpUntil([&] { return !target.text().empty(); }, 5000));
+    EXPECT_EQ(target.text(), L"a");
+    SendMessageW(main, wtsSessionChange, 3, 0);
+    SendMessageW(main, wtsSessionChange, 8, 0);
+    target.clear();
+    ASSERT_TRUE(target.focus());
+    runXdotool(L"key --delay 80 a");
+    ASSERT_TRUE(pumpUntil([&] { return !target.text().empty(); }, 5000));
+    EXPECT_EQ(target.text(), L"あ");
+    const std::wstring logText = windowText(edit);
+    EXPECT_NE(logText.find(L"WM_WTSESSION_CHANGE(7, 0): WTS_SESSION_LOCK"), std::wstring::npos);
+    EXPECT_NE(logText.find(L"WM_WTSESSION_CHANGE(3, 0): WTS_REMOTE_CONNECT"), std::wstring::npos);
+    EXPECT_NE(logText.find(L"WM_WTSESSION_CHANGE(8, 0): WTS_SESSION_UNLOCK"), std::wstring::npos);
+
+    // The setup program's quit command ends it, and the settings saved at exit are the defaults.
+    SendMessageW(main, WM_COMMAND, 3001, 0);
+    EXPECT_EQ(shell.waitForExit(20000), 0u);
+    const std::string saved = testTempFolder::readBytes(settingsFile());
+    EXPECT_EQ(saved, expectedDefaultIni());
+}
+
+TEST_F(shellTest, secondStartMakesTheFirstOpenItsSettingsAndEnds)
+{
+    shellProcess first(exe, L"");
+    HWND main = first.waitForWindow(L"orvessaTasktray", L"");
+    ASSERT_NE(main, nullptr);
+    HWND log = first.waitForWindow(L"#32770", L"動作記録");
+    ASSERT_NE(log, nullptr);
+    HWND edit = GetDlgItem(log, 4099);
+    ASSERT_TRUE(pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000));
+
+    shellProcess second(exe, L"");
+    EXPECT_EQ(second.waitForExit(20000), 0u);
+    // Without a settings sheet in this version, the first instance points at the settings file.
+    EXPECT_TRUE(pumpUntil([&] { return windowText(edit).find(L"設定画面") != std::wstring::npos; }, 10000));
+    EXPECT_TRUE(IsWindow(main));
+}
+
+TEST_F(shellTest, startupFolderStartWithAutoStartDeclinedEndsQuietlyWith72)
+{
+    setAutoStartAnswer(2);
+    shellProcess shell(exe, L"-S");
+    EXPECT_EQ(shell.waitForExit(20000), 72u);
+    EXPECT_EQ(shell.mainWindow(), nullptr);
+}
+
+TEST_F(shellTest, missingHookLibraryShowsTheReasonAndEndsWith301)
+{
+    testTempFolder lonely;
+    const std::wstring copy = lonely.file(L"TavolinXP.exe");
+    ASSERT_TRUE(CopyFileW(exe.c_str(), copy.c_str(), FALSE));
+    shellProcess shell(copy, L"");
+    HWND box = shell.waitForWindow(L"#32770", L"Tavolin 版1.3007号 構築#072");
+    ASSERT_NE(box, nullptr);
+    std::wstring text;
+    for (HWND child : childrenOf(box)) text += windowText(child) + L"|";
+    EXPECT_NE(text.find(L"\n\nTavolin用DLLの接続に失敗しました。"), std::wstring::npos);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(shell.waitForExit(20000), 301u);
+}
