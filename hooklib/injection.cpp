@@ -59,7 +59,9 @@ void injectKey(unsigned int scan, long flags)
 #ifdef TVN_ANSI
         sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags);
 #else
-        sendKeyInput(0, static_cast<WORD>(scan), keyFlags | KEYEVENTF_SCANCODE);
+        // The system takes the key from the scan code and ignores wVk; it is filled in all the
+        // same for the systems that don't map scan-code-only input to a virtual key.
+        sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags | KEYEVENTF_SCANCODE);
 #endif
         s.rightShiftReleased = false;
     }
