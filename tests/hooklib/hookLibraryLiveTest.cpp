@@ -140,6 +140,7 @@ TEST_F(hookLibraryLiveTest, postedActionArmsTheWaitTimerAndItsExecutionRearmsIt)
     // The helper carries the action out and reports the conversion mode.
     auto reports = reportsUntil(reportConversionMode);
     EXPECT_TRUE(hasReport(reports, reportConversionMode));
+    waitFor([] { return false; }, 200);  // the report goes out just before the re-arming
     // Executing it re-armed the timer with 15 ms, fixed at the first read.
     DWORD before = GetTickCount();
     int deadline = library.call(readWaitTimer).info1;

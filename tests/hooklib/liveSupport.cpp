@@ -64,8 +64,15 @@ bool hookTarget::start()
         return false;
     }
     edit = FindWindowExW(window, nullptr, L"Edit", nullptr);
-    if (!edit) std::fprintf(stderr, "helper edit control not found\n");
-    return edit != nullptr;
+    if (!edit) {
+        std::fprintf(stderr, "helper edit control not found\n");
+        return false;
+    }
+    if (!waitFor([this] { return query(queryClearText) == 1; }, 20000)) {
+        std::fprintf(stderr, "helper does not answer\n");
+        return false;
+    }
+    return true;
 }
 
 void hookTarget::stop()
@@ -83,7 +90,8 @@ void hookTarget::stop()
 LRESULT hookTarget::query(int which, LPARAM argument) const
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, WM_APP + 1, static_cast<WPARAM>(which), argument, SMTO_ABORTIFHUNG, 3000, &result))
+    // Not SMTO_ABORTIFHUNG: a helper that is slow to start on a busy machine counts as hung.
+    if (!SendMessageTimeoutW(window, WM_APP + 1, static_cast<WPARAM>(which), argument, SMTO_NORMAL, 5000, &result))
         return -2;
     return static_cast<LRESULT>(result);
 }
@@ -92,7 +100,7 @@ std::wstring hookTarget::text() const
 {
     wchar_t buffer[256] = {};
     DWORD_PTR n = 0;
-    SendMessageTimeoutW(edit, WM_GETTEXT, 255, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 3000, &n);
+    SendMessageTimeoutW(edit, WM_GETTEXT, 255, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &n);
     return std::wstring(buffer, n < 255 ? n : 255);
 }
 
