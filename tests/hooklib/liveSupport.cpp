@@ -48,24 +48,15 @@ bool hookTarget::start()
     }
     WaitForInputIdle(process.hProcess, 5000);
     bool found = waitFor([this] {
+        // The edit control appears while the window is being created: wait for both.
         window = FindWindowW(L"TavolinHookTarget", nullptr);
-        return window != nullptr;
+        edit = window ? FindWindowExW(window, nullptr, L"Edit", nullptr) : nullptr;
+        return edit != nullptr;
     }, 20000);
     DWORD exitCode = 0;
     if (!found) {
         std::fprintf(stderr, "helper window not found, exit code %lu\n",
                      (GetExitCodeProcess(process.hProcess, &exitCode), exitCode));
-        EnumWindows([](HWND w, LPARAM) -> BOOL {
-            wchar_t name[64] = {};
-            GetClassNameW(w, name, 64);
-            std::fprintf(stderr, "  window %p %ls\n", static_cast<void*>(w), name);
-            return TRUE;
-        }, 0);
-        return false;
-    }
-    edit = FindWindowExW(window, nullptr, L"Edit", nullptr);
-    if (!edit) {
-        std::fprintf(stderr, "helper edit control not found\n");
         return false;
     }
     if (!waitFor([this] { return query(queryClearText) == 1; }, 20000)) {
