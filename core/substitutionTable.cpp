@@ -80,6 +80,7 @@ keySequence substitutionReader::readOutputKey(std::wstring& text)
 void substitutionReader::readAll(std::wistream& text)
 {
     m_ok = true;
+    m_inputAssign = false;
     std::wstring raw;
     int lineNumber = 0;
     while (std::getline(text, raw)) {

@@ -45,6 +45,7 @@ void swapReader::readAll(std::wistream& text)
 {
     m_ok = true;
     m_expectingSources = true;
+    m_sourcesUnreadable = false;
     m_pendingSources.clear();
     std::wstring raw;
     int lineNumber = 0;
@@ -73,6 +74,7 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
 
     keyExpressionReader reader(*this);
     keySequence keys;
+    bool readable = true;
     std::wstring rest = line;
     while (!rest.empty()) {
         if (isControlChar(rest[0])) {
@@ -81,13 +83,22 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
         }
         const size_t before = rest.size();
         keyCode key = reader.readKey(rest);
-        if (key == 0) return false;
         // A reader that took nothing would loop for ever; such a key is no key.
-        if (rest.size() >= before) return false;
+        if (key == 0 || rest.size() >= before) {
+            readable = false;
+            break;
+        }
         keys.push_back(key);
     }
 
+    // A line that can't be read still takes its turn as source or target line: otherwise every
+    // later target line would be read as a source line and the keys would pair up wrongly.
     if (m_expectingSources) {
+        if (!readable) {
+            m_expectingSources = false;
+            m_sourcesUnreadable = true;
+            return false;
+        }
         if (!keys.empty()) {
             m_pendingSources = keys;
             m_expectingSources = false;
@@ -96,6 +107,12 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
     }
 
     m_expectingSources = true;
+    if (!readable) return false;
+    if (m_sourcesUnreadable) {
+        // The target of a source line that was already reported: nothing to pair.
+        m_sourcesUnreadable = false;
+        return true;
+    }
     if (keys.size() != m_pendingSources.size()) {
         reportText(L"前行の変換元個数" + std::to_wstring(m_pendingSources.size()) + L"と、変換先の個数" +
                    std::to_wstring(keys.size()) + L"は一致する必要があります。\n");
