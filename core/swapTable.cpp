@@ -4,17 +4,6 @@
 
 namespace {
 
-// The key expressions of the layout files, with their messages sent to another reader's sink.
-class keyExpressionReader : public layoutReader {
-public:
-    explicit keyExpressionReader(definitionErrorSink& sink) : layoutReader(0), m_sink(sink) {}
-    void reportText(const std::wstring& text) override { m_sink.reportText(text); }
-    void reportNarrowText(const std::string& text) override { m_sink.reportNarrowText(text); }
-
-private:
-    definitionErrorSink& m_sink;
-};
-
 bool isControlChar(wchar_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
@@ -72,7 +61,6 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
 {
     if (!line.empty() && line[0] == L'\'') return true;
 
-    keyExpressionReader reader(*this);
     keySequence keys;
     bool readable = true;
     std::wstring rest = line;
@@ -82,7 +70,7 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
             continue;
         }
         const size_t before = rest.size();
-        keyCode key = reader.readKey(rest);
+        keyCode key = readKeyExpression(rest, *this);
         // A reader that took nothing would loop for ever; such a key is no key.
         if (key == 0 || rest.size() >= before) {
             readable = false;
