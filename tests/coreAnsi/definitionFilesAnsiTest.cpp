@@ -41,14 +41,18 @@ TEST(ansiDefinitionFiles, defaultFilesLoadByCp932Path)
         EXPECT_TRUE(reader.ok()) << l.key;
         EXPECT_FALSE(table.entries.empty()) << l.key;
     }
-    for (const char* key : {"ConvertVk", "ConvertKVk"}) {
-        textFileReader text(defaultPath(key));
-        ASSERT_FALSE(text.fail()) << key;
-        substitutionReader reader(key[7] == 'K' ? 2 : 1, &log, &logLock);
+    const struct {
+        const char* key;
+        int kind;
+    } conversions[] = {{"ConvertVk", 1}, {"ConvertKVk", 2}};
+    for (const auto& c : conversions) {
+        textFileReader text(defaultPath(c.key));
+        ASSERT_FALSE(text.fail()) << c.key;
+        substitutionReader reader(c.kind, &log, &logLock);
         substitutionTable table = readSubstitution(reader, text);
-        EXPECT_TRUE(reader.ok()) << key;
+        EXPECT_TRUE(reader.ok()) << c.key;
         keySequence ka = getKanaTable().registerChar(L'か', false);
-        EXPECT_NE(lookupSubstitution(table, ka), getKanaTable().registerChar(L'か', false)) << key;
+        EXPECT_NE(lookupSubstitution(table, ka), getKanaTable().registerChar(L'か', false)) << c.key;
     }
     for (const char* key : {"KeyDependsOnMachine", "AlwaysReplaceFile"}) {
         textFileReader text(defaultPath(key));
