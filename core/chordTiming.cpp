@@ -148,8 +148,10 @@ void convertEngine::startWaiting(keyCode key, std::int32_t time, int state) {
 void convertEngine::pressKey(const inputKeyEvent& event, int flags,
                              std::list<pendingGroup>::iterator group) {
     if (group != m_groups.end()) {
-        // Auto-repeat: only the newest converted press repeats its output.
-        if (group->id == sharedState().chordIdCounter) {
+        // Auto-repeat: only the newest converted press repeats its output, and only while that
+        // output is still down (a chord already released by its partner would otherwise be
+        // pressed again with no release ever to come).
+        if (group->id == sharedState().chordIdCounter && group->releaseMode != 0) {
             group->time = event.time;
             replay(group->output, true);
         }

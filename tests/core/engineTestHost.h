@@ -9,6 +9,7 @@
 #include "core/layoutReader.h"
 #include "core/layoutTable.h"
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
