@@ -178,6 +178,8 @@ protected:
     int chordStateValue() const { return m_chordState; }
     std::size_t pendingGroupCount() const { return m_groups.size(); }
     std::size_t queuedOutputCount() const { return m_queue.size(); }
+    const std::deque<keyOutputEvent>& queuedOutput() const { return m_queue; }
+    std::int32_t lastSentTime() const { return m_lastSentTime; }
     bool sequenceOpen() const { return !m_lookup.provisionalOutputs.empty(); }
     modifierTracker& shiftTracker() { return m_trackers[0]; }
 

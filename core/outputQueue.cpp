@@ -65,8 +65,12 @@ void convertEngine::flush() {
         e.delay += shared.carriedDelay;
         shared.carriedDelay = 0;
         // The first event ever sent has nothing to wait for; after that the wait is measured
-        // as a wrapping difference, so a tick count past 2^31 does not stop the output.
-        if (m_anySent && e.delay > 0 && tickDifference(t, m_lastSentTime) < e.delay) break;
+        // as a wrapping difference, so a tick count past 2^31 does not stop the output. The
+        // clock never runs back, so a negative difference means more than 24.8 days of quiet.
+        if (m_anySent && e.delay > 0) {
+            const std::int32_t since = tickDifference(t, m_lastSentTime);
+            if (since >= 0 && since < e.delay) break;
+        }
         shared.carriedDelay = e.carriedDelay;
         if (!e.isMarker && e.units.empty()) shared.lastKey = e.down ? e.keyCode : 0;
         const keyOutputEvent sent = std::move(e);

@@ -8,6 +8,11 @@
 #include "core/keyCodes.h"
 #include "core/layoutReader.h"
 #include "core/layoutTable.h"
+#include "core/textFile.h"
+#if __has_include("core/substitutionTable.h")
+#include "core/substitutionTable.h"
+#define TVN_ENGINE_TEST_SUBSTITUTION 1
+#endif
 
 #include <cstdio>
 #include <map>
@@ -83,6 +88,28 @@ public:
         layouts[kind] = readLayout(reader, in);
         return reader.ok();
     }
+    // Reads a definition file as the program does (encoding by byte-order mark, else CP932).
+    static bool readText(const std::wstring& path, std::wstring& text) {
+        std::string bytes;
+        if (!readWholeFile(path, bytes)) return false;
+        text = decodeFileText(bytes);
+        return true;
+    }
+    bool loadLayoutFile(int kind, const std::wstring& path) {
+        std::wstring text;
+        return readText(path, text) && (loadLayout(kind, text), layouts.count(kind) != 0);
+    }
+#ifdef TVN_ENGINE_TEST_SUBSTITUTION
+    std::map<int, substitutionTable> substitutions;
+    bool loadOutputFile(int kind, const std::wstring& path) {
+        std::wstring text;
+        if (!readText(path, text)) return false;
+        substitutionReader reader(kind);
+        std::wistringstream in(text);
+        substitutions[kind] = readSubstitution(reader, in);
+        return true;
+    }
+#endif
     void defineOutput(int kind, const keySequence& unit, const keySequence& keys) {
         outputs[kind][unit] = keys;
     }
@@ -124,6 +151,8 @@ public:
     using convertEngine::kanaIsOff;
     using convertEngine::pendingGroupCount;
     using convertEngine::queuedOutputCount;
+    using convertEngine::queuedOutput;
+    using convertEngine::lastSentTime;
     using convertEngine::sequenceOpen;
 
     // ---- host operations ----
@@ -161,6 +190,10 @@ public:
     }
     keySequence convertOutputKeys(int kind, keySequence& keys) override {
         ++tableQueries;
+#ifdef TVN_ENGINE_TEST_SUBSTITUTION
+        auto sub = substitutions.find(kind);
+        if (sub != substitutions.end()) return lookupSubstitution(sub->second, keys);
+#endif
         keySequence unit;
         auto end = nextUnit(keys.begin(), keys.end());
         unit.splice(unit.end(), keys, keys.begin(), end);
