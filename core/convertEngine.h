@@ -278,6 +278,7 @@ private:
     keySequence m_heldKana;
     engineLookupResult m_lookup;
     bool m_kanaOff = false;
+    bool m_forceKeySwallowed = false;  // the game-mode kana key's press was kept back
 
     // Output queue and pacing.
     std::deque<keyOutputEvent> m_queue;

@@ -21,11 +21,17 @@ bool countDown(int& span) {
 void convertEngine::queueOutput(const keyOutputEvent& event) {
     const keyCode force = *forceKanaKey();
     if (force != 0 && force != *leftThumbKey() && force != *rightThumbKey() && !event.isMarker &&
-        event.units.empty() && event.keyCode == force && isGameMode()) {
-        // In game mode this key switches the engine's own kana kind instead of being sent.
-        if (event.down) m_kanaOff = !m_kanaOff;
-        flush();
-        return;
+        event.units.empty() && event.keyCode == force) {
+        // In game mode this key switches the engine's own kana kind instead of being sent. Its
+        // release is kept back only when its press was: a key pressed before game mode began
+        // (the default key is left Ctrl) must still come up.
+        if (event.down ? isGameMode() : m_forceKeySwallowed) {
+            if (event.down) m_kanaOff = !m_kanaOff;
+            m_forceKeySwallowed = event.down;
+            flush();
+            return;
+        }
+        if (event.down) m_forceKeySwallowed = false;
     }
     m_queue.push_back(event);
     flush();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <climits>
 #include <thread>
 
@@ -278,8 +279,12 @@ protected:
         ASSERT_TRUE(e.loadLayout(1, L"StrokeMode=1\n"
                                     L"{ka}\t\x304B\n"
                                     L"{ki}\t\x304D\n"
+                                    L"{kyu}\t\x304D\x3085\n"
+                                    L"{kyo}\t\x304D\x3087\n"
                                     L"a\t\x3042\n"));
         ASSERT_TRUE(e.loadLayout(4, L"2\tFa\n"));
+        e.defineOutput(1, L'\x3085', "xyu");
+        e.defineOutput(1, L'\x3087', "xyo");
         e.defineOutput(1, L'\x3042', "a");
         e.defineOutput(1, L'\x304B', "ka");
         e.defineOutput(1, L'\x304D', "ki");
@@ -343,6 +348,21 @@ TEST_F(sequenceTest, backspaceTakesTheLastStrokeBack) {
     EXPECT_EQ("+a -a +0E -0E", e.eventText());
 }
 
+TEST_F(sequenceTest, backspaceInsideALongerSequenceKeepsItWhole) {
+    e.tap(key('k'));
+    e.tap(key('y'));
+    e.tap(0x0E);  // back to k alone
+    EXPECT_TRUE(e.sequenceOpen());
+    e.tap(key('a'));
+    EXPECT_EQ("+k +a -k -a", e.eventText());
+    EXPECT_TRUE(e.log.empty());
+    e.clearSent();
+    e.tap(key('k'));
+    e.tap(key('y'));
+    e.tap(key('o'));
+    EXPECT_EQ("+k +i +x +y +o -k -i -x -y -o", e.eventText());
+}
+
 TEST_F(sequenceTest, escapeDropsTheOpenSequence) {
     e.tap(key('k'));
     e.tap(0x01);
@@ -391,6 +411,53 @@ TEST_F(sequenceTest, outputTextIsSafeWhileTheAgentThreadTypes) {
     ui.join();
     EXPECT_GT(texts.load(), 0);
     EXPECT_EQ(12000u, e.sent.size());  // two keys pressed and released per kana
+}
+
+namespace {
+
+// True when another thread can take tableLock now. A thread that cannot is left to finish once
+// the lock is free.
+bool tableLockFreeElsewhere() {
+    auto got = std::make_shared<std::atomic<bool>>(false);
+    std::thread([got] {
+        scopedLock guard(tableLock());
+        *got = true;
+    }).detach();
+    for (int i = 0; i < 50 && !*got; ++i) Sleep(2);
+    return *got;
+}
+
+class lockCheckingEngine : public testEngine {
+public:
+    bool outputEvent(const keyOutputEvent& event) override {
+        if (!tableLockFreeElsewhere()) ++heldAcrossOutput;
+        return testEngine::outputEvent(event);
+    }
+    int lookupLayout(int kind, const keySequence& keys, layoutMatchState& result) override {
+        if (checkQueries && tableLockFreeElsewhere()) ++unlockedQueries;
+        return testEngine::lookupLayout(kind, keys, result);
+    }
+    int heldAcrossOutput = 0;
+    int unlockedQueries = 0;
+    bool checkQueries = true;
+};
+
+}  // namespace
+
+TEST(tableLockTest, queriesTakeTheLockAndOutputNeverHoldsIt) {
+    lockCheckingEngine e;
+    ASSERT_TRUE(e.loadLayout(1, L"a\t\x3042\n{jk}\t\x304D\n"));
+    e.defineOutput(1, L'\x3042', "a");
+    e.defineOutput(1, L'\x304D', "ki");
+    e.tap(key('a'));
+    e.checkQueries = false;  // a chord asks many times; the output is what matters here
+    e.press(key('j'));
+    e.press(key('k'));
+    e.release(key('j'));
+    e.release(key('k'));
+    EXPECT_EQ("+a -a +k +i -k -i", e.eventText());
+    EXPECT_EQ(0, e.unlockedQueries);
+    EXPECT_EQ(0, e.heldAcrossOutput);
 }
 
 TEST(followUpTest, aMarkedUnitIsLookedUpAgainInTheFollowingKinds) {
@@ -546,4 +613,21 @@ TEST(gameModeKanaKeyTest, theForceKanaKeySwitchesTheKanaKindOffAndOn) {
     EXPECT_FALSE(e.kanaIsOff());
     e.tap(key('a'));
     EXPECT_EQ("+a -a +a -a +a -a", e.eventText());
+}
+
+TEST(gameModeKanaKeyTest, aKanaKeyHeldAcrossAGameModeChangeStillComesUp) {
+    testEngine e;
+    e.forceKana = 0x1D;  // left Ctrl
+    e.press(0x1D);
+    e.gameMode = true;  // the IME closed while Ctrl was down
+    e.release(0x1D);
+    EXPECT_EQ("+1D -1D", e.eventText());
+    EXPECT_FALSE(e.kanaIsOff());
+
+    e.clearSent();
+    e.press(0x1D);  // in game mode: switches the kana kind, and is not sent
+    e.gameMode = false;
+    e.release(0x1D);
+    EXPECT_EQ("", e.eventText());
+    EXPECT_TRUE(e.kanaIsOff());
 }
