@@ -10,6 +10,8 @@
 #include "core/keyCodes.h"
 #include "core/layoutTable.h"
 #include "core/locks.h"
+#include "core/textFile.h"
+#include "core/tstring.h"
 
 #include <windows.h>
 
@@ -49,6 +51,18 @@ private:
     int m_reportCount = 0;
 };
 
+// Key expressions shared by every definition reader. Each takes one expression from the front of
+// `text` and reports what it can't read through the sink; on failure nothing is consumed.
+// A key: a letter of the first alphabet ("$" is the space key), or "F" and a letter of the second
+// alphabet. 0 when none can be read.
+keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink);
+// An output expression: a key, or "FC" and a printable ASCII character (227 and its code).
+// Empty when none can be read.
+keySequence readOutputKeyExpression(std::wstring& text, definitionErrorSink& sink);
+// A definition line: a key part, one or more tabs and an output part, neither part holding a tab.
+// False (parts untouched) for any other text.
+bool splitDefinitionLine(const std::wstring& text, std::wstring& keyPart, std::wstring& outputPart);
+
 class layoutReader : public definitionErrorSink {
 public:
     template <class LogStream>
@@ -69,12 +83,12 @@ public:
     bool readDefinitionLine(const std::wstring& line);
     // The following three take one expression from the front of `text`.
     // A key, or 0 (reported) when none can be read.
-    keyCode readKey(std::wstring& text);
+    keyCode readKey(std::wstring& text) { return readKeyExpression(text, *this); }
     // A key or a brace chord; (0, 0) when none can be read. `incomplete` is set for a brace
     // chord that holds one key only.
     stroke readStroke(std::wstring& text, bool& incomplete);
     // One output expression of ASCII letters: a key, or "FC" and a character; empty on failure.
-    keySequence readOutputKey(std::wstring& text);
+    keySequence readOutputKey(std::wstring& text) { return readOutputKeyExpression(text, *this); }
 
     // False once some line failed.
     bool ok() const { return m_ok; }
@@ -102,3 +116,12 @@ private:
 // Reads every line of the stream into the reader's table and returns that table, its entries
 // sorted. reader.ok() then says whether every line was accepted.
 layoutTable readLayout(layoutReader& reader, std::wistream& text);
+
+// The text stream a layout file of any kind is read through (also for copying it for editing).
+// A kana layout file normally marks itself as plain text with a byte-order mark or a first line
+// "visible=1"; an unmarked one is read as plain CP932 text as well, like every other definition
+// file, so that a hand-written file works as it stands. A file that can't be read sets failbit.
+class layoutFileReader : public textFileReader {
+public:
+    layoutFileReader(const tstring& path, bool isKanaLayout);
+};
