@@ -161,3 +161,25 @@ TEST(engineSoak, randomTypingNeverLeavesAKeyDownNorTheEngineStuck) {
                     report.shipped ? "shipped" : "stand-in");
     }
 }
+
+TEST(defaultLayoutTest, thumbChordsAndThePrefixTypeTheirKana) {
+    testEngine e;
+    if (!loadShippedTables(e)) GTEST_SKIP() << "the default data files are not part of this build";
+    e.leftThumb = 0x39;
+    e.rightThumb = 0x79;
+    e.enabledKinds = 1 | 4;
+    e.tap(key('a'));  // あ alone, decided at its release
+    e.press(0x39);    // left thumb with a: ま
+    e.press(key('a'));
+    e.release(key('a'));
+    e.release(0x39);
+    e.press(key('h'));  // right thumb pressed second, within the window: が
+    e.advance(30);
+    e.press(0x79);
+    e.release(0x79);
+    e.release(key('h'));
+    e.tap(key('@'));  // the prefix, then d: ヴ
+    e.tap(key('d'));
+    EXPECT_EQ("amagavu", e.typed());
+    EXPECT_EQ(0u, e.pendingGroupCount());
+}
