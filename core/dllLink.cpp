@@ -70,26 +70,25 @@ private:
     omsgstream& m_stream;
 };
 
-// Windows keeps the library loaded for the lifetime of the process in any case; this only
-// makes sure a throwing constructor frees what it loaded.
-struct libraryGuard {
-    HMODULE module;
-    ~libraryGuard()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
-};
-
 }  // namespace
 
-dllLink::dllLink()
-    : m_library(nullptr), m_entry(nullptr)
+dllLink::dllLink() : m_library(nullptr), m_entry(nullptr)
 {
-    const tstring folder = directoryOf(programPath());
+    load(wideOf(directoryOf(programPath())));
+}
+
+dllLink::dllLink(const std::wstring& folder) : m_library(nullptr), m_entry(nullptr)
+{
+    load(folder);
+}
+
+void dllLink::load(const std::wstring& wideFolder)
+{
 #ifdef TVN_ANSI
+    const tstring folder = toNarrowString(wideFolder);
     tstring path = joinPath(folder, ansiLibraryFileName);
 #else
+    const tstring folder = wideFolder;
     (void)ansiLibraryFileName;
     tstring path = joinPath(folder, libraryFileName);
 #endif
@@ -100,18 +99,17 @@ dllLink::dllLink()
         if (!library) {
             DWORD code = GetLastError();
             dllConnectError error;
-            error << L"TavolinDLLへの接続に失敗しました。エラーコード=" << static_cast<long>(code);
+            error << L"TavolinDLLへの接続に失敗しました。エラーコード=" << static_cast<unsigned long>(code);
             throw error;
         }
     }
     FARPROC entry = GetProcAddress(library, njankotanExportName);
     if (!entry) {
         DWORD code = GetLastError();
-        // The library stays loaded: the program ends right after this anyway, and freeing a
-        // half-bound hook library gains nothing.
+        // The library stays loaded, as a half-bound link leaves it; the program ends right after.
         dllConnectError error;
         error << L"TavolinDLLへは接続しましたが、制御送受信部の接続には失敗しました。エラーコード="
-              << static_cast<long>(code);
+              << static_cast<unsigned long>(code);
         throw error;
     }
     m_library = library;
@@ -252,18 +250,10 @@ void dllLink::keyboardLayoutReport(HKL layout)
         if (layout == m_keyboardLayout)
             return;
     }
-    bool wideVkey = false;
-    bool compStr = false;
-    if (ImmIsIME(layout)) {
-        wideVkey = (ImmGetProperty(layout, IGP_PROPERTY) & imePropAcceptWideVkey) != 0;
-        compStr = (ImmGetProperty(layout, IGP_SETCOMPSTR) & SCS_CAP_COMPSTR) != 0;
-    }
-    std::wstring description;
-    UINT length = ImmGetDescriptionW(layout, nullptr, 0);
-    std::vector<wchar_t> buffer(length + 1, L'\0');
-    UINT copied = ImmGetDescriptionW(layout, buffer.data(), length + 1);
-    if (copied != 0)
-        description.assign(buffer.data(), std::min<size_t>(copied, length));
+    const imeFacts facts = describeLayout(layout);
+    const bool wideVkey = facts.acceptsWideVkey;
+    const bool compStr = facts.takesCompStr;
+    const std::wstring& description = facts.description;
 
     std::wstring line;
     int level;
@@ -288,6 +278,21 @@ void dllLink::keyboardLayoutReport(HKL layout)
     }
     logLine(level, line);
     sendRequest(fromDll::postTvnMessage, reportImeStatus, 0);
+}
+
+dllLink::imeFacts dllLink::describeLayout(HKL layout)
+{
+    imeFacts facts{false, false, std::wstring()};
+    if (ImmIsIME(layout)) {
+        facts.acceptsWideVkey = (ImmGetProperty(layout, IGP_PROPERTY) & imePropAcceptWideVkey) != 0;
+        facts.takesCompStr = (ImmGetProperty(layout, IGP_SETCOMPSTR) & SCS_CAP_COMPSTR) != 0;
+    }
+    const UINT length = ImmGetDescriptionW(layout, nullptr, 0);
+    std::vector<wchar_t> buffer(length + 1, L'\0');
+    const UINT copied = ImmGetDescriptionW(layout, buffer.data(), length + 1);
+    if (copied != 0)
+        facts.description.assign(buffer.data(), std::min<size_t>(copied, length));
+    return facts;
 }
 
 void dllLink::stateBitsReport(int bits, int mask)

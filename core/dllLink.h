@@ -59,6 +59,8 @@ class dllLink : public dllLinkInterface {
 public:
     // Loads the library from the program's folder; throws dllConnectError when it can't.
     dllLink();
+    // The same from a given folder.
+    explicit dllLink(const std::wstring& folder);
     // A link over a given request function and no loaded library (tests, and nothing else).
     dllLink(njankotanFunction entry, std::wstring libraryPath);
     ~dllLink() override;
@@ -104,7 +106,16 @@ protected:
     // Types a character as a Unicode key; answers the count SendInput gave.
     virtual UINT typeUnicodeChar(wchar_t ch);
 
+    // What the system tells of a keyboard layout's IME. Tests stand in for IMEs Wine lacks.
+    struct imeFacts {
+        bool acceptsWideVkey;     // IME_PROP_ACCEPT_WIDE_VKEY
+        bool takesCompStr;        // SCS_CAP_COMPSTR
+        std::wstring description; // empty when the layout has none
+    };
+    virtual imeFacts describeLayout(HKL layout);
+
 private:
+    void load(const std::wstring& folder);
     void startValues();
     void logLine(int level, const std::wstring& text);
     void keyboardLayoutReport(HKL layout);
