@@ -106,7 +106,9 @@ void dllLink::load(const std::wstring& wideFolder)
     FARPROC entry = GetProcAddress(library, njankotanExportName);
     if (!entry) {
         DWORD code = GetLastError();
-        // The library stays loaded, as a half-bound link leaves it; the program ends right after.
+        // Nothing can use a library without its entry; let it go, so that a later attempt (the
+        // accessor tries again) loads the file afresh.
+        FreeLibrary(library);
         dllConnectError error;
         error << L"TavolinDLLへは接続しましたが、制御送受信部の接続には失敗しました。エラーコード="
               << static_cast<unsigned long>(code);
