@@ -110,8 +110,10 @@ public:
     bool loadLayoutFile(const std::wstring& path, int kind);
     bool loadConversionFile(const std::wstring& path, int kind);
     bool loadSwapFile(const std::wstring& path, int kind);
-    // Applies DriverType (defined with the agents).
-    void changeInputHandler(settingsHolder& previous);
+    // Applies DriverType; true when the current agent changed (defined with the agents).
+    bool changeInputHandler(settingsHolder& previous);
+    // Pauses the current agent and falls back to the empty agent (defined with the agents).
+    void stopInputHandler();
 
     settingsCache cache;
     // The settings file last loaded; the information page sets it after saving to a new file.
