@@ -638,3 +638,32 @@ TEST(gameModeKanaKeyTest, aKanaKeyHeldAcrossAGameModeChangeStillComesUp) {
     EXPECT_EQ("", e.eventText());
     EXPECT_TRUE(e.kanaIsOff());
 }
+
+TEST(holdKeyTest, aHeldThumbKeyChordsWithEveryKeyAndTypesNothingItself) {
+    testEngine e;
+    ASSERT_TRUE(e.loadLayout(1, L"SemiShift=L\n"
+                                L"asd\t\x3042$\x3044$\x3046\n"
+                                L"=L\nasd\t\x307E$\x307F$\x3080\n=\n"));
+    const struct {
+        wchar_t ch;
+        const char* romaji;
+    } table[] = {{L'\x3042', "a"}, {L'\x3044', "i"}, {L'\x3046', "u"},
+                 {L'\x307E', "ma"}, {L'\x307F', "mi"}, {L'\x3080', "mu"}};
+    for (const auto& r : table) e.defineOutput(1, r.ch, r.romaji);
+    e.leftThumb = 0x39;
+    e.press(0x39);
+    for (char c : {'a', 's', 'd'}) {
+        e.advance(300);  // far past the window: a hold key waits without a limit
+        e.poll();
+        e.tap(key(c));
+    }
+    e.advance(300);
+    e.release(0x39);
+    EXPECT_EQ("mamimu", e.typed());
+    EXPECT_EQ(0u, e.pendingGroupCount());
+    EXPECT_EQ(0, e.chordStateValue());
+    e.clearSent();
+    e.tap(0x39);  // alone it has no entry: the space itself
+    e.tap(key('a'));
+    EXPECT_EQ("+39 -39 +a -a", e.eventText());
+}
