@@ -239,8 +239,35 @@ TEST_F(hookLibraryLiveTest, characterGoesIntoTheCompositionOrIsTyped)
     EXPECT_TRUE(arrived);
     target.query(queryCancelComposition);
     target.query(querySetOpenStatus, 0);
-    // The fallback key event is released again: nothing is left down.
-    EXPECT_TRUE(waitFor([] { return GetAsyncKeyState(VK_PACKET) >= 0; }));
+}
+
+TEST_F(hookLibraryLiveTest, characterSentToABusyApplicationDoesNotHoldTheCallerUp)
+{
+    PostMessageW(target.window, WM_APP + 1, queryBusy, 4000);
+    Sleep(200);  // the helper is asleep in its window procedure now
+    DWORD start = GetTickCount();
+    fromDll_waitInfoAdds answer = library.call(sendImeChar, L'x', toWire(target.edit));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(1, answer.mustWait);
+    EXPECT_LT(elapsed, 2500u);
+    EXPECT_TRUE(waitFor([] { return target.query(queryLibraryLoaded) == 1; }, 10000));
+    target.query(queryClearText);
+}
+
+TEST_F(hookLibraryLiveTest, startingTwiceLeavesNoHookBehindAfterStop)
+{
+    library.call(startHooks);
+    library.call(setKeyboardHook, 1);
+    library.call(startHooks);
+    library.call(stopHooks);
+    library.drainReports();
+    target.query(queryTakeFocus);
+    sendKey('A', 0x1E, false);
+    sendKey('A', 0x1E, true);
+    waitFor([] { return false; }, 300);
+    EXPECT_TRUE(library.drainReports().empty());
+    EXPECT_TRUE(waitFor([] { return target.text() == L"a"; })) << target.text().size();
+    library.call(startHooks);
 }
 
 TEST(hookLibraryBuildsTest, bothBuildsExportTheDecoratedName)
