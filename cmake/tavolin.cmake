@@ -11,6 +11,9 @@ set(TVN_STATIC_LINK -static -static-libgcc -static-libstdc++)
 # (Windows 98/Me). TVN_ANSI marks the latter.
 function(tvn_apply_build_flags target variant)
   target_compile_options(${target} PRIVATE ${TVN_WARNINGS})
+  # The narrow code page of the whole system is CP932 (the settings file, the ANSI build's texts):
+  # narrow literals are stored in it; wide literals stay UTF-16.
+  target_compile_options(${target} PUBLIC -fexec-charset=CP932)
   target_include_directories(${target} SYSTEM PUBLIC ${TVN_BOOST_INCLUDE})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${target} PUBLIC WINVER=0x0501 _WIN32_WINNT=0x0501 _WIN32_IE=0x0600

@@ -8,26 +8,33 @@
 
 namespace {
 
-// True when another thread can take the lock right now (it is free).
+// Another thread that takes the lock and releases it at once. The owner of the probe asks
+// whether that happened within a time; the thread is always joined, so the lock must be free
+// by the time the probe goes out of scope.
+class lockProbe {
+public:
+    explicit lockProbe(lockable& l) : m_thread([this, &l] {
+        l.lock();
+        m_taken = true;
+        l.unlock();
+    }) {}
+    ~lockProbe() { m_thread.join(); }
+
+    bool takenWithin(int milliseconds)
+    {
+        for (int waited = 0; waited < milliseconds && !m_taken; ++waited) Sleep(1);
+        return m_taken;
+    }
+
+private:
+    std::atomic<bool> m_taken{false};
+    std::thread m_thread;
+};
+
 bool freeForOtherThread(sectionLock& l)
 {
-    std::atomic<bool> taken{false};
-    std::thread t([&] {
-        // TryEnterCriticalSection is not exposed by lockable; take and release it with a timeout
-        // by racing a flag: the other thread blocks when the lock is held.
-        l.lock();
-        taken = true;
-        l.unlock();
-    });
-    for (int i = 0; i < 200 && !taken; ++i) Sleep(1);
-    bool result = taken;
-    if (!result) {
-        // Still blocked: the caller must release before we can join. Signal with result.
-        t.detach();
-    } else {
-        t.join();
-    }
-    return result;
+    lockProbe probe(l);
+    return probe.takenWithin(2000);
 }
 
 }  // namespace
@@ -70,6 +77,16 @@ TEST(scopedLock, heldLockBlocksOtherThreadsUntilScopeEnds)
     }
     t.join();
     EXPECT_EQ(stage.load(), 2);
+}
+
+TEST(sectionLock, heldLockIsTakenByAnotherThreadOnlyAfterRelease)
+{
+    sectionLock l;
+    l.lock();
+    lockProbe probe(l);
+    EXPECT_FALSE(probe.takenWithin(50));
+    l.unlock();
+    EXPECT_TRUE(probe.takenWithin(2000));
 }
 
 TEST(globalLocks, areSingleObjects)

@@ -1,0 +1,431 @@
+#include "hooklib/sharedData.h"
+
+#include <cstring>
+#include <cwchar>
+
+const wchar_t* const dllMutexName = L"版1.3007号 構築#072DlLみゅーてくす";
+const wchar_t* const dllMappingName = L"版1.3007号 構築#072ふぁいるまっぴんぐ";
+const wchar_t* const dllMessageName = L"版1.3007号 構築#072ういんどうめっせーじ";
+
+// ---- the mutex -------------------------------------------------------------------------------
+
+dllMutex::dllMutex(HANDLE handle, DWORD waitMs, int attempts)
+    : m_handle(handle), m_waitMs(waitMs), m_attempts(attempts)
+{
+}
+
+dllMutex::~dllMutex()
+{
+    if (m_handle) CloseHandle(m_handle);
+}
+
+// A failed wait is not retried: with an invalid handle every retry fails again, and every hooked
+// thread of the session would spin here. A peer that holds the lock beyond all attempts is hung;
+// we skip the operation rather than hang with it.
+bool dllMutex::acquire()
+{
+    if (!m_handle) return false;
+    for (int i = 0; i < m_attempts; ++i) {
+        DWORD r = WaitForSingleObject(m_handle, m_waitMs);
+        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return true;
+        if (r != WAIT_TIMEOUT) {
+            debugLine(L"TavolinDLL : dllMutex::acquireに失敗しました。");
+            return false;
+        }
+    }
+    debugLine(L"TavolinDLL : dllMutex::acquireに失敗しました。");
+    return false;
+}
+
+void dllMutex::release()
+{
+    if (m_handle) ReleaseMutex(m_handle);
+}
+
+dllMutex& getDllMutex()
+{
+#ifdef TVN_ANSI
+    static dllMutex mutex(CreateMutexA(nullptr, FALSE, sessionObjectName(dllMutexName).text));
+#else
+    static dllMutex mutex(CreateMutexW(nullptr, FALSE, sessionObjectName(dllMutexName).text));
+#endif
+    return mutex;
+}
+
+// ---- names and debug lines -------------------------------------------------------------------
+
+dllNameBuffer sessionObjectName(const wchar_t* base)
+{
+    dllNameBuffer name;
+#ifdef TVN_ANSI
+    int n = WideCharToMultiByte(932, 0, base, -1, name.text, sizeof(name.text), nullptr, nullptr);
+    if (n <= 0) name.text[0] = 0;
+#else
+    std::wcsncpy(name.text, base, 120);
+    name.text[120] = 0;
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+        wchar_t digits[16];
+        swprintf(digits, 16, L"%lu", static_cast<unsigned long>(session));
+        std::wcscat(name.text, digits);
+    }
+#endif
+    return name;
+}
+
+void debugLine(const wchar_t* text)
+{
+    if (!theSharedData().debugOutput()) return;
+#ifdef TVN_ANSI
+    char buffer[512];
+    if (WideCharToMultiByte(932, 0, text, -1, buffer, sizeof(buffer), nullptr, nullptr) > 0)
+        OutputDebugStringA(buffer);
+#else
+    OutputDebugStringW(text);
+#endif
+}
+
+// ---- matching ----------------------------------------------------------------------------------
+
+bool injectedKeyMatches(const injectedKey& entry, int vk, int scanCode, bool released, bool extended)
+{
+    if (((entry.flags & KEYEVENTF_KEYUP) != 0) != released) return false;
+    if (((entry.flags & KEYEVENTF_EXTENDEDKEY) != 0) != extended) return false;
+    if (entry.vk == vk) return true;
+    return scanCode != 0 && (entry.scanCode & 0xFF) == (scanCode & 0xFF);
+}
+
+// ---- the record --------------------------------------------------------------------------------
+
+sharedData::sharedData(dllSharedData* view, dllLockable* lock, clockFunction clock)
+    : m_view(view), m_lock(lock), m_clock(clock)
+{
+}
+
+void sharedData::resetFields()
+{
+    dllSharedData& d = *m_view;
+    d.reportRead = d.reportWrite = 0;
+    d.capsImeSync = d.kanaImeSync = 0;
+    d.waitActive = d.waitPending = 0;
+    d.waitTime = 0;
+    d.passThrough = d.spareFlag = 0;
+    std::memset(d.pairKeys, 0, sizeof(d.pairKeys));
+    normaliseInjected();
+    d.injectedRead = d.injectedWrite;
+    d.injectedResetTick = 0;
+    d.kakuteiType = 0;
+    d.debugOutput = 0;
+}
+
+void sharedData::reset()
+{
+    if (m_view) resetFields();
+}
+
+void sharedData::resetLocked()
+{
+    sharedHold hold(m_lock);
+    if (hold && m_view) resetFields();
+}
+
+// Another process may have left anything in the indices. An index outside the ring makes the
+// ring's contents meaningless, so it starts empty again.
+void sharedData::normaliseReports()
+{
+    dllSharedData& d = *m_view;
+    if (d.reportRead < 0 || d.reportRead >= reportQueueLength || d.reportWrite < 0 ||
+        d.reportWrite >= reportQueueLength)
+        d.reportRead = d.reportWrite = 0;
+}
+
+void sharedData::normaliseInjected()
+{
+    dllSharedData& d = *m_view;
+    if (d.injectedRead < 0 || d.injectedRead >= injectedRingLength || d.injectedWrite < 0 ||
+        d.injectedWrite >= injectedRingLength)
+        d.injectedRead = d.injectedWrite = 0;
+}
+
+bool sharedData::popReport(fromDll_waitInfoAdds& answer)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) {
+        answer.kind = reportEmpty;
+        return false;
+    }
+    normaliseReports();
+    dllSharedData& d = *m_view;
+    if (d.reportRead == d.reportWrite) {
+        answer.kind = reportEmpty;
+        return false;
+    }
+    answer = d.reportQueue[d.reportRead];
+    d.reportRead = (d.reportRead + 1) % reportQueueLength;
+    return true;
+}
+
+bool sharedData::pushReport(const fromDll_waitInfoAdds& entry)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseReports();
+    dllSharedData& d = *m_view;
+    int next = (d.reportWrite + 1) % reportQueueLength;
+    if (next == d.reportRead) return false;
+    d.reportQueue[d.reportWrite] = entry;
+    d.reportWrite = next;
+    return true;
+}
+
+bool sharedData::pushReport(int kind, int info1, int info2)
+{
+    fromDll_waitInfoAdds entry = {};
+    entry.kind = kind;
+    entry.info1 = info1;
+    entry.info2 = info2;
+    return pushReport(entry);
+}
+
+bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& second)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseReports();
+    dllSharedData& d = *m_view;
+    int used = (d.reportWrite - d.reportRead + reportQueueLength) % reportQueueLength;
+    if (used + 2 > reportQueueLength - 1) return false;
+    d.reportQueue[d.reportWrite] = first;
+    d.reportWrite = (d.reportWrite + 1) % reportQueueLength;
+    d.reportQueue[d.reportWrite] = second;
+    d.reportWrite = (d.reportWrite + 1) % reportQueueLength;
+    return true;
+}
+
+bool sharedData::isReportQueueEmpty()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return true;
+    normaliseReports();
+    return m_view->reportRead == m_view->reportWrite;
+}
+
+void sharedData::setWaitTimer(int delay)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    dllSharedData& d = *m_view;
+    if (delay > 0) {
+        d.waitTime = delay;
+        d.waitActive = d.waitPending = 1;
+    } else {
+        d.waitTime = 0;
+        d.waitActive = d.waitPending = 0;
+    }
+}
+
+int sharedData::readWaitTimer()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return 0;
+    dllSharedData& d = *m_view;
+    if (!d.waitActive) return 0;
+    if (d.waitPending) {
+        d.waitTime = static_cast<std::int32_t>(static_cast<std::uint32_t>(d.waitTime) + m_clock());
+        d.waitPending = 0;
+        // 0 means "disarmed" to the reader; a deadline that lands on it moves one tick on.
+        if (d.waitTime == 0) d.waitTime = 1;
+    }
+    return d.waitTime;
+}
+
+// An overflow, or a push within a second of the last emptying, empties the ring and refuses.
+// The time test is a signed difference so that it holds across the tick counter's wrap; a reset
+// tick of 0 means the ring was never emptied by an overflow.
+bool sharedData::pushInjected(const injectedKey& entry)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseInjected();
+    dllSharedData& d = *m_view;
+    DWORD now = m_clock();
+    bool full = (d.injectedWrite + 1) % injectedRingLength == d.injectedRead;
+    bool tooSoon = d.injectedResetTick != 0 &&
+                   static_cast<std::int32_t>(now - d.injectedResetTick) < 1000;
+    if (full || tooSoon) {
+        d.injectedRead = d.injectedWrite;
+        d.injectedResetTick = now ? now : 1;
+        return false;
+    }
+    d.injectedRing[d.injectedWrite] = entry;
+    d.injectedWrite = (d.injectedWrite + 1) % injectedRingLength;
+    return true;
+}
+
+bool sharedData::oldestInjected(injectedKey& entry)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseInjected();
+    if (m_view->injectedRead == m_view->injectedWrite) return false;
+    entry = m_view->injectedRing[m_view->injectedRead];
+    return true;
+}
+
+void sharedData::dropInjected()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    normaliseInjected();
+    if (m_view->injectedRead == m_view->injectedWrite) return;
+    m_view->injectedRead = (m_view->injectedRead + 1) % injectedRingLength;
+}
+
+void sharedData::clearInjected()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    normaliseInjected();
+    m_view->injectedRead = m_view->injectedWrite;
+    m_view->injectedResetTick = 0;
+}
+
+bool sharedData::isInjectedEmpty()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return true;
+    normaliseInjected();
+    return m_view->injectedRead == m_view->injectedWrite;
+}
+
+bool sharedData::takeMatchingInjected(int vk, int scanCode, bool released, bool extended, injectedKey& taken)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseInjected();
+    dllSharedData& d = *m_view;
+    if (d.injectedRead == d.injectedWrite) return false;
+    const injectedKey& oldest = d.injectedRing[d.injectedRead];
+    if (!injectedKeyMatches(oldest, vk, scanCode, released, extended)) return false;
+    taken = oldest;
+    d.injectedRead = (d.injectedRead + 1) % injectedRingLength;
+    return true;
+}
+
+bool sharedData::byteFlag(std::uint8_t dllSharedData::*field)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    return m_view->*field != 0;
+}
+
+void sharedData::setByteFlag(std::uint8_t dllSharedData::*field, bool on)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    m_view->*field = on ? 1 : 0;
+}
+
+bool sharedData::passThrough() { return byteFlag(&dllSharedData::passThrough); }
+void sharedData::setPassThrough(bool on) { setByteFlag(&dllSharedData::passThrough, on); }
+bool sharedData::spareFlag() { return byteFlag(&dllSharedData::spareFlag); }
+void sharedData::setSpareFlag(bool on) { setByteFlag(&dllSharedData::spareFlag, on); }
+bool sharedData::capsImeSync() { return byteFlag(&dllSharedData::capsImeSync); }
+void sharedData::setCapsImeSync(bool on) { setByteFlag(&dllSharedData::capsImeSync, on); }
+bool sharedData::kanaImeSync() { return byteFlag(&dllSharedData::kanaImeSync); }
+void sharedData::setKanaImeSync(bool on) { setByteFlag(&dllSharedData::kanaImeSync, on); }
+
+int sharedData::pairKey(int i)
+{
+    if (i < 0 || i > 3) return 0;
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return 0;
+    return m_view->pairKeys[i];
+}
+
+void sharedData::setPairKey(int i, int vk)
+{
+    if (i < 0 || i > 3) return;
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    m_view->pairKeys[i] = static_cast<std::uint8_t>(vk);
+}
+
+int sharedData::kakuteiType() const
+{
+    return m_view ? (m_view->kakuteiType & 3) : 0;
+}
+
+void sharedData::setKakuteiType(int value)
+{
+    if (m_view) m_view->kakuteiType = value & 3;
+}
+
+bool sharedData::debugOutput() const
+{
+    return m_view && m_view->debugOutput != 0;
+}
+
+void sharedData::setDebugOutput(bool on)
+{
+    if (m_view) m_view->debugOutput = on ? 1 : 0;
+}
+
+// ---- this process's mapping --------------------------------------------------------------------
+
+namespace {
+
+HANDLE mappingHandle = nullptr;
+
+// The lock is looked up lazily so that building theSharedData never creates the mutex early.
+class lazyDllMutex : public dllLockable {
+public:
+    bool acquire() override { return getDllMutex().acquire(); }
+    void release() override { getDllMutex().release(); }
+};
+
+}  // namespace
+
+sharedData& theSharedData()
+{
+    static lazyDllMutex lock;
+    static sharedData data(nullptr, &lock, GetTickCount);
+    return data;
+}
+
+bool openSharedData()
+{
+    if (theSharedData().view()) return true;
+#ifdef TVN_ANSI
+    mappingHandle = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       static_cast<DWORD>(dllSharedDataSize),
+                                       sessionObjectName(dllMappingName).text);
+#else
+    mappingHandle = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       static_cast<DWORD>(dllSharedDataSize),
+                                       sessionObjectName(dllMappingName).text);
+#endif
+    if (!mappingHandle) return false;
+    DWORD created = GetLastError();
+    void* view = MapViewOfFile(mappingHandle, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, dllSharedDataSize);
+    if (!view) {
+        closeSharedData();
+        return false;
+    }
+    theSharedData().attach(static_cast<dllSharedData*>(view));
+    if (created != ERROR_ALREADY_EXISTS) theSharedData().reset();
+    return true;
+}
+
+void closeSharedData()
+{
+    dllSharedData* view = theSharedData().view();
+    if (view) {
+        theSharedData().attach(nullptr);
+        if (!UnmapViewOfFile(view)) return;
+    }
+    if (mappingHandle) {
+        CloseHandle(mappingHandle);
+        mappingHandle = nullptr;
+    }
+}

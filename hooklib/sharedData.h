@@ -1,0 +1,149 @@
+// The record shared by every copy of the hook library: its cross-process lock and the
+// operations on its report queue, wait timer, flags and injected-key ring.
+#pragma once
+
+#include "hooklib/protocol.h"
+
+// The lock over the shared record: lock(int) ignores its argument and acquires. acquire answers
+// whether the lock is held; a caller that did not get it skips the locked operation.
+class dllLockable {
+public:
+    virtual bool lock(int) { return acquire(); }
+    virtual bool acquire() = 0;
+    virtual void release() = 0;
+    virtual ~dllLockable() = default;
+};
+
+// The named mutex of the library. Mutexes are re-entrant per thread, which the library relies on.
+class dllMutex : public dllLockable {
+public:
+    // waitMs and attempts bound how long a hooked thread may wait for a peer that holds the lock.
+    explicit dllMutex(HANDLE handle, DWORD waitMs = 3000, int attempts = 3);
+    ~dllMutex() override;
+    dllMutex(const dllMutex&) = delete;
+    dllMutex& operator=(const dllMutex&) = delete;
+
+    bool acquire() override;
+    void release() override;
+    HANDLE handle() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+    DWORD m_waitMs;
+    int m_attempts;
+};
+
+// The library's one mutex in this process, created on first use.
+dllMutex& getDllMutex();
+
+// Holds a dllLockable for a scope when it could be acquired; test it before touching the record.
+class sharedHold {
+public:
+    explicit sharedHold(dllLockable* lock) : m_lock(lock), m_held(lock && lock->lock(0)) {}
+    ~sharedHold()
+    {
+        if (m_held) m_lock->release();
+    }
+    sharedHold(const sharedHold&) = delete;
+    sharedHold& operator=(const sharedHold&) = delete;
+    explicit operator bool() const { return m_held; }
+
+private:
+    dllLockable* m_lock;
+    bool m_held;
+};
+
+// True when the injected entry stands for this key message: the same key (by virtual key, or by
+// scan code, since a numeric-pad key comes back with another virtual key under NumLock) and the
+// same release and extended bits.
+bool injectedKeyMatches(const injectedKey& entry, int vk, int scanCode, bool released, bool extended);
+
+// Operations on one view of the shared record. Every operation takes the lock for its whole
+// duration; without a view, or when the lock can't be had, it does nothing and answers
+// "nothing there" (false, 0, empty). Indices written by other processes are brought into range
+// before they are used, so a corrupt record never makes us write outside the view.
+class sharedData {
+public:
+    typedef DWORD(WINAPI* clockFunction)();
+
+    sharedData(dllSharedData* view, dllLockable* lock, clockFunction clock);
+
+    void attach(dllSharedData* view) { m_view = view; }
+    dllSharedData* view() const { return m_view; }
+
+    void reset();        // for the mapping's creator: no lock
+    void resetLocked();
+
+    // Copies the oldest report into answer and answers true; when there is none sets answer.kind 0.
+    bool popReport(fromDll_waitInfoAdds& answer);
+    bool pushReport(const fromDll_waitInfoAdds& entry);
+    bool pushReport(int kind, int info1, int info2);
+    // Both or neither: a key's time and data reports only make sense together.
+    bool pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& second);
+    bool isReportQueueEmpty();
+
+    void setWaitTimer(int delay);
+    int readWaitTimer();
+
+    bool pushInjected(const injectedKey& entry);
+    bool oldestInjected(injectedKey& entry);
+    void dropInjected();
+    void clearInjected();
+    bool isInjectedEmpty();
+    // Removes the oldest entry when it matches the key (injectedKeyMatches) and copies it out:
+    // peek and drop under one hold, so two threads never consume one entry twice.
+    bool takeMatchingInjected(int vk, int scanCode, bool released, bool extended, injectedKey& taken);
+
+    bool passThrough();
+    void setPassThrough(bool on);
+    bool spareFlag();
+    void setSpareFlag(bool on);
+    bool capsImeSync();
+    void setCapsImeSync(bool on);
+    bool kanaImeSync();
+    void setKanaImeSync(bool on);
+    int pairKey(int i);
+    void setPairKey(int i, int vk);
+
+    // Single aligned values written by requests and read without the lock.
+    int kakuteiType() const;
+    void setKakuteiType(int value);
+    bool debugOutput() const;
+    void setDebugOutput(bool on);
+
+private:
+    void resetFields();
+    void normaliseReports();
+    void normaliseInjected();
+    bool byteFlag(std::uint8_t dllSharedData::*field);
+    void setByteFlag(std::uint8_t dllSharedData::*field, bool on);
+
+    dllSharedData* m_view;
+    dllLockable* m_lock;
+    clockFunction m_clock;
+};
+
+// This process's view of the named mapping, and the operations on it under the named mutex.
+sharedData& theSharedData();
+// Creates or opens the named mapping and maps it; the creator resets it.
+bool openSharedData();
+void closeSharedData();
+
+// Name of a session-wide object: the base name followed by the caller's session id. The ANSI
+// build's systems have no sessions, so its names stay bare (and are CP932 text).
+struct dllNameBuffer {
+#ifdef TVN_ANSI
+    char text[160];
+#else
+    wchar_t text[160];
+#endif
+};
+dllNameBuffer sessionObjectName(const wchar_t* base);
+
+extern const wchar_t* const dllMutexName;
+extern const wchar_t* const dllMappingName;
+extern const wchar_t* const dllMessageName;
+
+// Debug line through OutputDebugString when the record's debug flag is on (given in UTF-8 source,
+// written as the build's own text).
+void debugLine(const wchar_t* text);

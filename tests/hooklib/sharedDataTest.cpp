@@ -1,0 +1,307 @@
+// The shared record's queue, wait timer and injected ring, over a fake lock and a fake clock.
+#include "hooklib/sharedData.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+DWORD fakeNow = 5000;
+DWORD WINAPI fakeClock() { return fakeNow; }
+
+class fakeLock : public dllLockable {
+public:
+    bool acquire() override
+    {
+        ++acquired;
+        if (fail) return false;
+        ++held;
+        return true;
+    }
+    void release() override { --held; }
+    bool fail = false;
+    int held = 0;
+    int acquired = 0;
+};
+
+// A view with guard bytes on both sides, to see that nothing writes outside the record.
+struct guardedView {
+    unsigned char before[256];
+    dllSharedData data;
+    unsigned char after[256];
+};
+
+class sharedDataTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memset(&view, 0xA5, sizeof(view));
+        fakeNow = 5000;
+        shared.reset();
+    }
+    bool guardsIntact() const
+    {
+        for (unsigned char b : view.before)
+            if (b != 0xA5) return false;
+        for (unsigned char b : view.after)
+            if (b != 0xA5) return false;
+        return true;
+    }
+    injectedKey key(int scan, int flags = 0, int vk = 0x41)
+    {
+        injectedKey k = {scan, flags, vk, injectedKindPlain};
+        return k;
+    }
+
+    guardedView view;
+    fakeLock lock;
+    sharedData shared{&view.data, &lock, fakeClock};
+};
+
+TEST_F(sharedDataTest, resetEmptiesQueueRingTimerAndFlags)
+{
+    EXPECT_EQ(0, view.data.reportRead);
+    EXPECT_EQ(0, view.data.reportWrite);
+    EXPECT_EQ(0, view.data.waitActive);
+    EXPECT_EQ(0, view.data.kakuteiType);
+    EXPECT_EQ(0, view.data.passThrough);
+    EXPECT_EQ(view.data.injectedRead, view.data.injectedWrite);
+    EXPECT_EQ(0u, view.data.injectedResetTick);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(0, shared.pairKey(i));
+}
+
+TEST_F(sharedDataTest, queueIsFirstInFirstOutAndHoldsFiftyNine)
+{
+    fromDll_waitInfoAdds answer = {};
+    answer.info1 = 77;
+    EXPECT_FALSE(shared.popReport(answer));
+    EXPECT_EQ(reportEmpty, answer.kind);
+    EXPECT_EQ(77, answer.info1);  // an empty pop leaves the other fields alone
+
+    // Start in the middle so the ring wraps.
+    for (int i = 0; i < 30; ++i) ASSERT_TRUE(shared.pushReport(reportKeyTime, i, 0));
+    for (int i = 0; i < 30; ++i) ASSERT_TRUE(shared.popReport(answer));
+    for (int i = 0; i < 59; ++i) ASSERT_TRUE(shared.pushReport(reportStateBits, i, i * 2)) << i;
+    EXPECT_FALSE(shared.pushReport(reportStateBits, 99, 0));
+    for (int i = 0; i < 59; ++i) {
+        ASSERT_TRUE(shared.popReport(answer));
+        EXPECT_EQ(reportStateBits, answer.kind);
+        EXPECT_EQ(i, answer.info1);
+        EXPECT_EQ(i * 2, answer.info2);
+        EXPECT_EQ(0, answer.mustWait);
+    }
+    EXPECT_FALSE(shared.popReport(answer));
+    EXPECT_EQ(0, lock.held);
+}
+
+TEST_F(sharedDataTest, pairOfReportsGoesInWholeOrNotAtAll)
+{
+    fromDll_waitInfoAdds time = {reportKeyTime, 1, 2, 0, {}};
+    fromDll_waitInfoAdds data = {reportKeyData, 3, 4, 0, {}};
+    for (int i = 0; i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+    EXPECT_FALSE(shared.pushReportPair(time, data));  // one slot left: a lone time report would
+                                                      // pair with the next key's data
+    fromDll_waitInfoAdds answer = {};
+    for (int i = 0; i < 58; ++i) ASSERT_TRUE(shared.popReport(answer));
+    EXPECT_FALSE(shared.popReport(answer));
+    ASSERT_TRUE(shared.pushReportPair(time, data));
+    ASSERT_TRUE(shared.popReport(answer));
+    EXPECT_EQ(reportKeyTime, answer.kind);
+    ASSERT_TRUE(shared.popReport(answer));
+    EXPECT_EQ(reportKeyData, answer.kind);
+    EXPECT_EQ(3, answer.info1);
+}
+
+TEST_F(sharedDataTest, corruptIndicesNeverWriteOutsideTheRecord)
+{
+    view.data.reportWrite = 100000;
+    view.data.reportRead = -7;
+    EXPECT_TRUE(shared.pushReport(reportFocusSet, 1, 0));
+    view.data.injectedWrite = -1;
+    view.data.injectedRead = 0x7FFFFFFF;
+    EXPECT_TRUE(shared.pushInjected(key(0x1E)));
+    injectedKey taken = {};
+    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
+    EXPECT_TRUE(guardsIntact());
+    fromDll_waitInfoAdds answer = {};
+    ASSERT_TRUE(shared.popReport(answer));
+    EXPECT_EQ(reportFocusSet, answer.kind);
+}
+
+TEST_F(sharedDataTest, withoutViewOrLockNothingIsTouched)
+{
+    sharedData none(nullptr, &lock, fakeClock);
+    fromDll_waitInfoAdds answer = {};
+    answer.kind = 9;
+    EXPECT_FALSE(none.popReport(answer));
+    EXPECT_EQ(reportEmpty, answer.kind);
+    EXPECT_FALSE(none.pushReport(reportFocusSet, 0, 0));
+    EXPECT_FALSE(none.pushInjected(key(0x1E)));
+    EXPECT_EQ(0, none.readWaitTimer());
+    none.setWaitTimer(100);
+    none.setPassThrough(true);
+    none.setKakuteiType(2);
+    EXPECT_FALSE(none.passThrough());
+    EXPECT_EQ(0, none.kakuteiType());
+    none.resetLocked();
+
+    lock.fail = true;
+    shared.setPassThrough(true);
+    EXPECT_FALSE(shared.pushReport(reportFocusSet, 0, 0));
+    EXPECT_FALSE(shared.pushInjected(key(0x1E)));
+    shared.setWaitTimer(100);
+    lock.fail = false;
+    EXPECT_FALSE(shared.passThrough());
+    EXPECT_TRUE(shared.isReportQueueEmpty());
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_EQ(0, shared.readWaitTimer());
+    EXPECT_EQ(0, lock.held);  // a failed acquire is never released
+}
+
+TEST_F(sharedDataTest, waitTimerFixesItsDeadlineAtTheFirstRead)
+{
+    EXPECT_EQ(0, shared.readWaitTimer());
+    shared.setWaitTimer(100);
+    fakeNow = 7000;
+    EXPECT_EQ(7100, shared.readWaitTimer());
+    fakeNow = 7050;
+    EXPECT_EQ(7100, shared.readWaitTimer());
+    shared.setWaitTimer(15);
+    EXPECT_EQ(7065, shared.readWaitTimer());
+    shared.setWaitTimer(0);
+    EXPECT_EQ(0, shared.readWaitTimer());
+
+    // A deadline that lands exactly on 0 must not read as "disarmed".
+    shared.setWaitTimer(100);
+    fakeNow = static_cast<DWORD>(-100);
+    EXPECT_NE(0, shared.readWaitTimer());
+}
+
+TEST_F(sharedDataTest, injectedRingOverflowEmptiesAndHoldsOffForASecond)
+{
+    for (int i = 0; i < 19; ++i) ASSERT_TRUE(shared.pushInjected(key(i + 1)));
+    EXPECT_FALSE(shared.pushInjected(key(40)));  // the twentieth finds the ring full
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    fakeNow += 500;
+    EXPECT_FALSE(shared.pushInjected(key(41)));  // each refusal restarts the second
+    fakeNow += 999;
+    EXPECT_FALSE(shared.pushInjected(key(42)));
+    fakeNow += 1000;
+    EXPECT_TRUE(shared.pushInjected(key(43)));
+    injectedKey oldest = {};
+    ASSERT_TRUE(shared.oldestInjected(oldest));
+    EXPECT_EQ(43, oldest.scanCode);
+}
+
+TEST_F(sharedDataTest, injectedHoldOffWorksAcrossTheTickWrap)
+{
+    fakeNow = 0xFFFFFF00u;
+    for (int i = 0; i < 20; ++i) shared.pushInjected(key(i + 1));  // overflow at the wrap
+    fakeNow = 0x100;                                                 // 512 ms later
+    EXPECT_FALSE(shared.pushInjected(key(50)));
+    fakeNow = 0x100 + 1000;
+    EXPECT_TRUE(shared.pushInjected(key(51)));
+
+    // A ring that was only ever reset accepts at once, however long the machine has been up.
+    shared.clearInjected();
+    fakeNow = 0x90000000u;
+    EXPECT_TRUE(shared.pushInjected(key(52)));
+}
+
+TEST_F(sharedDataTest, matchingTakesOnlyTheOldestEntryOfTheSameKeyAndDirection)
+{
+    ASSERT_TRUE(shared.pushInjected(key(0x1E, 0, 0x41)));
+    ASSERT_TRUE(shared.pushInjected(key(0x1E, KEYEVENTF_KEYUP, 0x41)));
+    injectedKey taken = {};
+    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));   // not the oldest
+    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, false, true, taken));   // extended differs
+    EXPECT_FALSE(shared.takeMatchingInjected(0x42, 0x30, false, false, taken));  // other key
+    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
+    EXPECT_EQ(0, taken.flags);
+    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));
+}
+
+TEST_F(sharedDataTest, numericPadKeyMatchesByScanCodeUnderNumLock)
+{
+    // Recorded as VK_HOME (scan 0x47); with NumLock on it comes back as VK_NUMPAD7.
+    ASSERT_TRUE(shared.pushInjected(key(0x47, 0, VK_HOME)));
+    injectedKey taken = {};
+    EXPECT_TRUE(shared.takeMatchingInjected(VK_NUMPAD7, 0x47, false, false, taken));
+    EXPECT_EQ(VK_HOME, taken.vk);
+    // A key without a scan code matches by virtual key only.
+    ASSERT_TRUE(shared.pushInjected(key(0x47, 0, VK_HOME)));
+    EXPECT_FALSE(shared.takeMatchingInjected(VK_NUMPAD7, 0, false, false, taken));
+}
+
+TEST_F(sharedDataTest, flagsAndSingleValues)
+{
+    shared.setKakuteiType(7);
+    EXPECT_EQ(3, shared.kakuteiType());
+    shared.setPassThrough(true);
+    shared.setCapsImeSync(true);
+    shared.setPairKey(2, VK_SPACE);
+    shared.setPairKey(9, VK_SPACE);  // out of range: ignored
+    EXPECT_TRUE(shared.passThrough());
+    EXPECT_TRUE(shared.capsImeSync());
+    EXPECT_FALSE(shared.kanaImeSync());
+    EXPECT_EQ(VK_SPACE, shared.pairKey(2));
+    EXPECT_EQ(0, shared.pairKey(9));
+    EXPECT_TRUE(guardsIntact());
+    shared.resetLocked();
+    EXPECT_FALSE(shared.passThrough());
+    EXPECT_EQ(0, shared.kakuteiType());
+    EXPECT_EQ(0, shared.pairKey(2));
+}
+
+TEST(dllMutexTest, aBrokenHandleFailsAtOnceInsteadOfSpinning)
+{
+    dllMutex none(nullptr);
+    EXPECT_FALSE(none.acquire());
+    dllMutex bad(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFFFF0)));
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(bad.acquire());
+    EXPECT_LT(GetTickCount() - start, 1000u);
+}
+
+TEST(dllMutexTest, givesUpOnAPeerThatNeverReleasesAndTakesAnAbandonedMutex)
+{
+    HANDLE h = CreateMutexW(nullptr, FALSE, nullptr);
+    ASSERT_NE(nullptr, h);
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    dllMutex mutex(copy, 20, 2);
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        WaitForSingleObject(h, INFINITE);
+        SetEvent(taken);
+        WaitForSingleObject(finish, INFINITE);
+        // ends without releasing: the mutex is abandoned
+    });
+    WaitForSingleObject(taken, INFINITE);
+    EXPECT_FALSE(mutex.acquire());
+    SetEvent(finish);
+    holder.join();
+    EXPECT_TRUE(mutex.acquire());
+    EXPECT_TRUE(mutex.acquire());  // re-entrant for the holding thread
+    mutex.release();
+    mutex.release();
+    CloseHandle(taken);
+    CloseHandle(finish);
+    CloseHandle(h);
+}
+
+TEST(wireTest, handlesWidenWithTheirSign)
+{
+    EXPECT_EQ(reinterpret_cast<HWND>(static_cast<std::intptr_t>(-2)), windowFromWire(toWire(reinterpret_cast<HWND>(static_cast<std::intptr_t>(-2)))));
+    HKL japanese = reinterpret_cast<HKL>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0xE0010411u)));
+    EXPECT_EQ(japanese, layoutFromWire(static_cast<std::int32_t>(0xE0010411u)));
+    EXPECT_EQ(static_cast<std::int32_t>(0xE0010411u), toWire(japanese));
+}
+
+}  // namespace
