@@ -51,8 +51,10 @@ bool fileReadable(const std::wstring& path) {
 }
 
 size_t definitionCount(const layoutTable& table) { return table.entries.size(); }
-size_t definitionCount(const substitutionTable& table) { return table.size(); }
-size_t definitionCount(const swapTable& table) { return table.size(); }
+size_t definitionCount(const substitutionTable& table) {
+    return table.entries.size() + table.keyPairs.size();
+}
+size_t definitionCount(const swapTable& table) { return table.swapPairs.size(); }
 
 }  // namespace
 
@@ -94,7 +96,7 @@ static bool loadLayout(settingsHolder& holder, const std::wstring& path, int kin
 static bool loadConversion(settingsHolder& holder, const std::wstring& path, int kind, bool keepOld) {
     return loadTable(holder, holder.cache.substitutionTables, path, kind, L"代行情報読込 [ ",
                      keepOld, [&](std::wistream& stream, bool& ok) {
-                         substitutionReader reader(holder.log.get());
+                         substitutionReader reader(kind, holder.log.get());
                          substitutionTable table = readSubstitution(reader, stream);
                          ok = reader.ok();
                          return table;
@@ -104,8 +106,8 @@ static bool loadConversion(settingsHolder& holder, const std::wstring& path, int
 static bool loadSwap(settingsHolder& holder, const std::wstring& path, int kind, bool keepOld) {
     return loadTable(holder, holder.cache.swapTables, path, kind, L"単純交換情報読込 [ ", keepOld,
                      [&](std::wistream& stream, bool& ok) {
-                         swapReader reader(holder.log.get());
-                         swapTable table = readSwap(reader, stream);
+                         swapReader reader(kind, holder.log.get());
+                         swapTable table = readKeySwap(reader, stream);
                          ok = reader.ok();
                          return table;
                      });

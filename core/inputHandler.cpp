@@ -153,23 +153,20 @@ keyCode inputHandler::substituteKey(int kind, keyCode key) {
     scopedLock guard(tableLock());
     const auto& tables = m_holder->cache.swapTables;
     auto it = tables.find(kind);
-    return it == tables.end() ? key : it->second.lookup(key);
+    return it == tables.end() ? key : swappedKey(it->second, key);
 }
 
 keySequence inputHandler::convertOutputKeys(int kind, keySequence& keys) {
-    keySequence unit = takeUnit(keys);
-    if (unit.empty()) return unit;
     if (m_link->useImeComposition()) {
-        std::wstring text = getKanaTable().sequenceText(unit);
-        if (!text.empty() && isJapaneseLetter(text[0])) return unit;
+        // Kana that the IME composes itself goes to it as it is.
+        std::wstring text = getKanaTable().sequenceText(keys);
+        if (!text.empty() && isJapaneseLetter(text[0])) return takeUnit(keys);
     }
     scopedLock guard(tableLock());
     const auto& tables = m_holder->cache.substitutionTables;
     auto it = tables.find(kind);
-    if (it == tables.end()) return unit;
-    keySequence converted;
-    if (!it->second.lookupSubstitution(unit, converted)) return unit;
-    return converted;
+    if (it == tables.end()) return takeUnit(keys);
+    return lookupSubstitution(it->second, keys);
 }
 
 int inputHandler::lookupLayout(int kind, const keySequence& keys, layoutMatchState& result) {
@@ -181,18 +178,19 @@ int inputHandler::lookupLayout(int kind, const keySequence& keys, layoutMatchSta
 }
 
 keySequence inputHandler::lookupOutput(int kind, const keySequence& keys) {
+    keySequence copy = keys;
     scopedLock guard(tableLock());
     const auto& tables = m_holder->cache.substitutionTables;
     auto it = tables.find(kind);
-    if (it == tables.end()) return keySequence();
-    return it->second.lookupEntry(keys);
+    if (it == tables.end()) return takeUnit(copy);
+    return lookupSubstitution(it->second, copy);
 }
 
 keyCode inputHandler::translateKey(keyCode key) {
     scopedLock guard(tableLock());
     const auto& tables = m_holder->cache.substitutionTables;
     auto it = tables.find(1);
-    return it == tables.end() ? key : it->second.translateKey(key);
+    return it == tables.end() ? key : pairedKey(it->second, key);
 }
 
 int inputHandler::chordFlags(int kind, keyCode key) {

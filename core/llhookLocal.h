@@ -41,6 +41,8 @@ public:
     bool isIdle() const { return m_idle != 0; }
     bool hookInstalled() const { return m_hook != nullptr; }
     size_t queuedEvents();
+    // The worker thread while one runs (for measuring its use of the processor), else null.
+    HANDLE workerThread() const { return m_worker; }
     // For tests and the benchmark: what the hook procedure does with one key, without a hook.
     LRESULT hookKey(WPARAM wParam, const KBDLLHOOKSTRUCT& key);
 
