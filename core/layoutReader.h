@@ -1,0 +1,115 @@
+// Layout definition files: the error sink shared by every definition reader, and the reader that
+// turns the text of a layout file into a layoutTable.
+//
+// A layout file is text in lines. Header lines ("StrokeMode=", "SemiShift=", "WantThemselves=",
+// ...) shape how the following lines are read; a definition line is a key part, one or more
+// tabs and an output part; a line starting with "'" is a comment and one starting with "="
+// declares an abbreviation (a prefix or half chord added to the key parts that follow).
+#pragma once
+
+#include "core/keyCodes.h"
+#include "core/layoutTable.h"
+#include "core/locks.h"
+#include "core/textFile.h"
+#include "core/tstring.h"
+
+#include <windows.h>
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The log stream's character type follows the build: wide text, or CP932 in the ANSI build.
+typedef std::basic_ostream<TCHAR> definitionLogStream;
+
+// Where a definition reader's messages go: the log stream, a line at a time under the stream's
+// own lock. Without a stream the messages are only counted.
+class definitionErrorSink {
+public:
+    // Any log stream that is also lockable (the program's log stream is both).
+    template <class LogStream>
+    explicit definitionErrorSink(LogStream* log) : m_log(log), m_logLock(log)
+    {
+    }
+    definitionErrorSink(definitionLogStream* log, lockable* logLock) : m_log(log), m_logLock(logLock) {}
+    definitionErrorSink() = default;
+    virtual ~definitionErrorSink() = default;
+
+    virtual void reportText(const std::wstring& text);
+    // For messages kept as CP932 text.
+    virtual void reportNarrowText(const std::string& text);
+
+    // Messages reported so far.
+    int reportCount() const { return m_reportCount; }
+
+private:
+    void write(const std::wstring& wide, const std::string& narrow, bool isWide);
+
+    definitionLogStream* m_log = nullptr;
+    lockable* m_logLock = nullptr;
+    int m_reportCount = 0;
+};
+
+class layoutReader : public definitionErrorSink {
+public:
+    template <class LogStream>
+    layoutReader(int kind, LogStream* log) : definitionErrorSink(log), m_table(kind)
+    {
+    }
+    layoutReader(int kind, definitionLogStream* log, lockable* logLock)
+        : definitionErrorSink(log, logLock), m_table(kind)
+    {
+    }
+    // A reader whose messages are only counted.
+    explicit layoutReader(int kind) : m_table(kind) {}
+
+    // Reads the whole stream; see readLayout below.
+    void readAll(std::wistream& text);
+
+    // True when the line was accepted or ignored, false when it failed.
+    bool readDefinitionLine(const std::wstring& line);
+    // The following three take one expression from the front of `text`.
+    // A key, or 0 (reported) when none can be read.
+    keyCode readKey(std::wstring& text);
+    // A key or a brace chord; (0, 0) when none can be read. `incomplete` is set for a brace
+    // chord that holds one key only.
+    stroke readStroke(std::wstring& text, bool& incomplete);
+    // One output expression of ASCII letters: a key, or "FC" and a character; empty on failure.
+    keySequence readOutputKey(std::wstring& text);
+
+    // False once some line failed.
+    bool ok() const { return m_ok; }
+    const layoutTable& table() const { return m_table; }
+    int strokeMode() const { return m_strokeMode; }
+
+private:
+    void readHeaderOrDefinition(const std::wstring& line, int lineNumber);
+    bool readAbbreviation(const std::wstring& rest);
+    bool readDefinition(std::wstring keyPart, std::wstring outputPart);
+    void markStroke(const stroke& s);
+    void setThemselves(const std::wstring& value);
+    bool wantsThemselves(wchar_t ch) const;
+
+    layoutTable m_table;
+    int m_strokeMode = 0;
+    strokeSequence m_prefixUnits;
+    keyCode m_halfKey = 0;
+    std::vector<wchar_t> m_themselves;
+    bool m_themselvesHasMi = false;
+    bool m_themselvesHasKyaku = false;
+    bool m_ok = true;
+};
+
+// Reads every line of the stream into the reader's table and returns that table, its entries
+// sorted. reader.ok() then says whether every line was accepted.
+layoutTable readLayout(layoutReader& reader, std::wistream& text);
+
+// The text stream a layout file of any kind is read through (also for copying it for editing).
+// A kana layout file normally marks itself as plain text with a byte-order mark or a first line
+// "visible=1"; an unmarked one is read as plain CP932 text as well, like every other definition
+// file, so that a hand-written file works as it stands. A file that can't be read sets failbit.
+class layoutFileReader : public textFileReader {
+public:
+    layoutFileReader(const tstring& path, bool isKanaLayout);
+};
