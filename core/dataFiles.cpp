@@ -37,6 +37,19 @@ tstring systemPath(const std::wstring& path) {
 #endif
 }
 
+std::wstring wideText(const tstring& text) {
+#ifdef TVN_ANSI
+    return toWideString(text);
+#else
+    return text;
+#endif
+}
+
+// A setting's path: relative ones start at the data folder.
+std::wstring dataPath(const std::wstring& path) {
+    return wideText(joinPath(systemPath(dataBaseFolder), systemPath(path)));
+}
+
 // A definition file that is missing, a folder, or locked must not read as an empty file.
 bool fileReadable(const std::wstring& path) {
     if (path.empty()) return false;
@@ -169,7 +182,7 @@ bool settingsHolder::applyDefaults() {
 bool settingsHolder::loadAllDataFiles() {
     readCache();
     for (int slot = 0; slot < dataFileSlotCount; ++slot)
-        loadSlot(*this, slot, joinPath(dataBaseFolder, getString(slotKeys[slot])), false);
+        loadSlot(*this, slot, dataPath(getString(slotKeys[slot])), false);
     unsigned sync = (getBool("SyncKanaLockWithIME") ? 2 : 0) + (getBool("CapsLockSync2IMEKana") ? 1 : 0);
     link().sendRequest(fromDll::setLockSync, sync, 0);
     applyImeSettings();
@@ -180,7 +193,7 @@ bool settingsHolder::loadAllDataFiles() {
 bool settingsHolder::reloadDataFile(const std::wstring& path, int slot) {
     if (slot < 0 || slot >= dataFileSlotCount) return false;
     // A table that fails to load is never stored, so the one in use stays.
-    return loadSlot(*this, slot, joinPath(dataBaseFolder, path), true);
+    return loadSlot(*this, slot, dataPath(path), true);
 }
 
 bool settingsHolder::copyDataFile(const std::wstring& sourcePath, const std::wstring& targetPath,

@@ -22,3 +22,18 @@ std::vector<agentFakeLink::request> agentFakeLink::requestsOf(int code) const {
         if (r.code == code) found.push_back(r);
     return found;
 }
+
+std::wstring takeLogText(omsgstream& log) {
+    auto& pending = log.takeText();
+#ifdef TVN_ANSI
+    std::wstring text = toWideString(pending);
+#else
+    std::wstring text = pending;
+#endif
+    log.clearText();
+    return text;
+}
+
+std::shared_ptr<omsgstream> makeTestLog() {
+    return std::make_shared<omsgstream>(logTextMessage, nullptr);
+}
