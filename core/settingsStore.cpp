@@ -175,9 +175,10 @@ bool settingsStore::save(std::wostream& out)
 bool settingsStore::load(std::wistream& in)
 {
     settingsMap loaded;
-    bool sawText = false;
+    // A stream that failed to open (missing or unreadable file) reads as an empty text; it still
+    // counts as a refused file, since an unreadable file may hold settings worth keeping.
+    bool sawText = in.fail();
     std::wstring line;
-    // A stream that failed to open (missing or unreadable file) reads as an empty text.
     while (in.good() && std::getline(in, line, L'\n')) {
         sawText = true;
         const std::wstring::size_type equals = line.find(L'=');

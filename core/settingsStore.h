@@ -59,15 +59,17 @@ public:
     // True when the two maps differ in size or in any key or value.
     bool differsFrom(const settingsStore& other) const;
 
-    // True when the last load refused a text that was not empty (wrong Title, unknown version):
-    // the file it came from holds something the user may want back, so whoever first saves
-    // over that file keeps the old one beside it (keepRefusedFile). Cleared by a successful
-    // load and by keepRefusedFile.
+    // True when the last load refused a text that was not empty (wrong Title, unknown version)
+    // or a stream that could not be read at all: the file it came from may hold something the
+    // user wants back, so whoever first saves over that file keeps the old one beside it
+    // (keepRefusedFile). An empty file is simply replaced. Cleared by a successful load and by
+    // keepRefusedFile.
     bool lastLoadRefusedFile() const;
     // When the last load refused a file, copies the file at refusedPath to a free name beside it
     // ("<name>.bak", then "<name>.bak2" ...), reports where it went and clears the flag. True when
-    // nothing needed keeping or the copy was made; false (with a message, flag kept) when the copy
-    // failed, in which case the caller should not overwrite the file.
+    // nothing needed keeping (no flag, or no such file) or the copy was made; false (with a
+    // message, flag kept) when the copy failed, in which case the caller should not overwrite
+    // the file.
     bool keepRefusedFile(const std::wstring& refusedPath);
 
 protected:

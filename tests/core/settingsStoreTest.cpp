@@ -365,8 +365,12 @@ TEST(settingsStore, outputTimerPacksSwitchAndMilliseconds)
     store.setInt("WinOutputTimer", 70);
     store.setOutputTimer(50);
     EXPECT_EQ(store.getInt("WinOutputTimer"), 50);
+    store.setInt("WinOutputTimer", 10070);
+    store.setOutputTimer(INT_MAX);  // never wraps to a negative value
+    EXPECT_EQ(store.getInt("WinOutputTimer"), INT_MAX);
 
     // Both go through setInt, where a derived store sees them.
+    store.setInt("WinOutputTimer", 70);
     store.setterCalls.clear();
     store.setOutputTimer(20);
     store.setOutputTimerEnabled(true);
@@ -548,36 +552,47 @@ TEST(settingsFile, refusedFileIsKeptBesideBeforeItIsOverwritten)
         EXPECT_FALSE(store.load(reader));
     }
     EXPECT_FALSE(store.lastLoadRefusedFile());
+
+    // A file that could not be read counts as refused; if it does not exist there is nothing to
+    // keep and nothing is reported.
     {
         textFileReader reader(folder.file(L"missing.ini"));
         EXPECT_FALSE(store.load(reader));
     }
+    EXPECT_TRUE(store.lastLoadRefusedFile());
+    store.messages.clear();
+    EXPECT_TRUE(store.keepRefusedFile(folder.file(L"missing.ini")));
     EXPECT_FALSE(store.lastLoadRefusedFile());
+    EXPECT_TRUE(store.messages.empty());
+    EXPECT_FALSE(testTempFolder::exists(folder.file(L"missing.ini.bak")));
 }
 
-TEST(settingsFile, refusedFileThatCannotBeCopiedIsReported)
+TEST(settingsFile, unreadableFileIsKeptOnceItCanBeCopied)
 {
     testTempFolder folder;
     const std::wstring path = folder.file(L"default.ini");
-    testTempFolder::writeBytes(path, "Title=Other\r\n");
+    testTempFolder::writeBytes(path, "Title=Tavolin\r\nAcceptTimer=60\r\n");
     recordingStore store;
+
+    // Held open without sharing, the file can be neither read nor copied.
+    HANDLE locked = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
     {
         textFileReader reader(path);
         EXPECT_FALSE(store.load(reader));
     }
-    // Held open without sharing, the file cannot be copied.
-    HANDLE locked = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(store.lastLoadRefusedFile());
     store.messages.clear();
     EXPECT_FALSE(store.keepRefusedFile(path));
     CloseHandle(locked);
     EXPECT_TRUE(store.lastLoadRefusedFile());
-    ASSERT_EQ(store.messages.size(), 1u);
-    EXPECT_EQ(testTempFolder::exists(path + L".bak"), false);
+    EXPECT_EQ(store.messages.size(), 1u);
+    EXPECT_FALSE(testTempFolder::exists(path + L".bak"));
 
     // Once the file is free again, the next attempt keeps it.
     EXPECT_TRUE(store.keepRefusedFile(path));
-    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), "Title=Other\r\n");
+    EXPECT_EQ(testTempFolder::readBytes(path + L".bak"), "Title=Tavolin\r\nAcceptTimer=60\r\n");
+    EXPECT_FALSE(store.lastLoadRefusedFile());
 }
 
 TEST(settingsStore, everyAccessTakesTheSettingsLock)
