@@ -74,8 +74,8 @@ TEST(versionTests, everyNtFromXpOnIsXpOrLater)
     }
     // Under Wine the program sees an NT system.
     EXPECT_TRUE(isWinNT());
+    EXPECT_TRUE(isWinXPOrLater());
     EXPECT_FALSE(isWin9x());
-    EXPECT_EQ(&getOsVersion(), &getOsVersion());
 }
 
 TEST(relativePath, onlyPathsBelowTheBase)
@@ -154,7 +154,6 @@ TEST(programPath, longPathOfThisProgram)
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(lower(fileNameOf(path)), L"core_platformtest.exe");
     EXPECT_EQ(lower(directoryOf(path)), lower(TVN_TEST_BIN_DIR));
-    EXPECT_EQ(path.find(L'~'), std::wstring::npos);
 }
 
 TEST(userIniPath, createsTheFileInTheFolder)
