@@ -46,11 +46,6 @@ inputHandler* buildClassic(dllLinkInterface* link, inputHandler::logStream log, 
     return new classicStandIn(link, std::move(log), holder);
 }
 
-size_t occurrences(const std::wstring& text, const std::wstring& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
 
 class agentsTest : public ::testing::Test {
 protected:
