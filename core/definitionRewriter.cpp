@@ -19,9 +19,13 @@ const wchar_t draftLine[] = L"DraftData=1";
 
 bool rewriteDefinition(std::wistream& source, std::wostream& target, bool withVisibleLine)
 {
+    // A source that could not be opened or read must not become an "editable copy" that holds
+    // nothing but the header lines: that would lose the user's layout and still look like success.
+    if (!source) return false;
     std::vector<std::wstring> lines;
     std::wstring line;
     while (std::getline(source, line)) lines.push_back(line);
+    if (source.bad()) return false;
 
     // The first line that says whether the file is a draft is the one that is kept (as "1").
     size_t draftIndex = lines.size();

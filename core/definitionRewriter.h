@@ -13,5 +13,6 @@ extern const wchar_t definitionVisibleLine[];
 // "DraftData=1" and later such lines are dropped; without one, "DraftData=1" goes first, or second
 // after the first line when `withVisibleLine` is set. With `withVisibleLine` a first line that
 // does not begin with "visible=1" gets the full visible line in front of it.
-// The answer is the target stream's state: true while it is good.
+// The answer is the target stream's state: true while it is good. A source stream that has
+// already failed (a file that could not be read) writes nothing and answers false.
 bool rewriteDefinition(std::wistream& source, std::wostream& target, bool withVisibleLine);

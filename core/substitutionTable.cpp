@@ -2,22 +2,9 @@
 
 #include "core/kanaTable.h"
 
-#include <boost/regex.hpp>
-
 #include <algorithm>
 
 namespace {
-
-// The key expressions of the layout files, with their messages sent to another reader's sink.
-class keyExpressionReader : public layoutReader {
-public:
-    explicit keyExpressionReader(definitionErrorSink& sink) : layoutReader(0), m_sink(sink) {}
-    void reportText(const std::wstring& text) override { m_sink.reportText(text); }
-    void reportNarrowText(const std::string& text) override { m_sink.reportNarrowText(text); }
-
-private:
-    definitionErrorSink& m_sink;
-};
 
 bool isControlChar(wchar_t c)
 {
@@ -71,15 +58,10 @@ bool substitutionTable::operator==(const substitutionTable& other) const
            entries == other.entries && keyPairs == other.keyPairs;
 }
 
-keySequence substitutionReader::readOutputKey(std::wstring& text)
-{
-    keyExpressionReader keys(*this);
-    return keys.readOutputKey(text);
-}
-
 void substitutionReader::readAll(std::wistream& text)
 {
     m_ok = true;
+    m_inputAssign = false;
     std::wstring raw;
     int lineNumber = 0;
     while (std::getline(text, raw)) {
@@ -100,11 +82,8 @@ void substitutionReader::readAll(std::wistream& text)
 bool substitutionReader::readSubstitutionLine(const std::wstring& line)
 {
     if (!line.empty() && line[0] == L'\'') return true;
-    static const boost::wregex definition(L"([^\t]+)\t+([^\t]+)");
-    boost::wsmatch parts;
-    if (!boost::regex_match(line, parts, definition)) return true;
-    std::wstring input = parts[1].str();
-    std::wstring output = parts[2].str();
+    std::wstring input, output;
+    if (!splitDefinitionLine(line, input, output)) return true;
 
     for (int step = 1; !input.empty(); ++step) {
         const std::wstring before = input;
@@ -113,7 +92,7 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
             unit = getKanaTable().registerChar(input[0], false);
             input.erase(0, 1);
         } else {
-            unit = readOutputKey(input);
+            unit = readOutputKeyExpression(input, *this);
         }
         if (unit.empty() || input.size() >= before.size()) {
             reportText(before + unreadableText);
@@ -129,7 +108,7 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
             keySequence keys;
             while (!output.empty() && !isControlChar(output[0]) && output[0] != L' ') {
                 const std::wstring rest = output;
-                keySequence key = readOutputKey(output);
+                keySequence key = readOutputKeyExpression(output, *this);
                 if (key.empty() || output.size() >= rest.size()) {
                     reportText(rest + unreadableText + L"\n");
                     return false;
@@ -153,7 +132,7 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
                 return false;
             }
             const std::wstring rest = output;
-            keySequence key = readOutputKey(output);
+            keySequence key = readOutputKeyExpression(output, *this);
             if (key.empty()) {
                 reportText(rest + unreadableText + L"\n");
                 return false;

@@ -63,8 +63,6 @@ public:
     const substitutionTable& table() const { return m_table; }
 
 private:
-    keySequence readOutputKey(std::wstring& text);
-
     substitutionTable m_table;
     bool m_ok = true;
     bool m_inputAssign = false;

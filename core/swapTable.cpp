@@ -4,17 +4,6 @@
 
 namespace {
 
-// The key expressions of the layout files, with their messages sent to another reader's sink.
-class keyExpressionReader : public layoutReader {
-public:
-    explicit keyExpressionReader(definitionErrorSink& sink) : layoutReader(0), m_sink(sink) {}
-    void reportText(const std::wstring& text) override { m_sink.reportText(text); }
-    void reportNarrowText(const std::string& text) override { m_sink.reportNarrowText(text); }
-
-private:
-    definitionErrorSink& m_sink;
-};
-
 bool isControlChar(wchar_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
@@ -45,6 +34,7 @@ void swapReader::readAll(std::wistream& text)
 {
     m_ok = true;
     m_expectingSources = true;
+    m_sourcesUnreadable = false;
     m_pendingSources.clear();
     std::wstring raw;
     int lineNumber = 0;
@@ -71,8 +61,8 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
 {
     if (!line.empty() && line[0] == L'\'') return true;
 
-    keyExpressionReader reader(*this);
     keySequence keys;
+    bool readable = true;
     std::wstring rest = line;
     while (!rest.empty()) {
         if (isControlChar(rest[0])) {
@@ -80,14 +70,23 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
             continue;
         }
         const size_t before = rest.size();
-        keyCode key = reader.readKey(rest);
-        if (key == 0) return false;
+        keyCode key = readKeyExpression(rest, *this);
         // A reader that took nothing would loop for ever; such a key is no key.
-        if (rest.size() >= before) return false;
+        if (key == 0 || rest.size() >= before) {
+            readable = false;
+            break;
+        }
         keys.push_back(key);
     }
 
+    // A line that can't be read still takes its turn as source or target line: otherwise every
+    // later target line would be read as a source line and the keys would pair up wrongly.
     if (m_expectingSources) {
+        if (!readable) {
+            m_expectingSources = false;
+            m_sourcesUnreadable = true;
+            return false;
+        }
         if (!keys.empty()) {
             m_pendingSources = keys;
             m_expectingSources = false;
@@ -96,6 +95,12 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
     }
 
     m_expectingSources = true;
+    if (!readable) return false;
+    if (m_sourcesUnreadable) {
+        // The target of a source line that was already reported: nothing to pair.
+        m_sourcesUnreadable = false;
+        return true;
+    }
     if (keys.size() != m_pendingSources.size()) {
         reportText(L"前行の変換元個数" + std::to_wstring(m_pendingSources.size()) + L"と、変換先の個数" +
                    std::to_wstring(keys.size()) + L"は一致する必要があります。\n");

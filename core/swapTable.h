@@ -58,6 +58,7 @@ private:
     bool m_ok = true;
     bool m_expectingSources = true;
     keySequence m_pendingSources;
+    bool m_sourcesUnreadable = false;  // the waiting source line was reported as unreadable
 };
 
 // Reads every line of the stream and returns the table, its pairs sorted; reader.ok() then says

@@ -67,6 +67,15 @@ TEST(DefinitionRewriter, RewritingACopyAgainChangesNothing)
     EXPECT_EQ(rewrite(swapOnce, false), swapOnce);
 }
 
+TEST(DefinitionRewriter, UnreadableSourceIsAFailureAndWritesNothing)
+{
+    testTempFolder folder;
+    textFileReader missing(folder.file(L"missing.tvn_kana"));
+    std::wostringstream out;
+    EXPECT_FALSE(rewriteDefinition(missing, out, true));
+    EXPECT_EQ(out.str(), L"");
+}
+
 TEST(DefinitionRewriter, FailedTargetIsReported)
 {
     std::wistringstream in(L"a\tb\n");

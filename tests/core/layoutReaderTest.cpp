@@ -3,6 +3,7 @@
 #include "core/layoutReader.h"
 
 #include "core/kanaTable.h"
+#include "core/omsgstream.h"
 #include "core/testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -476,6 +477,29 @@ TEST(layoutReading, ignoredLinesAndLineNumbers)
     EXPECT_EQ(L"% : この文字は意味が定義されていません。\n(line 9 : %\tお )\n", r.log);
     ASSERT_EQ(1u, r.table.entries.size());
     EXPECT_EQ(L"あ", outputFor(r.table, {s('a')}));
+}
+
+TEST(layoutReading, messagesReachTheProgramLogStream)
+{
+    omsgstream log(logTextMessage, nullptr);
+    log.setShownLevel(0);
+    layoutReader reader(1, &log);
+    std::wistringstream in(L"a\tか\nF\tき\n");
+    readLayout(reader, in);
+    EXPECT_FALSE(reader.ok());
+    // The narrow (CP932) message arrives as wide text, followed by the line.
+    EXPECT_EQ(L"あとに文字が続くはずの F が末尾に来ています。\n(line 2 : F\tき )\n", log.takeText());
+    log.clearText();
+
+    // The log is free again: another writer can take it.
+    log.lock(0);
+    log << L"next" << std::flush;
+    log.unlock();
+    EXPECT_EQ(L"next", log.takeText());
+    log.clearText();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, logTextMessage, logTextMessage, PM_REMOVE)) {
+    }
 }
 
 TEST(layoutReading, messagesWithoutALogAreCounted)

@@ -134,3 +134,29 @@ TEST(SwapFile, Utf8AndUtf16BigEndianFilesWithCrlf)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SwapReader, UnreadableLineKeepsSourcesAndTargetsInStep)
+{
+    // An unreadable source line still has its target line after it: that line is skipped, and
+    // the next pair is read as a pair.
+    readResult badSource = read(L"a!\nba\ncd\ndc\n");
+    EXPECT_FALSE(badSource.ok);
+    EXPECT_NE(badSource.text.find(L"(line 1 : a! )\n"), std::wstring::npos) << badSource.text;
+    EXPECT_EQ(badSource.text.find(L"(line 2"), std::wstring::npos) << badSource.text;
+    EXPECT_EQ(swappedKey(badSource.table, key0('c')), key0('d'));
+    EXPECT_EQ(swappedKey(badSource.table, key0('d')), key0('c'));
+    EXPECT_EQ(swappedKey(badSource.table, key0('b')), key0('b'));
+    EXPECT_EQ(badSource.table.swapPairs.size(), 2u);
+
+    // An unreadable target line ends its pair too.
+    readResult badTarget = read(L"ab\nb!\ncd\ndc\n");
+    EXPECT_FALSE(badTarget.ok);
+    EXPECT_EQ(swappedKey(badTarget.table, key0('a')), key0('a'));
+    EXPECT_EQ(swappedKey(badTarget.table, key0('c')), key0('d'));
+    EXPECT_EQ(badTarget.table.swapPairs.size(), 2u);
+    EXPECT_EQ(badTarget.text.find(L"変換元を記した最終行"), std::wstring::npos) << badTarget.text;
+}
+
+}  // namespace
