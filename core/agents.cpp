@@ -1,0 +1,155 @@
+#include "core/agents.h"
+
+#include "core/dllLink.h"
+#include "core/errors.h"
+#include "core/llhookLocal.h"
+#include "core/settingsHolder.h"
+
+namespace {
+
+int g_lastAppliedType = -1;
+
+dllLinkInterface* agentLink(settingsHolder* holder) {
+    return holder ? &holder->link() : &getDllLink();
+}
+
+int showBox(const std::wstring& text, const wchar_t* caption, UINT type) {
+    inputHandlerFactory& factory = agentFactory();
+    if (factory.messageBox) return factory.messageBox(nullptr, text.c_str(), caption, type);
+    return MessageBoxW(nullptr, text.c_str(), caption, type);
+}
+
+// One process-wide agent, built on first request. The agent is pointed at the holder that asks,
+// so an agent never keeps reading the settings of a holder that has gone.
+template <class Agent>
+agentPointer singleAgent(agentPointer& slot, inputHandler::logStream log, settingsHolder* holder) {
+    if (!slot) {
+        slot = agentPointer(new Agent(agentLink(holder), std::move(log), holder));
+    } else if (holder) {
+        slot->setHolder(holder);
+    }
+    return slot;
+}
+
+agentPointer buildFromFactory(inputHandlerFactory::builder build, const wchar_t* what,
+                              inputHandler::logStream log, settingsHolder* holder) {
+    if (!build) {
+        ErrorMessage error;
+        error << what << L"はこの版には組み込まれていません。";
+        throw error;
+    }
+    return agentPointer(build(agentLink(holder), std::move(log), holder));
+}
+
+}  // namespace
+
+inputHandlerFactory& agentFactory() {
+    static inputHandlerFactory factory;
+    return factory;
+}
+
+int lastAppliedAgentType() { return g_lastAppliedType; }
+
+// ---------------------------------------------------------------- the empty agent
+
+emptyHandler::emptyHandler(dllLinkInterface* link, logStream log, settingsHolder* holder)
+    : inputHandler(link, std::move(log), holder) {}
+bool emptyHandler::pause() { return true; }
+std::wstring emptyHandler::displayName() { return L"(入力代行部が未接続です)"; }
+bool emptyHandler::setFlag(unsigned char) { return false; }
+std::wstring emptyHandler::id() { return L"none"; }
+bool emptyHandler::outputKey(const keyOutputEvent&) { return true; }
+bool emptyHandler::resume() { return true; }
+
+// ---------------------------------------------------------------- accessors
+
+agentPointer getEmptyHandler(inputHandler::logStream log, settingsHolder* holder) {
+    // The empty agent never converts a key, so it needs no link; holders build it while they
+    // are being constructed, before their link may be asked for.
+    static agentPointer agent;
+    if (!agent) agent = agentPointer(new emptyHandler(nullptr, std::move(log), holder));
+    else if (holder) agent->setHolder(holder);
+    return agent;
+}
+
+agentPointer getDriverLocal(inputHandler::logStream log, settingsHolder* holder) {
+    static agentPointer agent;
+    if (!agent) agent = buildFromFactory(agentFactory().driver, L"Vexa用入力代行", log, holder);
+    else if (holder) agent->setHolder(holder);
+    return agent;
+}
+
+agentPointer getLlhookLocal(inputHandler::logStream log, settingsHolder* holder) {
+#ifdef TVN_ANSI
+    ErrorMessage error;
+    error << L"Windows2000/XP専用入力代行はこの版では使えません。";
+    throw error;
+#else
+    static sectionLock* buildLock = new sectionLock;
+    static agentPointer agent;
+    scopedLock guard(*buildLock);
+    return singleAgent<llhook_local>(agent, std::move(log), holder);
+#endif
+}
+
+agentPointer getClassicLocal(inputHandler::logStream log, settingsHolder* holder) {
+    return buildFromFactory(agentFactory().classic, L"版1.0/1.1号互換入力代行", std::move(log),
+                            holder);
+}
+
+// ---------------------------------------------------------------- switching
+
+bool settingsHolder::changeInputHandler(settingsHolder& previous) {
+    int type = getInt("DriverType");
+    if (type == g_lastAppliedType) {
+        currentAgent->resumeSafely();
+        return false;
+    }
+    agentPointer old = currentAgent;
+    old->pause();
+    currentAgent = getEmptyHandler(log, this);
+
+    agentPointer next;
+    int applied = type;
+    if (type == 1) {
+        try {
+            next = getDriverLocal(log, this);
+        } catch (ErrorMessage& e) {
+            showBox(e.text() +
+                        L"\n\n『Vexa』が設置済みであることを検出できませんでした(あるいは『しませんでした』)。",
+                    L"Orvessa/Tavolin", MB_ICONERROR);
+            applied = 2;
+        }
+    }
+    if (!next && applied != 2) {
+        applied = 0;
+        try {
+            next = getClassicLocal(log, this);
+        } catch (ErrorMessage& e) {
+            // No classic agent in this build: keep the keyboard working through the hook.
+            writeLogLine(*log, 0, e.text());
+#ifdef TVN_ANSI
+            next = currentAgent;
+#else
+            applied = 2;
+#endif
+        }
+    }
+    if (!next) next = getLlhookLocal(log, this);
+
+    if (previous.currentAgent != next && previous.currentAgent) previous.currentAgent->pause();
+    currentAgent = next;
+    g_lastAppliedType = applied;
+    currentAgent->setFlag(1);
+    currentAgent->resumeSafely();
+    writeLogLine(*log, 0, L"入力代行部の変更 : " + currentAgent->displayName());
+    return old != currentAgent;
+}
+
+void settingsHolder::stopInputHandler() {
+    if (!currentAgent) return;
+    currentAgent->pause();
+    currentAgent = getEmptyHandler(log, this);
+    // The next switch builds the chosen agent again instead of resuming the empty one.
+    g_lastAppliedType = -1;
+}

@@ -1,0 +1,39 @@
+#include "agentTestSupport.h"
+
+#include "core/japaneseText.h"
+
+int agentFakeLink::outputChar(wchar_t ch) {
+    typed += ch;
+    return 1;
+}
+
+fromDll_waitInfoAdds* agentFakeLink::sendRequest(fromDll::requestToDll code, unsigned int w, long l) {
+    scopedLock guard(m_lock);
+    // The agent thread asks for reports on every pass; only the other requests are of interest.
+    if (code != fromDll::popReport) requests.push_back({static_cast<int>(code), w, l});
+    m_answer = fromDll_waitInfoAdds{};
+    return &m_answer;
+}
+
+std::vector<agentFakeLink::request> agentFakeLink::requestsOf(int code) const {
+    scopedLock guard(m_lock);
+    std::vector<request> found;
+    for (const request& r : requests)
+        if (r.code == code) found.push_back(r);
+    return found;
+}
+
+std::wstring takeLogText(omsgstream& log) {
+    auto& pending = log.takeText();
+#ifdef TVN_ANSI
+    std::wstring text = toWideString(pending);
+#else
+    std::wstring text = pending;
+#endif
+    log.clearText();
+    return text;
+}
+
+std::shared_ptr<omsgstream> makeTestLog() {
+    return std::make_shared<omsgstream>(logTextMessage, nullptr);
+}

@@ -1,0 +1,67 @@
+// Shared by the input-agent tests: a hook-library link that records what the agents ask of it,
+// and reading back what they wrote to the log.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/dllLink.h"
+#include "core/locks.h"
+#include "core/omsgstream.h"
+
+class agentFakeLink : public dllLinkInterface {
+public:
+    struct request {
+        int code;
+        unsigned w;
+        long l;
+    };
+
+    int outputChar(wchar_t ch) override;
+    fromDll_waitInfoAdds* sendRequest(fromDll::requestToDll code, unsigned int w, long l) override;
+    bool handleReport(const fromDll_waitInfoAdds&) override { return true; }
+    HWND lastForegroundWindow() override { return nullptr; }
+    const std::wstring& dllPath() override { return m_path; }
+    bool kanaLayoutAllowed() override { return kanaAllowed; }
+    bool alphabetLayoutAllowed() override { return alphabetAllowed; }
+    bool isImeOpen() override { return imeOpen; }
+    bool isRomajiMode() override { return romaji; }
+    bool isCapsOn() override { return false; }
+    bool isKanaOn() override { return false; }
+    bool isFullShape() override { return false; }
+    bool isAlphanumericMode() override { return false; }
+    bool isKatakanaMode() override { return false; }
+    bool useImeComposition() override { return composition; }
+    bool dllEventJustHappened() override { return mustWait; }
+    bool isConsoleForeground(bool) override { return console; }
+    void setImeList(std::wstring& error, int, const std::wstring&) override { error.clear(); }
+    void setMainWindow(HWND) override {}
+    void setLogStream(const logStreamPtr&) override {}
+    hookKeyEvent popEvent() override { return hookKeyEvent{0, 0, 0, 0}; }
+
+    // The requests of one code, in order.
+    std::vector<request> requestsOf(int code) const;
+
+    bool kanaAllowed = true;
+    bool alphabetAllowed = true;
+    bool imeOpen = false;
+    bool romaji = true;
+    bool composition = false;
+    bool mustWait = false;
+    bool console = false;
+    std::vector<request> requests;
+    std::wstring typed;
+
+private:
+    mutable sectionLock m_lock;
+    std::wstring m_path = L"fake.dll";
+    fromDll_waitInfoAdds m_answer = {};
+};
+
+// The text written to the log since the last call (the stream's pending text, taken out).
+std::wstring takeLogText(omsgstream& log);
+// A log stream with no window, whose text the test reads back.
+std::shared_ptr<omsgstream> makeTestLog();

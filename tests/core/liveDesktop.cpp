@@ -1,0 +1,149 @@
+#include "liveDesktop.h"
+
+#include <sstream>
+
+namespace {
+
+const wchar_t targetClass[] = L"tvnLiveTargetWindow";
+
+LONGLONG counterNow() {
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+}  // namespace
+
+liveTargetWindow::liveTargetWindow() {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = targetClass;
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        RegisterClassW(&wc);
+        registered = true;
+    }
+    // A title no other window has, so xdotool finds exactly this one.
+    std::wostringstream title;
+    title << L"tvn-live-target-" << GetCurrentProcessId() << L"-" << GetTickCount();
+    m_title = title.str();
+    m_window = CreateWindowExW(0, targetClass, m_title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
+                               40, 320, 200, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    pumpMessages(100);
+}
+
+liveTargetWindow::~liveTargetWindow() {
+    if (m_window) DestroyWindow(m_window);
+    pumpMessages(20);
+}
+
+LRESULT CALLBACK liveTargetWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<liveTargetWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self) {
+        switch (message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP: {
+            unsigned scan = (lParam >> 16) & 0x7F;
+            if (lParam & (1 << 24)) scan |= 0x80;
+            self->m_records.push_back({message, scan, static_cast<unsigned>(wParam), 0, counterNow()});
+            return 0;
+        }
+        case WM_CHAR:
+            self->m_records.push_back({message, 0, 0, static_cast<wchar_t>(wParam), counterNow()});
+            return 0;
+        default:
+            break;
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool liveTargetWindow::focus() {
+    SetForegroundWindow(m_window);
+    SetFocus(m_window);
+    int rc = runXdotool(L"search --name " + m_title + L" windowactivate --sync windowfocus --sync");
+    pumpMessages(100);
+    return rc == 0 && GetFocus() == m_window;
+}
+
+std::vector<unsigned> liveTargetWindow::pressedScanCodes() const {
+    std::vector<unsigned> codes;
+    for (const auto& r : m_records)
+        if (r.message == WM_KEYDOWN || r.message == WM_SYSKEYDOWN) codes.push_back(r.scanCode);
+    return codes;
+}
+
+std::vector<unsigned> liveTargetWindow::releasedScanCodes() const {
+    std::vector<unsigned> codes;
+    for (const auto& r : m_records)
+        if (r.message == WM_KEYUP || r.message == WM_SYSKEYUP) codes.push_back(r.scanCode);
+    return codes;
+}
+
+std::wstring liveTargetWindow::text() const {
+    std::wstring text;
+    for (const auto& r : m_records)
+        if (r.message == WM_CHAR) text += r.ch;
+    return text;
+}
+
+void pumpMessages(DWORD milliseconds) {
+    pumpUntil([] { return false; }, milliseconds);
+}
+
+bool pumpUntil(const std::function<bool()>& condition, DWORD timeout) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (condition()) return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeout) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout - elapsed < 5 ? timeout - elapsed : 5,
+                                  QS_ALLINPUT);
+    }
+}
+
+int runXdotool(const std::wstring& arguments, DWORD timeout) {
+    // Wine starts a Unix program given by its path on the Z: drive directly.
+    std::wstring command = L"Z:\\usr\\bin\\xdotool " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return -1;
+    CloseHandle(process.hThread);
+    // The keys xdotool types reach this thread's hooks only while it serves messages.
+    bool ended = pumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                           timeout);
+    DWORD code = static_cast<DWORD>(-1);
+    if (ended) GetExitCodeProcess(process.hProcess, &code);
+    else TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    return ended ? static_cast<int>(code) : -1;
+}
+
+bool xdotoolAvailable() {
+    return GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") != INVALID_FILE_ATTRIBUTES &&
+           runXdotool(L"getmouselocation", 5000) == 0;
+}
+
+double counterMicroseconds(LONGLONG from, LONGLONG to) {
+    static LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    return static_cast<double>(to - from) * 1e6 / static_cast<double>(frequency);
+}

@@ -1,0 +1,227 @@
+// The low-level hook agent's own machinery: what the hook procedure keeps and passes, the worker's
+// start and stop, and the waits of the user-interface thread. These install a global keyboard
+// hook, so they run alone on the desktop.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "agentTestSupport.h"
+#include "core/llhookLocal.h"
+#include "core/settingsHolder.h"
+#include "liveDesktop.h"
+
+namespace {
+
+KBDLLHOOKSTRUCT keyOf(DWORD scan, DWORD flags, DWORD vk = 0) {
+    KBDLLHOOKSTRUCT key = {};
+    key.scanCode = scan;
+    key.flags = flags;
+    key.vkCode = vk;
+    key.time = GetTickCount();
+    return key;
+}
+
+// An agent whose engine entry can be held or made to send to the user-interface thread, as a
+// key command does.
+class steeredAgent : public llhook_local {
+public:
+    using llhook_local::llhook_local;
+    keyCode mapScancode(keyCode code) override {
+        ++seen;
+        if (target) SendMessageW(target, WM_USER + 7, code, 0);
+        if (gate) {
+            SetEvent(entered);
+            WaitForSingleObject(gate, 5000);
+        }
+        return code;
+    }
+    HWND target = nullptr;
+    HANDLE gate = nullptr;
+    HANDLE entered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<int> seen{0};
+};
+
+// Records the injected keys that reach the end of this thread's hook chain.
+class injectedKeyObserver {
+public:
+    injectedKeyObserver() {
+        self() = this;
+        m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, procedure, GetModuleHandleW(nullptr), 0);
+    }
+    ~injectedKeyObserver() {
+        UnhookWindowsHookEx(m_hook);
+        self() = nullptr;
+    }
+    std::vector<DWORD> pressed;  // scan codes of injected presses
+
+private:
+    static injectedKeyObserver*& self() {
+        static injectedKeyObserver* p = nullptr;
+        return p;
+    }
+    static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
+        auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(l);
+        if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && !(key->flags & LLKHF_UP))
+            self()->pressed.push_back(key->scanCode);
+        return CallNextHookEx(nullptr, code, w, l);
+    }
+    HHOOK m_hook;
+};
+
+class messageWindow {
+public:
+    messageWindow() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"tvnLlhookSentTarget";
+        RegisterClassW(&wc);
+        handle = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 wc.hInstance, nullptr);
+        received() = 0;
+    }
+    ~messageWindow() { DestroyWindow(handle); }
+    static int& received() {
+        static int n = 0;
+        return n;
+    }
+    HWND handle;
+
+private:
+    static LRESULT CALLBACK procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_USER + 7) ++received();
+        return DefWindowProcW(w, m, wp, lp);
+    }
+};
+
+class llhookLocalTest : public ::testing::Test {
+protected:
+    llhookLocalTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr) {
+        holder.setAllToDefault();
+        holder.readCache();
+    }
+    agentFakeLink link;
+    std::shared_ptr<omsgstream> log;
+    settingsHolder holder;
+};
+
+TEST(llhookKeyCode, ExtendedMarkExceptForRightShiftAndNumLock) {
+    EXPECT_EQ(0x1E, llhook_local::hookKeyCode({0x1E, 0, 'A', 0}));
+    EXPECT_EQ(0x9C, llhook_local::hookKeyCode({0x1C, LLKHF_EXTENDED, VK_RETURN, 0}));
+    EXPECT_EQ(0x36, llhook_local::hookKeyCode({0x36, LLKHF_EXTENDED, VK_RSHIFT, 0}));
+    EXPECT_EQ(0x45, llhook_local::hookKeyCode({0x45, LLKHF_EXTENDED, VK_NUMLOCK, 0}));
+    EXPECT_EQ(0x7B, llhook_local::hookKeyCode({0x17B, 0, 0, 0}));  // only the low 7 bits
+}
+
+TEST_F(llhookLocalTest, HookKeepsPhysicalKeysOnlyWhileTheWorkerRuns) {
+    steeredAgent agent(&link, log, &holder);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    agent.gate = gate;  // hold the worker on the first key so the queue can be seen
+
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    EXPECT_TRUE(agent.isIdle());
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, a));  // idle: passed on
+    EXPECT_EQ(0u, agent.queuedEvents());
+
+    ASSERT_TRUE(agent.resume());
+    EXPECT_TRUE(agent.hookInstalled());
+    EXPECT_FALSE(agent.isIdle());
+    EXPECT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
+
+    KBDLLHOOKSTRUCT injected = keyOf(0x1F, LLKHF_INJECTED);
+    KBDLLHOOKSTRUCT noScan = keyOf(0, 0, VK_PACKET);
+    KBDLLHOOKSTRUCT b = keyOf(0x30, 0);
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, injected));
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, noScan));
+    EXPECT_EQ(-1, agent.hookKey(WM_KEYDOWN, b));
+    EXPECT_EQ(1u, agent.queuedEvents());
+
+    SetEvent(gate);
+    EXPECT_TRUE(pumpUntil([&] { return agent.seen == 2; }, 2000));
+    agent.gate = nullptr;
+    EXPECT_TRUE(agent.pause());
+    EXPECT_TRUE(agent.isIdle());
+    EXPECT_TRUE(agent.hookInstalled());  // kept for the next resume
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, b));
+    CloseHandle(gate);
+}
+
+TEST_F(llhookLocalTest, ResumeTwiceRunsOneWorkerAndPauseRightAfterResumeFindsIt) {
+    steeredAgent agent(&link, log, &holder);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(agent.resume());
+        ASSERT_TRUE(agent.pause());
+        ASSERT_TRUE(agent.isIdle());
+    }
+    takeLogText(*log);
+    ASSERT_TRUE(agent.resume());
+    ASSERT_TRUE(agent.resume());
+    std::wstring logged = takeLogText(*log);
+    EXPECT_NE(std::wstring::npos, logged.find(L"llhook_local::resume() スレッドはすでに動作しています。"));
+    EXPECT_TRUE(agent.pause());
+    EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"llhook_local::pause() の処理が完了。"));
+}
+
+TEST_F(llhookLocalTest, PauseServesMessagesTheWorkerSendsMeanwhile) {
+    steeredAgent agent(&link, log, &holder);
+    messageWindow window;
+    agent.target = window.handle;
+    ASSERT_TRUE(agent.resume());
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    // No pumping here: the worker's synchronous send can only be answered by pause's wait.
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(agent.pause());
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(1, messageWindow::received());
+}
+
+TEST_F(llhookLocalTest, KeysStillQueuedAtPauseReachTheApplicationUnconverted) {
+    injectedKeyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    agent.gate = gate;
+    ASSERT_TRUE(agent.resume());
+
+    KBDLLHOOKSTRUCT first = keyOf(0x10, 0), second = keyOf(0x11, 0), third = keyOf(0x12, LLKHF_EXTENDED);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, first));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, second));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, third));
+
+    // Open the gate only once pause is waiting.
+    std::thread opener([&] {
+        Sleep(150);
+        SetEvent(gate);
+    });
+    EXPECT_TRUE(agent.pause());
+    opener.join();
+    EXPECT_EQ(0u, agent.queuedEvents());
+    EXPECT_EQ(1, agent.seen.load());  // the two queued keys were not converted
+    pumpUntil([&] { return observer.pressed.size() >= 2; }, 2000);
+    ASSERT_GE(observer.pressed.size(), 2u);
+    EXPECT_EQ(0x11u, observer.pressed[observer.pressed.size() - 2]);
+    EXPECT_EQ(0x12u, observer.pressed.back());
+    CloseHandle(gate);
+}
+
+TEST_F(llhookLocalTest, KanaKeyIsLoggedBeforeConversion) {
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    takeLogText(*log);
+    KBDLLHOOKSTRUCT down = keyOf(0x70, 0), up = keyOf(0x70, LLKHF_UP);
+    agent.hookKey(WM_KEYDOWN, down);
+    agent.hookKey(WM_KEYUP, up);
+    pumpUntil([&] { return agent.seen == 2; }, 2000);
+    agent.pause();
+    std::wstring logged = takeLogText(*log);
+    size_t pressed = logged.find(L"ひらがなカタカナ■");
+    size_t released = logged.find(L"ひらがなカタカナ□");
+    EXPECT_NE(std::wstring::npos, pressed);
+    EXPECT_NE(std::wstring::npos, released);
+    EXPECT_LT(pressed, released);
+}
+
+}  // namespace
