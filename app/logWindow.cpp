@@ -1,5 +1,6 @@
 #include "app/logWindow.h"
 
+#include "app/appText.h"
 #include "app/windowMessages.h"
 #include "core/registry.h"
 #include "core/versionInfo.h"
@@ -105,7 +106,7 @@ INT_PTR logWindow::handle(UINT message, WPARAM wParam, LPARAM lParam)
         case IDC_LOG_VERSION:
             if (m_log && m_version) {
                 scopedLock guard(*m_log);
-                *m_log << m_version->versionText() << std::endl;
+                *m_log << toT(m_version->versionText()) << std::endl;
             }
             return TRUE;
         case IDC_LOG_DETAIL: {

@@ -1,6 +1,7 @@
 #include "app/mainWindow.h"
 
 #include "app/keyboardDisplay.h"
+#include "app/appText.h"
 #include "app/logWindow.h"
 #include "app/settingsSheet.h"
 #include "app/startup.h"
@@ -24,21 +25,19 @@ namespace {
 
 const wchar_t windowClassName[] = L"orvessaTasktray";
 const UINT_PTR sessionTimer = 1000;
-// The shell may not be ready at logon: the forced tray add is retried from this timer, once a
-// second for about a minute, so the main thread (which also runs the keyboard hook) never sleeps.
-const UINT_PTR trayRetryTimer = 1001;
-const int trayRetryRounds = 60;
 const int logTextLimit = 65000;
 
 #ifndef WM_WTSSESSION_CHANGE
 const UINT WM_WTSSESSION_CHANGE = 0x02B1;
+#endif
+#ifndef NOTIFY_FOR_THIS_SESSION
+const DWORD NOTIFY_FOR_THIS_SESSION = 0;
 #endif
 
 // Per-process state of the window procedure.
 bool consoleConnected = true;
 bool pausedBySession = false;
 bool trayUpdatesHeld = false;
-bool rightDoubleClicked = false;
 
 LRESULT CALLBACK forwardingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -70,18 +69,6 @@ std::wstring sessionEventName(WPARAM event)
     }
 }
 
-void setItemBitmap(HMENU menu, UINT item, BOOL byPosition, HBITMAP bitmap, const wchar_t* text)
-{
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = MIIM_BITMAP;
-    info.hbmpItem = bitmap;
-    if (text) {
-        info.fMask |= MIIM_STRING;
-        info.dwTypeData = const_cast<wchar_t*>(text);
-    }
-    SetMenuItemInfoW(menu, item, byPosition, &info);
-}
 
 }  // namespace
 
@@ -134,7 +121,7 @@ mainWindow::~mainWindow()
 void mainWindow::logLine(const std::wstring& text)
 {
     scopedLock guard(*m_log);
-    *m_log << text << std::endl;
+    *m_log << toT(text) << std::endl;
 }
 
 LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -217,7 +204,7 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             openSettings(window);
             return 0;
         case delayedSetup:
-            this->delayedSetup();
+            runDelayedSetup();
             return 0;
         default:
             if (message == m_taskbarCreated && m_taskbarCreated != 0) {
@@ -249,13 +236,13 @@ void mainWindow::stateChanged(UINT message, WPARAM wParam, LPARAM lParam)
 
 void mainWindow::appendLogText()
 {
-    omsgstream::bufferType& buffer = m_log->buffer();
-    const std::wstring& text = buffer.takeText();
+    // takeText holds the stream's lock until clearText, so no writer appends meanwhile.
+    const tstring& text = m_log->takeText();
     appendEditText(text, GetDlgItem(m_logWindow, IDC_LOG_EDIT), logTextLimit);
-    buffer.clearText();
+    m_log->clearText();
 }
 
-void mainWindow::delayedSetup()
+void mainWindow::runDelayedSetup()
 {
     if (isWinXPOrLater()) SetTimer(m_window, sessionTimer, 2000, nullptr);
     const std::wstring path = chooseSettingsFile();
@@ -317,8 +304,10 @@ void mainWindow::sessionChange(WPARAM event, LPARAM session)
 {
     {
         scopedLock guard(*m_log);
-        *m_log << L"WM_WTSESSION_CHANGE(" << static_cast<unsigned long long>(event) << L", "
-               << static_cast<long long>(session) << L"): " << sessionEventName(event) << std::endl;
+        std::wostringstream line;
+        line << L"WM_WTSESSION_CHANGE(" << static_cast<unsigned long long>(event) << L", "
+             << static_cast<long long>(session) << L"): " << sessionEventName(event);
+        *m_log << toT(line.str()) << std::endl;
     }
     auto agent = m_holder->currentAgent;
     switch (event) {
@@ -353,7 +342,7 @@ void mainWindow::runMessageLoop()
         wchar_t path[1024] = {};
         GetModuleFileNameW(appInstance, path, 1024);
         scopedLock guard(*m_log);
-        *m_log << m_version->writeLogHeader(path, L"Jun 12 2006", L"14:52:41");
+        *m_log << toT(m_version->writeLogHeader(path, L"Jun 12 2006", L"14:52:41"));
         m_log->flush();
     }
     MSG msg;
@@ -392,7 +381,7 @@ void mainWindow::shutdown()
 
     if (!saveSettings()) {
         const std::wstring path = m_holder->settingsFilePath;
-        const bool saved = !path.empty() && createDirectoryRecursive(pathOf(path), true) && saveSettings();
+        const bool saved = !path.empty() && createDirectoryRecursive(toT(path), true) && saveSettings();
         if (!saved) MessageBoxW(nullptr, L"設定の保存に失敗しました。", captionText(), MB_ICONWARNING);
     }
     m_holder.reset();

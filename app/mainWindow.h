@@ -44,7 +44,9 @@ public:
     LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    void delayedSetup();
+    void runDelayedSetup();
+    // Saves to the settings file, first keeping a refused file there aside.
+    bool saveSettings();
     void sessionTimerTick();
     void sessionChange(WPARAM event, LPARAM session);
     void onTrayNotify(LPARAM mouseMessage);
@@ -66,6 +68,10 @@ private:
     bool m_sessionRegistered = false;
     std::unique_ptr<settingsHolder> m_holder;
     versionInfo* m_version = nullptr;
+    // The shell may not be ready at logon: the forced tray add is retried from a timer, once a
+    // second for about a minute, so the main thread (which also runs the keyboard hook) never sleeps.
+    static const UINT_PTR trayRetryTimer = 1001;
+    static const int trayRetryRounds = 60;
     int m_trayAddRounds = 0;
     bool m_shutDown = false;
 };

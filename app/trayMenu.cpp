@@ -15,8 +15,6 @@
 #include <shellapi.h>
 
 namespace {
-const UINT_PTR trayRetryTimer = 1001;
-const int trayRetryRounds = 60;
 bool rightDoubleClickFlag = false;
 
 void checkItem(HMENU menu, UINT id, bool on)
@@ -29,6 +27,7 @@ void greyItem(HMENU menu, UINT id, bool grey)
     EnableMenuItem(menu, id, MF_BYCOMMAND | (grey ? MF_GRAYED : MF_ENABLED));
 }
 
+#ifndef TVN_ANSI
 void setItemLook(HMENU menu, UINT item, BOOL byPosition, HBITMAP bitmap, const wchar_t* text)
 {
     MENUITEMINFOW info{};
@@ -41,6 +40,7 @@ void setItemLook(HMENU menu, UINT item, BOOL byPosition, HBITMAP bitmap, const w
     }
     SetMenuItemInfoW(menu, item, byPosition, &info);
 }
+#endif
 }  // namespace
 
 bool mainWindow::updateTrayIcon(bool forced)

@@ -3,8 +3,8 @@
 // program would drive it.
 #include "core/settingsStore.h"
 #include "core/textFile.h"
-#include "support/liveDesktop.h"
-#include "support/testTempFolder.h"
+#include "liveDesktop.h"
+#include "testTempFolder.h"
 
 #include <gtest/gtest.h>
 

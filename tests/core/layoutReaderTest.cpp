@@ -4,7 +4,7 @@
 
 #include "core/kanaTable.h"
 #include "core/omsgstream.h"
-#include "core/testTempFolder.h"
+#include "testTempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/textFile.h"
 
-#include "core/testTempFolder.h"
+#include "testTempFolder.h"
 
 #include <gtest/gtest.h>
 

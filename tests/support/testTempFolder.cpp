@@ -1,4 +1,4 @@
-#include "core/testTempFolder.h"
+#include "testTempFolder.h"
 
 #include <windows.h>
 
