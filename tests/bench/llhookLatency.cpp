@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     testTempFolder::writeBytes(folder.file(L"eisu.tvn_eisu"), "visible=1\r\ns\tt\r\n");
     dllLink link(quietLibrary, L"quiet");
     auto log = makeTestLog();
-    settingsHolder holder(log, &link, nullptr, nullptr);
+    settingsHolder holder(log, &link, testVersion(), nullptr);
     holder.setAllToDefault();
     for (const char* key : {"VkConvertK", "VkConvertC", "VkConvertN", "ConvertVk", "ConvertKVk",
                             "KeyDependsOnMachine", "AlwaysReplaceFile"})

@@ -73,7 +73,7 @@ keyOutputEvent commandEvent(bool down, wchar_t command) {
 class inputHandlerTest : public ::testing::Test {
 protected:
     inputHandlerTest()
-        : log(makeTestLog()), holder(log, &link, nullptr, nullptr), agent(&link, log, &holder) {
+        : log(makeTestLog()), holder(log, &link, testVersion(), nullptr), agent(&link, log, &holder) {
         holder.setAllToDefault();
         holder.readCache();
         inputHandler::setWindows(window.handle, nullptr);

@@ -97,7 +97,7 @@ private:
 
 class llhookLocalTest : public ::testing::Test {
 protected:
-    llhookLocalTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr) {
+    llhookLocalTest() : log(makeTestLog()), holder(log, &link, testVersion(), nullptr) {
         holder.setAllToDefault();
         holder.readCache();
     }
