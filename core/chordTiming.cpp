@@ -131,7 +131,14 @@ void convertEngine::decideAlone(std::int32_t time) {
 }
 
 void convertEngine::pressAlone(const inputKeyEvent& event) {
-    if (m_chordState >= 1 && m_chordState <= 3) decideAlone(event.time);
+    if (m_chordState >= 1 && m_chordState <= 3) {
+        const bool repeatOfWaitingKey = event.keyCode == m_pendingKey;
+        decideAlone(event.time);
+        // An auto-repeat of the waiting key (Shift went down meanwhile) is that key decided;
+        // typing it a second time would leave a group that no release ever reaches, and the
+        // key would be dead from then on.
+        if (repeatOfWaitingKey) return;
+    }
     auto answer = convertAlone(event.keyCode);
     emit(answer.first, answer.second);
     makeGroup(listOf(event.keyCode), answer.first, 1, event.time);

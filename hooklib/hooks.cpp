@@ -333,17 +333,13 @@ public:
         state[VK_RSHIFT] &= ~0x80;
         SetKeyboardState(state);
     }
+    void sendKey(const keyResend& key) override { sendKeyInput(key.vk, key.scan, key.flags); }
 };
 
 }  // namespace
 
-LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)
+bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
-    if (code < 0) return CallNextHookEx(library().keyboardHook, code, wParam, lParam);
-    systemKeyHost host;
-    sharedData& shared = theSharedData();
-    DWORD tick = GetTickCount();
-    int vk = static_cast<int>(wParam & 0xFF);
     int repeats = static_cast<int>(lParam & 0xFFFF);
     int passed = 0, swallowed = 0;
     for (int i = 0; i < repeats; ++i) {
@@ -352,15 +348,25 @@ LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)
         else
             ++swallowed;
     }
-    if (swallowed == 0) return CallNextHookEx(library().keyboardHook, code, wParam, lParam);
+    if (swallowed == 0) return true;
     // The passed repeats go out again one by one. Each is recorded like any injected key, or it
     // would come back unmatched and be swallowed and converted a second time.
     keyResend again = resendOf(vk, lParam);
     for (int i = 0; i < passed; ++i) {
         injectedKey entry = {again.scan, static_cast<std::int32_t>(again.flags & (KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY)),
-                             vk, injectedKindPlain};
+                             vk & 0xFF, injectedKindPlain};
         if (!shared.pushInjected(entry)) break;
-        sendKeyInput(again.vk, again.scan, again.flags);
+        host.sendKey(again);
     }
-    return -1;
+    return false;
+}
+
+LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code >= 0) {
+        systemKeyHost host;
+        int vk = static_cast<int>(wParam & 0xFF);
+        if (!handleKeyMessage(theSharedData(), host, code, vk, lParam, GetTickCount())) return -1;
+    }
+    return CallNextHookEx(library().keyboardHook, code, wParam, lParam);
 }

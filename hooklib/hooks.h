@@ -38,6 +38,8 @@ LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message);
 LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message);
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam);
 
+struct keyResend;
+
 // What deciding a key needs from the system besides the shared record; the live host asks
 // Windows, tests give their own.
 class keyDecisionHost {
@@ -47,6 +49,7 @@ public:
     virtual void pushFocusReports() = 0;
     virtual void pushFocusImeStatus() = 0;         // conversion mode of the focus window's IME
     virtual void releaseShiftState() = 0;          // Shift reads as up in this thread
+    virtual void sendKey(const keyResend& key) = 0;  // types one key event
     virtual ~keyDecisionHost() = default;
 };
 
@@ -60,3 +63,7 @@ struct keyResend {
     DWORD flags;
 };
 keyResend resendOf(int vk, LPARAM lParam);
+
+// Decides every repeat of one key message. True: the message goes on unchanged. False: it is
+// swallowed; its passed repeats have gone out again one by one.
+bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick);

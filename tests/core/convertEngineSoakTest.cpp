@@ -102,8 +102,9 @@ void runSoak(unsigned seed, int steps, soakReport& report) {
             e.kindOfInput = 1 + static_cast<int>(rng() % 2);
             e.accept = 50 + static_cast<int>(rng() % 100);
         }
-        // The agent's thread polls on every pass of its loop.
-        e.advance(static_cast<std::int32_t>(rng() % 4));
+        // The agent's thread polls on every pass of its loop. With paced output the typing
+        // is no faster than the pacing, or the backlog would only grow.
+        e.advance(static_cast<std::int32_t>(rng() % 4) + (e.gameMode ? e.outTimer * 2 : 0));
         e.poll();
         ASSERT_LT(e.queuedOutputCount(), 5000u) << "step " << step;
     }

@@ -136,6 +136,19 @@ TEST_F(chordTest, autoRepeatRepeatsOnlyTheNewestOutputWhileItIsDown) {
     EXPECT_EQ("", e.eventText());
 }
 
+TEST_F(chordTest, aWaitingKeyRepeatedUnderShiftIsTypedOnceAndStaysAlive) {
+    e.press(key('j'));
+    e.press(0x2A);
+    e.press(key('j'));  // auto-repeat while it still waits
+    e.release(key('j'));
+    e.release(0x2A);
+    EXPECT_EQ("+2A +t +a -t -a -2A", e.eventText());
+    EXPECT_EQ(0u, e.pendingGroupCount());
+    e.clearSent();
+    e.tap(key('j'));
+    EXPECT_EQ("+t +a -t -a", e.eventText());
+}
+
 TEST_F(chordTest, kanaToggleBracketOpensAndClosesAroundTheOutput) {
     e.tap(key('x'));
     EXPECT_EQ("[ +7C -7C +a +7C -7C ] -a", e.eventText());

@@ -18,7 +18,8 @@ enum query {
     queryCompositionChar = 6, // first character of the composition, 0 when there is none
     queryTakeFocus = 7,       // foreground, then the focus back onto the edit control
     queryClearText = 8,
-    queryCancelComposition = 9
+    queryCancelComposition = 9,
+    queryBusy = 10            // the thread sleeps lParam ms, like a hung application
 };
 
 LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
@@ -29,6 +30,10 @@ LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
         SetFocus(nullptr);
         SetFocus(edit);
         return GetFocus() == edit;
+    }
+    if (which == queryBusy) {
+        Sleep(static_cast<DWORD>(argument));
+        return 1;
     }
     if (which == queryClearText) {
         SetWindowTextW(edit, L"");

@@ -24,6 +24,8 @@ public:
     void pushFocusReports() override { ++focusReports; }
     void pushFocusImeStatus() override { ++imeStatusReports; }
     void releaseShiftState() override { ++shiftReleases; }
+    void sendKey(const keyResend& key) override { sent.push_back(key); }
+    std::vector<keyResend> sent;
     std::set<int> held;
     int focusReports = 0;
     int imeStatusReports = 0;
@@ -152,6 +154,29 @@ TEST_F(keyDecisionTest, passThroughPairKeyIsSwallowedWhileItsPartnerIsHeld)
     auto reports = drain();
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(reportPairKey, reports[0].kind);
+}
+
+TEST_F(keyDecisionTest, partlySwallowedRepeatsAreSentAgainAndRecordedAsInjected)
+{
+    record(0x1E, 0, 0x41);  // the first repeat is ours, the other two are the user's
+    LPARAM lp = keyParam(0x1E, false, false, 3);
+    EXPECT_FALSE(handleKeyMessage(shared, host, 0, 0x41, lp, 1));
+    EXPECT_EQ(4u, drain().size());  // two swallowed repeats, two reports each
+    ASSERT_EQ(1u, host.sent.size());
+    EXPECT_EQ(0x1E, host.sent[0].scan);
+    // The re-sent repeat comes back through the hook and passes instead of being converted again.
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x41, keyParam(0x1E, false), 2));
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(keyDecisionTest, messageWithNothingSwallowedGoesOnUntouched)
+{
+    record(0x1E, 0, 0x41);
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, VK_CAPITAL, keyParam(0x3A, false, false, 0), 1));
+    EXPECT_TRUE(drain().empty());
 }
 
 TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)

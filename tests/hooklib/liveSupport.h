@@ -52,5 +52,6 @@ enum targetQuery {
     queryCompositionChar = 6,
     queryTakeFocus = 7,
     queryClearText = 8,
-    queryCancelComposition = 9
+    queryCancelComposition = 9,
+    queryBusy = 10
 };
