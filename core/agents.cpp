@@ -101,12 +101,12 @@ agentPointer getClassicLocal(inputHandler::logStream log, settingsHolder* holder
 
 bool settingsHolder::changeInputHandler(settingsHolder& previous) {
     int type = getInt("DriverType");
-    if (type == g_lastAppliedType) {
+    if (type == g_lastAppliedType && currentAgent) {
         currentAgent->resumeSafely();
         return false;
     }
     agentPointer old = currentAgent;
-    old->pause();
+    if (old) old->pause();
     currentAgent = getEmptyHandler(log, this);
 
     agentPointer next;

@@ -38,7 +38,7 @@ keyCode outputOf(const layoutTable& table, keyCode key) {
 
 class dataFilesTest : public ::testing::Test {
 protected:
-    dataFilesTest() : log(makeTestLog()), holder(log, &link, testVersion(), nullptr) {
+    dataFilesTest() : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)) {
         holder.setAllToDefault();
         holder.readCache();
         agentFactory().classic = buildQuiet;
@@ -105,7 +105,7 @@ TEST_F(dataFilesTest, SettingsFileRoundTripLoadsTheDefinitionFilesAndStartsTheAg
     ASSERT_TRUE(holder.saveFile(settingsPath));
     EXPECT_TRUE(holder.settingsFilePath.empty());  // saving never changes the remembered path
 
-    settingsHolder loaded(log, &link, testVersion(), nullptr);
+    settingsHolder loaded(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     dataBaseFolder.clear();
     takeLogText(*log);
     ASSERT_TRUE(loaded.loadSettingsFile(settingsPath, folder.path()));
@@ -121,7 +121,7 @@ TEST_F(dataFilesTest, SettingsFileRoundTripLoadsTheDefinitionFilesAndStartsTheAg
     // Saving with no path writes where the settings came from.
     loaded.setInt("AcceptTimer", 77);
     EXPECT_TRUE(loaded.saveFile(L""));
-    settingsHolder again(log, &link, testVersion(), nullptr);
+    settingsHolder again(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     ASSERT_TRUE(again.loadSettingsFile(settingsPath, L""));
     EXPECT_EQ(77, again.getInt("AcceptTimer"));
     again.stopInputHandler();
