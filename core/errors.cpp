@@ -1,5 +1,7 @@
 #include "core/errors.h"
 
+#include "core/japaneseText.h"
+
 ErrorMessage& ErrorMessage::operator=(const ErrorMessage& other)
 {
     if (this != &other) {
@@ -8,6 +10,12 @@ ErrorMessage& ErrorMessage::operator=(const ErrorMessage& other)
         m_stream.clear();
         m_stream << text;
     }
+    return *this;
+}
+
+ErrorMessage& ErrorMessage::operator<<(const std::string& text)
+{
+    m_stream << toWideString(text);
     return *this;
 }
 

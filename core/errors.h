@@ -24,6 +24,9 @@ public:
         m_stream << value;
         return *this;
     }
+    // Narrow text is CP932 throughout the program; the stream's own widening would garble it.
+    ErrorMessage& operator<<(const char* text) { return *this << std::string(text); }
+    ErrorMessage& operator<<(const std::string& text);
     ErrorMessage& operator<<(std::ios_base& (*manipulator)(std::ios_base&))
     {
         m_stream << manipulator;

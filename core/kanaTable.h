@@ -41,8 +41,8 @@ public:
     bool startsWithConsonantKey(const keySequence& sequence) const;
     bool startsWithNonConsonantKey(const keySequence& sequence) const;
 
-    // The text of a sequence, unit by unit: registered characters for text units, key names
-    // for everything else.
+    // The text of a sequence, unit by unit: registered characters for text units, the ASCII
+    // character of a character unit, key names for everything else.
     std::wstring sequenceText(const keySequence& sequence) const;
 
 private:

@@ -34,6 +34,68 @@ void definitionErrorSink::write(const std::wstring& wide, const std::string& nar
     if (m_logLock) m_logLock->unlock();
 }
 
+// ---- expressions shared by the readers ----
+
+bool splitDefinitionLine(const std::wstring& text, std::wstring& keyPart, std::wstring& outputPart)
+{
+    std::wstring::size_type tab = text.find(L'\t');
+    if (tab == std::wstring::npos || tab == 0) return false;
+    std::wstring::size_type output = text.find_first_not_of(L'\t', tab);
+    if (output == std::wstring::npos) return false;
+    if (text.find(L'\t', output) != std::wstring::npos) return false;
+    keyPart = text.substr(0, tab);
+    outputPart = text.substr(output);
+    return true;
+}
+
+keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink)
+{
+    if (text.empty()) return 0;
+    if (text[0] == L'F') {
+        if (text.size() == 1) {
+            sink.reportNarrowText("あとに文字が続くはずの F が末尾に来ています。\n");
+            return 0;
+        }
+        if (text[1] == L'C') {
+            sink.reportNarrowText("FC はここでは使えません。\n");
+            return 0;
+        }
+        // The whole character decides: one beyond the letters never names a key.
+        keyCode key = keyCodeOf(text[1], 1);
+        if (key == 0) {
+            sink.reportNarrowText("Fの後続文字に対処できませんでした。\n");
+            return 0;
+        }
+        text.erase(0, 2);
+        return key;
+    }
+    keyCode key = keyCodeOf(text[0], 0);
+    if (key == 0) {
+        sink.reportText(std::wstring(1, text[0]) + L" : この文字は意味が定義されていません。\n");
+        return 0;
+    }
+    text.erase(0, 1);
+    return key;
+}
+
+keySequence readOutputKeyExpression(std::wstring& text, definitionErrorSink& sink)
+{
+    keySequence keys;
+    if (text.compare(0, 2, L"FC") == 0) {
+        if (text.size() >= 3 && text[2] >= 0x21 && text[2] <= 0x7E) {
+            keys.push_back(charUnitCode());
+            keys.push_back(static_cast<keyCode>(text[2] & 0x7F));
+            text.erase(0, 3);
+        } else {
+            sink.reportNarrowText("FC の後に有効な表記が続いていません。\n");
+        }
+        return keys;
+    }
+    keyCode key = readKeyExpression(text, sink);
+    if (key != 0) keys.push_back(key);
+    return keys;
+}
+
 // ---- layoutReader ----
 
 namespace {
@@ -68,19 +130,6 @@ bool parseDecimal(const std::wstring& text, int& value)
     long parsed = std::wcstol(begin, &end, 10);
     if (end == begin) return false;
     value = static_cast<int>(parsed);
-    return true;
-}
-
-// Key part, one or more tabs, output part; neither part holds a tab and neither is empty.
-bool splitDefinition(const std::wstring& text, std::wstring& keyPart, std::wstring& outputPart)
-{
-    std::wstring::size_type tab = text.find(L'\t');
-    if (tab == std::wstring::npos || tab == 0) return false;
-    std::wstring::size_type output = text.find_first_not_of(L'\t', tab);
-    if (output == std::wstring::npos) return false;
-    if (text.find(L'\t', output) != std::wstring::npos) return false;
-    keyPart = text.substr(0, tab);
-    outputPart = text.substr(output);
     return true;
 }
 
@@ -173,7 +222,7 @@ bool layoutReader::readDefinitionLine(const std::wstring& line)
     if (text.empty() || text[0] == L'\'') return true;
     if (text[0] == L'=') return readAbbreviation(text.substr(1));
     std::wstring keyPart, outputPart;
-    if (!splitDefinition(text, keyPart, outputPart)) return true;
+    if (!splitDefinitionLine(text, keyPart, outputPart)) return true;
     return readDefinition(keyPart, outputPart);
 }
 
@@ -225,7 +274,7 @@ bool layoutReader::readAbbreviation(const std::wstring& rest)
 
     for (const stroke& s : m_prefixUnits) markStroke(s);
     std::wstring keyPart, outputPart;
-    if (splitDefinition(rest, keyPart, outputPart)) {
+    if (splitDefinitionLine(rest, keyPart, outputPart)) {
         m_table.halfKeyOutputs.emplace_back(keyPart, outputPart);
         keyCode key = keyCodeOf(keyPart[0], 0);
         if (key != 0) m_table.addChordFlags(key, chordFlagChord);
@@ -329,36 +378,6 @@ void layoutReader::markStroke(const stroke& s)
     }
 }
 
-keyCode layoutReader::readKey(std::wstring& text)
-{
-    if (text.empty()) return 0;
-    if (text[0] == L'F') {
-        if (text.size() == 1) {
-            reportNarrowText("あとに文字が続くはずの F が末尾に来ています。\n");
-            return 0;
-        }
-        if (text[1] == L'C') {
-            reportNarrowText("FC はここでは使えません。\n");
-            return 0;
-        }
-        // The whole character decides: one beyond the letters never names a key.
-        keyCode key = keyCodeOf(text[1], 1);
-        if (key == 0) {
-            reportNarrowText("Fの後続文字に対処できませんでした。\n");
-            return 0;
-        }
-        text.erase(0, 2);
-        return key;
-    }
-    keyCode key = keyCodeOf(text[0], 0);
-    if (key == 0) {
-        reportText(std::wstring(1, text[0]) + L" : この文字は意味が定義されていません。\n");
-        return 0;
-    }
-    text.erase(0, 1);
-    return key;
-}
-
 stroke layoutReader::readStroke(std::wstring& text, bool& incomplete)
 {
     incomplete = false;
@@ -398,24 +417,6 @@ stroke layoutReader::readStroke(std::wstring& text, bool& incomplete)
         return stroke(keys[0], 0);
     }
     return stroke(std::max(keys[0], keys[1]), std::min(keys[0], keys[1]));
-}
-
-keySequence layoutReader::readOutputKey(std::wstring& text)
-{
-    keySequence keys;
-    if (text.compare(0, 2, L"FC") == 0) {
-        if (text.size() >= 3 && text[2] >= 0x21 && text[2] <= 0x7E) {
-            keys.push_back(charUnitCode());
-            keys.push_back(static_cast<keyCode>(text[2] & 0x7F));
-            text.erase(0, 3);
-        } else {
-            reportNarrowText("FC の後に有効な表記が続いていません。\n");
-        }
-        return keys;
-    }
-    keyCode key = readKey(text);
-    if (key != 0) keys.push_back(key);
-    return keys;
 }
 
 layoutTable readLayout(layoutReader& reader, std::wistream& text)

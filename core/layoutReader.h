@@ -51,6 +51,18 @@ private:
     int m_reportCount = 0;
 };
 
+// Key expressions shared by every definition reader. Each takes one expression from the front of
+// `text` and reports what it can't read through the sink; on failure nothing is consumed.
+// A key: a letter of the first alphabet ("$" is the space key), or "F" and a letter of the second
+// alphabet. 0 when none can be read.
+keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink);
+// An output expression: a key, or "FC" and a printable ASCII character (227 and its code).
+// Empty when none can be read.
+keySequence readOutputKeyExpression(std::wstring& text, definitionErrorSink& sink);
+// A definition line: a key part, one or more tabs and an output part, neither part holding a tab.
+// False (parts untouched) for any other text.
+bool splitDefinitionLine(const std::wstring& text, std::wstring& keyPart, std::wstring& outputPart);
+
 class layoutReader : public definitionErrorSink {
 public:
     template <class LogStream>
@@ -71,12 +83,12 @@ public:
     bool readDefinitionLine(const std::wstring& line);
     // The following three take one expression from the front of `text`.
     // A key, or 0 (reported) when none can be read.
-    keyCode readKey(std::wstring& text);
+    keyCode readKey(std::wstring& text) { return readKeyExpression(text, *this); }
     // A key or a brace chord; (0, 0) when none can be read. `incomplete` is set for a brace
     // chord that holds one key only.
     stroke readStroke(std::wstring& text, bool& incomplete);
     // One output expression of ASCII letters: a key, or "FC" and a character; empty on failure.
-    keySequence readOutputKey(std::wstring& text);
+    keySequence readOutputKey(std::wstring& text) { return readOutputKeyExpression(text, *this); }
 
     // False once some line failed.
     bool ok() const { return m_ok; }

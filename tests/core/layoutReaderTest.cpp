@@ -3,12 +3,13 @@
 #include "core/layoutReader.h"
 
 #include "core/kanaTable.h"
+#include "core/omsgstream.h"
+#include "core/testTempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -45,39 +46,6 @@ public:
     }
     int locks = 0, unlocks = 0, lastLevel = -1;
     bool held = false;
-};
-
-class tempFolder {
-public:
-    tempFolder()
-    {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        m_path = std::wstring(base) + L"tvnLayoutTest" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    ~tempFolder()
-    {
-        for (const std::wstring& f : m_files) DeleteFileW(f.c_str());
-        RemoveDirectoryW(m_path.c_str());
-    }
-    std::wstring write(const std::wstring& name, const std::string& bytes)
-    {
-        std::wstring path = m_path + name;
-        FILE* f = _wfopen(path.c_str(), L"wb");
-        EXPECT_NE(nullptr, f);
-        if (f) {
-            fwrite(bytes.data(), 1, bytes.size(), f);
-            fclose(f);
-        }
-        m_files.push_back(path);
-        return path;
-    }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-    std::vector<std::wstring> m_files;
 };
 
 std::string encode(const std::wstring& s, UINT codePage)
@@ -172,14 +140,21 @@ const wchar_t sampleLayout[] =
 
 TEST(layoutFiles, everyEncodingGivesTheSameTable)
 {
-    tempFolder folder;
+    testTempFolder folder;
     const std::wstring content = sampleLayout;
-    std::vector<std::wstring> paths = {
-        folder.write(L"cp932.tvn_kana", encode(content, 932)),
-        folder.write(L"utf8.tvn_kana", "\xEF\xBB\xBF" + encode(content, CP_UTF8)),
-        folder.write(L"utf16le.tvn_kana", utf16(content, false)),
-        folder.write(L"utf16be.tvn_kana", utf16(content, true)),
+    const std::vector<std::pair<std::wstring, std::string>> files = {
+        {L"cp932.tvn_kana", encode(content, 932)},
+        {L"utf8.tvn_kana", "\xEF\xBB\xBF" + encode(content, CP_UTF8)},
+        {L"utf16le.tvn_kana", utf16(content, false)},
+        {L"utf16be.tvn_kana", utf16(content, true)},
     };
+    std::vector<std::wstring> paths;
+    for (const auto& f : files) {
+        paths.push_back(folder.file(f.first));
+        testTempFolder::writeBytes(paths.back(), f.second);
+    }
+    // The CP932 file really is CP932 with CRLF line ends (あ is 82 A0).
+    EXPECT_NE(std::string::npos, files[0].second.find("a\t\x82\xA0\r\n"));
     loaded reference = readText(content);
     ASSERT_TRUE(reference.ok) << reference.log;
     EXPECT_EQ(L"", reference.log);
@@ -227,11 +202,12 @@ TEST(layoutFiles, everyEncodingGivesTheSameTable)
 
 TEST(layoutFiles, unreadableFileAndMarkedEmptyFile)
 {
-    tempFolder folder;
-    layoutFileReader missing(folder.path() + L"none.tvn_kana", true);
+    testTempFolder folder;
+    layoutFileReader missing(folder.file(L"none.tvn_kana"), true);
     EXPECT_TRUE(missing.fail());
 
-    layoutFileReader onlyMark(folder.write(L"mark.tvn_kinou", "visible=1\r\n"), false);
+    testTempFolder::writeBytes(folder.file(L"mark.tvn_kinou"), "visible=1\r\n");
+    layoutFileReader onlyMark(folder.file(L"mark.tvn_kinou"), false);
     ASSERT_TRUE(onlyMark.good());
     layoutReader reader(4);
     layoutTable table = readLayout(reader, onlyMark);
@@ -239,6 +215,14 @@ TEST(layoutFiles, unreadableFileAndMarkedEmptyFile)
     EXPECT_TRUE(table.entries.empty());
     EXPECT_TRUE(table.copyBeforeEdit);
     EXPECT_EQ(0, reader.reportCount());
+
+    // A kana layout without a mark or "visible=1" is still read as CP932 text.
+    testTempFolder::writeBytes(folder.file(L"plain.tvn_kana"), encode(L"a\tか\r\n", 932));
+    layoutFileReader plain(folder.file(L"plain.tvn_kana"), true);
+    layoutReader kanaReader(1);
+    layoutTable kana = readLayout(kanaReader, plain);
+    EXPECT_TRUE(kanaReader.ok());
+    EXPECT_EQ(L"か", typeIn(kana, {seq({k('a')})}));
 }
 
 TEST(layoutReading, chordsAndSequencesByStrokeMode)
@@ -495,6 +479,29 @@ TEST(layoutReading, ignoredLinesAndLineNumbers)
     EXPECT_EQ(L"あ", outputFor(r.table, {s('a')}));
 }
 
+TEST(layoutReading, messagesReachTheProgramLogStream)
+{
+    omsgstream log(logTextMessage, nullptr);
+    log.setShownLevel(0);
+    layoutReader reader(1, &log);
+    std::wistringstream in(L"a\tか\nF\tき\n");
+    readLayout(reader, in);
+    EXPECT_FALSE(reader.ok());
+    // The narrow (CP932) message arrives as wide text, followed by the line.
+    EXPECT_EQ(L"あとに文字が続くはずの F が末尾に来ています。\n(line 2 : F\tき )\n", log.takeText());
+    log.clearText();
+
+    // The log is free again: another writer can take it.
+    log.lock(0);
+    log << L"next" << std::flush;
+    log.unlock();
+    EXPECT_EQ(L"next", log.takeText());
+    log.clearText();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, logTextMessage, logTextMessage, PM_REMOVE)) {
+    }
+}
+
 TEST(layoutReading, messagesWithoutALogAreCounted)
 {
     layoutReader reader(1);
@@ -503,4 +510,35 @@ TEST(layoutReading, messagesWithoutALogAreCounted)
     EXPECT_FALSE(reader.ok());
     EXPECT_EQ(2, reader.reportCount());
     EXPECT_EQ(1u, table.entries.size());
+}
+
+TEST(keyExpressions, consumeOneExpressionOrNothing)
+{
+    definitionErrorSink sink;
+    std::wstring text = L"aFbFC!x";
+    EXPECT_EQ(k('a'), readKeyExpression(text, sink));
+    EXPECT_EQ(0x3C, readKeyExpression(text, sink));   // F2
+    EXPECT_EQ(L"FC!x", text);
+    EXPECT_EQ(0, readKeyExpression(text, sink));       // "FC" is no key
+    EXPECT_EQ(seq({227, '!'}), readOutputKeyExpression(text, sink));
+    EXPECT_EQ(seq({k('x')}), readOutputKeyExpression(text, sink));
+    EXPECT_EQ(L"", text);
+    EXPECT_EQ(1, sink.reportCount());
+
+    for (std::wstring bad : {L"%a", L"F", L"F\xFF41", L"FC", L"FC ", L"\xFF41"}) {
+        std::wstring before = bad;
+        EXPECT_TRUE(readOutputKeyExpression(bad, sink).empty()) << before;
+        EXPECT_EQ(before, bad);
+    }
+    EXPECT_EQ(7, sink.reportCount());
+    std::wstring empty;
+    EXPECT_EQ(0, readKeyExpression(empty, sink));
+    EXPECT_EQ(7, sink.reportCount());
+
+    std::wstring keyPart, outputPart;
+    EXPECT_TRUE(splitDefinitionLine(L"ab\t\tか$き", keyPart, outputPart));
+    EXPECT_EQ(L"ab", keyPart);
+    EXPECT_EQ(L"か$き", outputPart);
+    for (const wchar_t* other : {L"ab", L"\tか", L"ab\t", L"ab\tか\tき", L""})
+        EXPECT_FALSE(splitDefinitionLine(other, keyPart, outputPart)) << other;
 }

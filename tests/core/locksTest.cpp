@@ -89,8 +89,23 @@ TEST(sectionLock, heldLockIsTakenByAnotherThreadOnlyAfterRelease)
     EXPECT_TRUE(probe.takenWithin(2000));
 }
 
-TEST(globalLocks, areSingleObjects)
+namespace {
+// Objects built before main may already take the program-wide locks.
+struct takesLocksBeforeMain {
+    bool done = false;
+    takesLocksBeforeMain()
+    {
+        scopedLock table(tableLock());
+        scopedLock settings(settingsLock());
+        done = true;
+    }
+} staticUser;
+}  // namespace
+
+TEST(globalLocks, areSingleObjectsUsableBeforeMain)
 {
+    EXPECT_TRUE(staticUser.done);
+    EXPECT_TRUE(freeForOtherThread(tableLock()));
     EXPECT_EQ(&tableLock(), &tableLock());
     EXPECT_EQ(&settingsLock(), &settingsLock());
     EXPECT_NE(static_cast<void*>(&tableLock()), static_cast<void*>(&settingsLock()));

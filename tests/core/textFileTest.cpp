@@ -81,7 +81,6 @@ TEST(textDecoding, byteOrderMarkTest)
 {
     EXPECT_TRUE(hasByteOrderMark(""));
     EXPECT_TRUE(hasByteOrderMark(bytesOf({0xEF, 0xBB, 0xBF, 'v'})));
-    EXPECT_TRUE(hasByteOrderMark(bytesOf({0xFE, 0xFF})));
     EXPECT_TRUE(hasByteOrderMark(bytesOf({0xFF, 0xFE, 'v', 0})));
     EXPECT_TRUE(hasByteOrderMark(bytesOf({0, 0, 0xFE, 0xFF})));
     EXPECT_FALSE(hasByteOrderMark("visible=1"));
