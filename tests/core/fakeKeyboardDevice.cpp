@@ -66,14 +66,17 @@ bool listen(const std::wstring& path, pendingInstance& instance)
     return true;
 }
 
-void abandon(pendingInstance& instance)
+// Closes a waiting instance. Answers false when its cancelled wait has not ended yet: the system
+// may still write to the request then, so the request must not be freed.
+bool abandon(pendingInstance& instance)
 {
-    if (instance.pipe == INVALID_HANDLE_VALUE) return;
+    if (instance.pipe == INVALID_HANDLE_VALUE) return true;
     CancelIo(instance.pipe);
-    if (!instance.ready) WaitForSingleObject(instance.connected, 200);
+    const bool ended = instance.ready || WaitForSingleObject(instance.connected, 0) == WAIT_OBJECT_0;
     CloseHandle(instance.pipe);
-    CloseHandle(instance.connected);
+    if (ended) CloseHandle(instance.connected);
     instance.pipe = INVALID_HANDLE_VALUE;
+    return ended;
 }
 
 }  // namespace
@@ -84,7 +87,7 @@ void fakeKeyboardDevice::startListening()
     ResetEvent(m_quit);
     // Several instances wait at all times, so a client that closes and reopens at once (as the
     // reader does after reading the version) finds one free. They exist before this returns.
-    auto pending = std::make_shared<std::vector<pendingInstance>>(waitingInstances);
+    auto* pending = new std::vector<pendingInstance>(waitingInstances);
     for (pendingInstance& instance : *pending) listen(m_path, instance);
     m_acceptThread = std::thread([this, pending] {
         std::vector<pendingInstance>& instances = *pending;
@@ -114,7 +117,10 @@ void fakeKeyboardDevice::startListening()
             instance.pipe = INVALID_HANDLE_VALUE;
             if (!listen(m_path, instance)) break;
         }
-        for (pendingInstance& instance : instances) abandon(instance);
+        bool ended = true;
+        for (pendingInstance& instance : instances) ended = abandon(instance) && ended;
+        // Wine does not end a cancelled wait for a client; such requests are left allocated.
+        if (ended) delete pending;
     });
 }
 
@@ -181,7 +187,7 @@ void fakeKeyboardDevice::stopListening()
     m_current.reset();
 }
 
-bool fakeKeyboardDevice::send(const keyboardRecord& record)
+bool fakeKeyboardDevice::sendOnce(const keyboardRecord& record)
 {
     std::shared_ptr<connection> client;
     {
@@ -202,6 +208,18 @@ bool fakeKeyboardDevice::send(const keyboardRecord& record)
     }
     CloseHandle(request.hEvent);
     return ok && written == sizeof record;
+}
+
+bool fakeKeyboardDevice::send(const keyboardRecord& record)
+{
+    // The newest connection may still be one that its client has just closed (reading the
+    // version opens and closes the device); the client's next connection follows at once.
+    const DWORD start = GetTickCount();
+    while (!sendOnce(record)) {
+        if (GetTickCount() - start > 1000) return false;
+        Sleep(2);
+    }
+    return true;
 }
 
 bool fakeKeyboardDevice::sendKey(std::uint16_t makeCode, std::uint16_t flags)

@@ -30,7 +30,7 @@ public:
     void stopListening();
     bool listening() const { return m_acceptThread.joinable(); }
 
-    // Hands one record to the connected program; false when none is connected.
+    // Hands one record to the connected program; false when none is connected within a second.
     bool send(const keyboardRecord& record);
     bool sendKey(std::uint16_t makeCode, std::uint16_t flags);
 
@@ -47,7 +47,7 @@ public:
 
 private:
     struct connection;
-    void acceptLoop();
+    bool sendOnce(const keyboardRecord& record);
     void serve(std::shared_ptr<connection> client);
 
     std::wstring m_path;
