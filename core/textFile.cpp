@@ -355,7 +355,14 @@ textFileReader::textFileReader(const tstring& path)
         setstate(std::ios_base::failbit);
         return;
     }
-    str(decodeFileText(bytes));
+    // With a 16-bit wint_t, U+FFFF is WEOF: a wide stream that meets it ends there, and every
+    // line after it would be lost without a word. The noncharacter is kept out of the stream.
+    std::wstring text = decodeFileText(bytes);
+    for (std::wstring::size_type at = text.find(L'\xFFFF'); at != std::wstring::npos;
+         at = text.find(L'\xFFFF', at)) {
+        text.replace(at, 1, unsupportedCharText);
+    }
+    str(text);
 }
 
 textFileWriter::textFileWriter(const tstring& path)

@@ -1,6 +1,7 @@
 // Thousands of random and mutated definition files through every reader. The files are made by a
 // fixed-seed generator, so a failure is repeatable. Nothing may crash or hang, every line a reader
 // rejects must be reported with its number and a reason, and the tables must stay well-formed.
+#include "core/definitionRewriter.h"
 #include "core/layoutReader.h"
 #include "core/settingsDefaults.h"
 #include "core/substitutionTable.h"
@@ -12,6 +13,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 
@@ -241,8 +243,57 @@ void throughSwapReader(const std::wstring& text, int kind)
     EXPECT_TRUE(readKeySwap(again, in2) == table);
 }
 
+// The editable copy of any text: exactly one draft line, the visible line first for a kana
+// layout, every other line kept in order, and a copy of the copy is the copy.
+void throughRewriter(std::wstring text, bool kana)
+{
+    // With a 16-bit wint_t, U+FFFF is the wide streams' end-of-file value: no wide stream can carry
+    // that noncharacter, so it is left out here.
+    text.erase(std::remove(text.begin(), text.end(), L'\xFFFF'), text.end());
+    std::wistringstream in(text);
+    std::wostringstream out;
+    ASSERT_TRUE(rewriteDefinition(in, out, kana));
+    std::vector<std::wstring> copy;
+    {
+        std::wistringstream lines(out.str());
+        std::wstring line;
+        while (std::getline(lines, line)) copy.push_back(line);
+    }
+    size_t drafts = 0;
+    std::vector<std::wstring> kept;
+    for (const std::wstring& line : copy) {
+        if (startsWith(line, L"DraftData=")) {
+            ++drafts;
+            EXPECT_EQ(line, L"DraftData=1");
+        } else {
+            kept.push_back(line);
+        }
+    }
+    EXPECT_EQ(drafts, 1u);
+    if (kana) {
+        ASSERT_FALSE(copy.empty());
+        EXPECT_TRUE(startsWith(copy[0], L"visible=1"));
+    }
+    std::vector<std::wstring> original;
+    {
+        std::wistringstream lines(text);
+        std::wstring line;
+        while (std::getline(lines, line)) {
+            if (!startsWith(line, L"DraftData=")) original.push_back(line);
+        }
+    }
+    if (kana && kept.size() == original.size() + 1) kept.erase(kept.begin());  // the added visible line
+    EXPECT_EQ(kept, original);
+
+    std::wistringstream again(out.str());
+    std::wostringstream twice;
+    ASSERT_TRUE(rewriteDefinition(again, twice, kana));
+    EXPECT_EQ(twice.str(), out.str());
+}
+
 void throughEveryReader(const std::wstring& text, generator& g, size_t round)
 {
+    throughRewriter(text, round % 2 == 0);
     static const int layoutKinds[] = {1, 2, 4, 8};
     throughLayoutReader(text, layoutKinds[round % 4], g);
     throughSubstitutionReader(text, 1 + static_cast<int>(round % 2), g);

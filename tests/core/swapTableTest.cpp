@@ -160,3 +160,27 @@ TEST(SwapReader, UnreadableLineKeepsSourcesAndTargetsInStep)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SwapFile, NoncharacterFFFFDoesNotEndTheFile)
+{
+    // U+FFFF is the wide streams' end-of-file value here; read as text it would silently drop
+    // every line after it. It arrives as the unsupported-character text instead.
+    testTempFolder folder;
+    std::string utf16 = "\xff\xfe";
+    for (wchar_t c : std::wstring(L"ab\r\n\xFFFF\r\ncd\r\ndc\r\n")) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    testTempFolder::writeBytes(folder.file(L"a.tvn_o_numlock"), utf16);
+    textFileReader text(folder.file(L"a.tvn_o_numlock"));
+    capturingReader<swapReader> reader(1);
+    swapTable table = readKeySwap(reader, text);
+    EXPECT_FALSE(reader.ok());
+    EXPECT_NE(reader.allText().find(L"(line 2 : <unsupported_char> )"), std::wstring::npos) << testing::PrintToString(reader.allText());
+    EXPECT_EQ(swappedKey(table, key0('c')), key0('d'));
+    EXPECT_EQ(swappedKey(table, key0('d')), key0('c'));
+}
+
+}  // namespace

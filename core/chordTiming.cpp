@@ -1,0 +1,348 @@
+// Simultaneous presses and timing: whether a key is typed alone or with a partner, when the
+// converted output is pressed and released, and what the timer poll decides.
+#include "core/convertEngine.h"
+
+#include <iterator>
+
+namespace {
+
+const char kChordStateError[] =
+    "\x93\xAF\x8E\x9E\x89\x9F\x89\xBA\x91\xD2\x82\xBF\x82\xC9\x8A\xD6\x82\xB7\x82\xE9\x93\xE0\x95"
+    "\x94\x83\x47\x83\x89\x81\x5B\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7"
+    "\x81\x42";
+
+keySequence listOf(keyCode a) { return keySequence(1, a); }
+keySequence listOf(keyCode a, keyCode b) {
+    keySequence s;
+    s.push_back(a);
+    s.push_back(b);
+    return s;
+}
+
+}  // namespace
+
+// One try of a conversion. A try that finds nothing must leave no trace in the match state,
+// or a later try (or key) of an open sequence would meet a state the matcher refuses; the last
+// try is taken whatever it answers.
+std::pair<keySequence, bool> convertEngine::tryConvert(const keySequence& keys, bool last) {
+    if (last) return convert(keys, false);
+    const engineLookupResult saved = m_lookup;
+    auto answer = convert(keys, false);
+    if (!answer.second) m_lookup = saved;
+    return answer;
+}
+
+std::pair<keySequence, bool> convertEngine::convertAlone(keyCode key) {
+    const keyCode left = *leftThumbKey();
+    const keyCode right = *rightThumbKey();
+    const bool shiftLeft = m_trackers[0].isLeftPressed();
+    const bool shiftRight = m_trackers[0].isRightPressed();
+    std::pair<keySequence, bool> answer;
+
+    if (key == left)
+        answer = tryConvert(listOf(thumbLeftCode), false);
+    else if (key == right)
+        answer = tryConvert(listOf(thumbRightCode), false);
+    if (!answer.second && left == shiftLeftCode && shiftLeft)
+        answer = tryConvert(listOf(key, thumbLeftCode), false);
+    if (!answer.second && right == shiftRightCode && shiftRight)
+        answer = tryConvert(listOf(key, thumbRightCode), false);
+    if (!answer.second && (shiftLeft || shiftRight))
+        answer = tryConvert(listOf(key, shiftLeftCode), false);
+    // The last try searches the kana kind too, like every other try: without it the kana
+    // layout would never act on a key typed alone.
+    if (!answer.second) answer = tryConvert(listOf(key), true);
+
+    if (answer.second && (shiftLeft || shiftRight)) answer.first = shiftRewrite(answer.first);
+    return answer;
+}
+
+// With Shift held, every output key that Shift would change is preceded by a Shift release,
+// except right after a Shift press of the output itself. The walk is by unit so that no
+// release lands inside a text or character unit.
+keySequence convertEngine::shiftRewrite(const keySequence& output) {
+    keySequence rewritten;
+    int keep = 0;
+    for (auto it = output.begin(); it != output.end();) {
+        auto end = nextUnit(it, output.end());
+        const keyCode k = *it;
+        if (k == shiftLeftCode) {
+            keep = 2;
+        } else if (keep > 0) {
+            --keep;
+        } else if (!isLetterOrPunctuationKey(k) && k != alnumCode && k != alnumSkipCode) {
+            rewritten.push_back(shiftRightCode);
+        }
+        rewritten.insert(rewritten.end(), it, end);
+        it = end;
+    }
+    return rewritten;
+}
+
+std::pair<keySequence, bool> convertEngine::chordLookup(keyCode first, keyCode second) {
+    const keyCode left = *leftThumbKey();
+    const keyCode right = *rightThumbKey();
+    auto replaced = [&](keyCode k) {
+        if (k == left) return thumbLeftCode;
+        if (k == right) return thumbRightCode;
+        return k;
+    };
+    auto leftOnly = [&](keyCode k) { return k == left ? thumbLeftCode : k; };
+    auto rightOnly = [&](keyCode k) { return k == right ? thumbRightCode : k; };
+    const bool hasLeft = first == left || second == left;
+    const bool hasRight = first == right || second == right;
+    std::pair<keySequence, bool> answer;
+
+    if (hasLeft) {
+        if (hasRight) answer = tryConvert(listOf(replaced(first), replaced(second)), false);
+        if (!answer.second) answer = tryConvert(listOf(leftOnly(first), leftOnly(second)), false);
+    } else if (hasRight) {
+        answer = tryConvert(listOf(rightOnly(first), rightOnly(second)), false);
+    }
+    if (!answer.second) answer = tryConvert(listOf(first, second), true);
+    return answer;
+}
+
+std::list<pendingGroup>::iterator convertEngine::findGroup(keyCode key) {
+    for (auto it = m_groups.begin(); it != m_groups.end(); ++it)
+        for (keyCode k : it->keys)
+            if (k == key) return it;
+    return m_groups.end();
+}
+
+void convertEngine::makeGroup(keySequence keys, const keySequence& output, int mode,
+                              std::int32_t time) {
+    pendingGroup g;
+    g.keys = std::move(keys);
+    g.output = output;
+    g.releaseMode = mode;
+    g.id = ++sharedState().chordIdCounter;
+    g.time = time;
+    m_groups.push_back(std::move(g));
+}
+
+void convertEngine::decideAlone(std::int32_t time) {
+    const keyCode key = m_pendingKey;
+    auto answer = convertAlone(key);
+    emit(answer.first, answer.second);
+    makeGroup(listOf(key), answer.first, 1, time);
+    replay(answer.first, true);
+    m_chordState = 0;
+}
+
+void convertEngine::pressAlone(const inputKeyEvent& event) {
+    if (m_chordState >= 1 && m_chordState <= 3) {
+        const bool repeatOfWaitingKey = event.keyCode == m_pendingKey;
+        decideAlone(event.time);
+        // An auto-repeat of the waiting key (Shift went down meanwhile) is that key decided;
+        // typing it a second time would leave a group that no release ever reaches, and the
+        // key would be dead from then on.
+        if (repeatOfWaitingKey) return;
+    }
+    auto answer = convertAlone(event.keyCode);
+    emit(answer.first, answer.second);
+    makeGroup(listOf(event.keyCode), answer.first, 1, event.time);
+    replay(answer.first, true);
+}
+
+void convertEngine::startWaiting(keyCode key, std::int32_t time, int state) {
+    m_chordStart = time;
+    m_pendingKey = key;
+    m_chordState = state;
+    m_currentChordId = ++sharedState().chordIdCounter;
+}
+
+void convertEngine::pressKey(const inputKeyEvent& event, int flags,
+                             std::list<pendingGroup>::iterator group) {
+    if (group != m_groups.end()) {
+        // Auto-repeat: only the newest converted press repeats its output, and only while that
+        // output is still down (a chord already released by its partner would otherwise be
+        // pressed again with no release ever to come).
+        if (group->id == sharedState().chordIdCounter && group->releaseMode != 0) {
+            group->time = event.time;
+            replay(group->output, true);
+        }
+        return;
+    }
+    if (anyPressed(0))
+        pressAlone(event);
+    else if (flags >= 4)
+        holdKey(event, flags);
+    else if (flags >= 2)
+        chordWait(event, flags);
+    else
+        pressAlone(event);
+}
+
+void convertEngine::armDeferred(int kind, const inputKeyEvent& event) {
+    m_deferredKind = kind;
+    m_deferredEvent = event;
+    m_deferredTime = event.time;
+    deferredTimeCheck();
+}
+
+void convertEngine::chordWait(const inputKeyEvent& event, int flags) {
+    const keyCode key = event.keyCode;
+    const std::int32_t t = event.time;
+    if (m_chordState != 0 && key == m_pendingKey) {
+        decideAlone(t);
+        return;
+    }
+    if (m_chordState != 0) {
+        const bool inWindow = tickDifference(t, m_chordStart) <= acceptTimer();
+        bool partner = false;
+        if (m_chordState == 1)
+            partner = inWindow;
+        else if (m_chordState == 2)
+            partner = (keyChordFlags(m_pendingKey) & 4) != 0 || inWindow;
+        else if (m_chordState == 3)
+            partner = true;
+        if (partner) {
+            armDeferred(1, event);
+            return;
+        }
+        decideAlone(t);
+    }
+    startWaiting(key, t, (flags & 0xC) ? 2 : 1);
+}
+
+void convertEngine::holdKey(const inputKeyEvent& event, int flags) {
+    const keyCode key = event.keyCode;
+    const std::int32_t t = event.time;
+    if (m_chordState == 1) {
+        chordWait(event, flags);
+    } else if (m_chordState == 2 || m_chordState == 3) {
+        if (key == m_pendingKey) {
+            if (m_chordState == 2 && !(flags & 4) && tickDifference(t, m_chordStart) > acceptTimer())
+                decideAlone(t);
+        } else {
+            armDeferred(2, event);
+        }
+    } else {
+        startWaiting(key, t, 2);
+    }
+}
+
+bool convertEngine::deferredTakesEvent(const inputKeyEvent& event) {
+    if (m_deferredKind == 0) return false;
+    const keyCode key = event.keyCode;
+    if (event.down) {
+        if (key == m_pendingKey && key == m_deferredEvent.keyCode) return true;
+        takeDeferred(false);
+    } else if (key == m_pendingKey) {
+        takeDeferred(true);
+    } else if (key == m_deferredEvent.keyCode) {
+        takeDeferred(false);
+    }
+    return false;
+}
+
+bool convertEngine::deferredTimeCheck() {
+    if (m_deferredKind == 0) return false;
+    const int limit = cancelTime(m_chordState == 3);
+    if (tickDifference(now(), m_deferredTime) >= limit) {
+        takeDeferred(false);
+        return true;
+    }
+    return false;
+}
+
+void convertEngine::takeDeferred(bool releaseFirst) {
+    const int kind = m_deferredKind;
+    m_deferredKind = 0;
+    if (kind == 0) return;
+    const keyCode k1 = m_pendingKey;
+    const keyCode k2 = m_deferredEvent.keyCode;
+    const std::int32_t t = m_deferredTime;
+    const int flags2 = keyChordFlags(k2);
+
+    std::pair<keySequence, bool> chord;
+    if (!releaseFirst) chord = chordLookup(k1, k2);
+
+    if (kind == 1) {
+        if (chord.second) {
+            if (m_chordState == 1 && (!(flags2 & 8) || multiDownHold())) {
+                makeGroup(listOf(k2, k1), chord.first, 2, t);
+                replay(chord.first, true);
+                m_chordState = 0;
+            } else {
+                keySequence keys = listOf(k2);
+                if (flags2 & 8) {
+                    keys.push_back(k1);
+                    m_pendingKey = k2;
+                }
+                makeGroup(keys, chord.first, 1, t);
+                replay(chord.first, true);
+                m_chordState = 3;
+                m_chordStart = t;
+            }
+        } else {
+            decideAlone(now());
+            startWaiting(k2, t, (flags2 & 0xC) ? 2 : 1);
+        }
+    } else {
+        if (chord.second) {
+            makeGroup(listOf(k1), chord.first, 1, t);
+            emit(chord.first, true);
+            replay(chord.first, true);
+            startWaiting(k2, t, 3);
+        } else {
+            decideAlone(t);
+            startWaiting(k2, t, 2);
+        }
+    }
+}
+
+void convertEngine::releaseKey(const inputKeyEvent& event, std::list<pendingGroup>::iterator group) {
+    const keyCode key = event.keyCode;
+    if (m_chordState != 0 && key == m_pendingKey) {
+        if (m_chordState == 1 || m_chordState == 2) {
+            auto answer = convertAlone(key);
+            emit(answer.first, answer.second);
+            replay(answer.first, true);
+            replay(answer.first, false);
+        } else if (m_chordState != 3) {
+            logLine(kChordStateError);
+        }
+        m_chordState = 0;
+        return;
+    }
+    if (group == m_groups.end()) {
+        replay(listOf(key), false);
+        return;
+    }
+    switch (group->releaseMode) {
+    case 1:
+        replay(group->output, false);
+        m_groups.erase(group);
+        break;
+    case 2: {
+        replay(group->output, false);
+        group->releaseMode = 0;
+        for (auto it = group->keys.begin(); it != group->keys.end(); ++it) {
+            if (*it == key) {
+                group->keys.erase(it);
+                break;
+            }
+        }
+        break;
+    }
+    default:
+        m_groups.erase(group);
+        break;
+    }
+}
+
+bool convertEngine::poll() {
+    bool decided = false;
+    if (m_deferredKind != 0) {
+        decided = deferredTimeCheck();
+    } else if (m_chordState == 1 && tickDifference(now(), m_chordStart) >= acceptTimer()) {
+        updateSkipFlags();
+        decideAlone(m_chordStart);
+        decided = true;
+    }
+    flush();
+    publishSnapshot();
+    return decided;
+}

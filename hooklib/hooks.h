@@ -1,0 +1,69 @@
+// The library's hooks: the message and window-procedure hooks that follow the focus, the lock
+// keys and the IME of every GUI thread, and the keyboard hook of the classic input agent.
+#pragma once
+
+#include "hooklib/sharedData.h"
+
+// State of this copy of the library (never shared between processes).
+struct libraryState {
+    HINSTANCE module = nullptr;
+    UINT tvnMessage = 0;
+    // Meaningful only in the process that installed them (the main program).
+    HHOOK messageHook = nullptr;
+    HHOOK windowProcHook = nullptr;
+    HHOOK keyboardHook = nullptr;
+    // This process's picture of the state bits, and the mask bits it has reported so far.
+    int stateBits = 0;
+    int seenMask = 0;
+    HKL cachedLayout = nullptr;
+    DWORD setCompStrCaps = 0;
+    bool rightShiftReleased = false;
+};
+libraryState& library();
+
+// Clears the per-process picture (process attach).
+void resetProcessState();
+
+void installHooks();
+void removeHooks();
+// Removes the keyboard hook; with install set puts it in again.
+void setKeyboardHook(bool install);
+
+void pushStateBits(int bits, int mask);
+void pushImeStatus(HWND window, bool withOpenState);
+void pushFocusReports();
+bool isFocusWindow(HWND window);
+
+LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message);
+LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message);
+LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam);
+
+struct keyResend;
+
+// What deciding a key needs from the system besides the shared record; the live host asks
+// Windows, tests give their own.
+class keyDecisionHost {
+public:
+    virtual int scanToVkEx(int scanCode) = 0;      // MAPVK_VSC_TO_VK_EX
+    virtual bool isHeld(int vk) = 0;               // GetAsyncKeyState < 0
+    virtual void pushFocusReports() = 0;
+    virtual void pushFocusImeStatus() = 0;         // conversion mode of the focus window's IME
+    virtual void releaseShiftState() = 0;          // Shift reads as up in this thread
+    virtual void sendKey(const keyResend& key) = 0;  // types one key event
+    virtual ~keyDecisionHost() = default;
+};
+
+// Whether the keyboard hook lets one key message pass (true) or swallows and reports it.
+bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick);
+
+// How a passed repeat of a partly swallowed key message is typed again.
+struct keyResend {
+    WORD vk;
+    WORD scan;
+    DWORD flags;
+};
+keyResend resendOf(int vk, LPARAM lParam);
+
+// Decides every repeat of one key message. True: the message goes on unchanged. False: it is
+// swallowed; its passed repeats have gone out again one by one.
+bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick);

@@ -1,0 +1,106 @@
+// A focused window with an edit control that the hook-library tests type into and steer. It
+// answers questions about its own process and input context through one private message.
+#include <windows.h>
+#include <imm.h>
+
+namespace {
+
+const wchar_t* const className = L"TavolinHookTarget";
+HWND edit = nullptr;
+
+// Questions of the private message WM_APP + 1 (wParam; lParam the argument).
+enum query {
+    queryLibraryLoaded = 1,   // the hook library is mapped into this process
+    queryOpenStatus = 2,
+    queryConversionMode = 3,
+    querySetOpenStatus = 4,
+    querySetConversionMode = 5,
+    queryCompositionChar = 6, // first character of the composition, 0 when there is none
+    queryTakeFocus = 7,       // foreground, then the focus back onto the edit control
+    queryClearText = 8,
+    queryCancelComposition = 9,
+    queryBusy = 10            // the thread sleeps lParam ms, like a hung application
+};
+
+LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
+{
+    if (which == queryLibraryLoaded) return GetModuleHandleW(L"TavolinXPDll.dll") != nullptr;
+    if (which == queryTakeFocus) {
+        SetForegroundWindow(window);
+        SetFocus(nullptr);
+        SetFocus(edit);
+        return GetFocus() == edit;
+    }
+    if (which == queryBusy) {
+        Sleep(static_cast<DWORD>(argument));
+        return 1;
+    }
+    if (which == queryClearText) {
+        SetWindowTextW(edit, L"");
+        return 1;
+    }
+    HIMC context = ImmGetContext(edit);
+    if (!context) return -1;
+    LRESULT result = 0;
+    DWORD conversion = 0, sentence = 0;
+    switch (which) {
+    case queryOpenStatus: result = ImmGetOpenStatus(context) ? 1 : 0; break;
+    case queryConversionMode:
+        result = ImmGetConversionStatus(context, &conversion, &sentence) ? static_cast<LRESULT>(conversion) : -1;
+        break;
+    case querySetOpenStatus: result = ImmSetOpenStatus(context, argument != 0); break;
+    case querySetConversionMode:
+        ImmGetConversionStatus(context, &conversion, &sentence);
+        result = ImmSetConversionStatus(context, static_cast<DWORD>(argument), sentence);
+        break;
+    case queryCompositionChar: {
+        wchar_t text[8] = {};
+        LONG n = ImmGetCompositionStringW(context, GCS_COMPSTR, text, sizeof(text) - sizeof(wchar_t));
+        result = n >= 2 ? text[0] : 0;
+        break;
+    }
+    case queryCancelComposition: result = ImmNotifyIME(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0); break;
+    default: result = -1; break;
+    }
+    ImmReleaseContext(edit, context);
+    return result;
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 400, 200, window,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+        return 0;
+    case WM_SETFOCUS:
+        SetFocus(edit);
+        return 0;
+    case WM_APP + 1: return answerQuery(window, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = className;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, className, L"hook target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 420, 240,
+                                  nullptr, nullptr, instance, nullptr);
+    if (!window) return 1;
+    SetForegroundWindow(window);
+    SetFocus(edit);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}

@@ -1,0 +1,284 @@
+// The hook library run for real: this process loads it like the main program does and steers it,
+// the helper program owns the focused window that the global hooks load the library into.
+#include "liveSupport.h"
+
+#include <imm.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using namespace fromDll;
+
+bool hasReport(const std::vector<fromDll_waitInfoAdds>& reports, int kind)
+{
+    return std::any_of(reports.begin(), reports.end(), [kind](const fromDll_waitInfoAdds& r) { return r.kind == kind; });
+}
+
+void sendKey(WORD vk, WORD scan, bool up)
+{
+    INPUT in = {};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = scan;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &in, sizeof(in));
+}
+
+class hookLibraryLiveTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(library.load(TVN_HOOKLIB_UNICODE_NAME));
+        ASSERT_TRUE(target.start());
+        library.call(startHooks);
+        ASSERT_TRUE(view.open());
+    }
+    static void TearDownTestSuite()
+    {
+        if (library.entry) library.call(stopHooks);
+        target.stop();
+        view.close();
+        library.unload();
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(library.entry);
+        ASSERT_EQ(1, target.query(queryTakeFocus));
+        ASSERT_TRUE(waitFor([] { return GetForegroundWindow() == target.window; }));
+        target.query(queryClearText);
+        waitFor([] { return false; }, 100);  // let the focus reports of the set-up arrive
+        library.drainReports();
+    }
+    // Collects reports until one of the kind arrives (or the time is up).
+    std::vector<fromDll_waitInfoAdds> reportsUntil(int kind, DWORD timeoutMs = 3000)
+    {
+        std::vector<fromDll_waitInfoAdds> all;
+        waitFor([&] {
+            auto more = library.drainReports();
+            all.insert(all.end(), more.begin(), more.end());
+            return hasReport(all, kind);
+        }, timeoutMs);
+        return all;
+    }
+
+    static loadedLibrary library;
+    static hookTarget target;
+    static sharedView view;
+};
+
+loadedLibrary hookLibraryLiveTest::library;
+hookTarget hookLibraryLiveTest::target;
+sharedView hookLibraryLiveTest::view;
+
+TEST_F(hookLibraryLiveTest, globalHooksLoadTheLibraryIntoTheHelper)
+{
+    EXPECT_TRUE(waitFor([] { return target.query(queryLibraryLoaded) == 1; }));
+}
+
+TEST_F(hookLibraryLiveTest, requestsAnswerAndChangeTheSharedRecord)
+{
+    EXPECT_EQ(reportEmpty, library.call(popReport).kind);
+    EXPECT_EQ(answerUnknownRequest, library.call(static_cast<requestToDll>(15)).kind);
+    EXPECT_EQ(answerUnknownRequest, library.call(setDebugOutput, 2).kind);
+    EXPECT_EQ(answerDone, library.call(setDebugOutput, 1).kind);
+
+    library.call(setKakuteiType, 7);
+    EXPECT_EQ(3, view.data->kakuteiType);
+    library.call(setKakuteiType, 0);
+    library.call(setPassThrough, 1);
+    EXPECT_EQ(1, view.data->passThrough);
+    library.call(setPassThrough, 0);
+    EXPECT_EQ(0, view.data->passThrough);
+    library.call(setLockSync, 2);
+    EXPECT_EQ(0, view.data->capsImeSync);
+    EXPECT_EQ(1, view.data->kanaImeSync);
+    library.call(setLockSync, 0);
+
+    library.call(setWaitTimer, 1);
+    DWORD before = GetTickCount();
+    int deadline = library.call(readWaitTimer).info1;
+    EXPECT_GE(static_cast<int>(deadline - before), 100);
+    EXPECT_LE(static_cast<int>(deadline - before), 150);
+    Sleep(30);
+    EXPECT_EQ(deadline, library.call(readWaitTimer).info1);
+    library.call(setWaitTimer, 0);
+    EXPECT_EQ(0, library.call(readWaitTimer).info1);
+}
+
+TEST_F(hookLibraryLiveTest, focusAndImeStateAreReported)
+{
+    target.query(queryTakeFocus);
+    auto reports = reportsUntil(reportConversionMode);
+    auto focus = std::find_if(reports.begin(), reports.end(),
+                              [](const fromDll_waitInfoAdds& r) { return r.kind == reportFocusWindow && r.info1 != 0; });
+    ASSERT_NE(reports.end(), focus);
+    EXPECT_EQ(target.edit, windowFromWire(focus->info1));
+    EXPECT_TRUE(hasReport(reports, reportFocusSet));
+    EXPECT_TRUE(hasReport(reports, reportKeyboardLayout));
+
+    ASSERT_NE(-1, target.query(querySetOpenStatus, 1));
+    auto opened = reportsUntil(reportStateBits);
+    bool sawOpen = std::any_of(opened.begin(), opened.end(), [](const fromDll_waitInfoAdds& r) {
+        return r.kind == reportStateBits && (r.info2 & stateImeOpen) && (r.info1 & stateImeOpen);
+    });
+    EXPECT_TRUE(sawOpen);
+    target.query(querySetOpenStatus, 0);
+    auto closed = reportsUntil(reportStateBits);
+    bool sawClosed = std::any_of(closed.begin(), closed.end(), [](const fromDll_waitInfoAdds& r) {
+        return r.kind == reportStateBits && (r.info2 & stateImeOpen) && !(r.info1 & stateImeOpen);
+    });
+    EXPECT_TRUE(sawClosed);
+}
+
+TEST_F(hookLibraryLiveTest, postedActionArmsTheWaitTimerAndItsExecutionRearmsIt)
+{
+    fromDll_waitInfoAdds answer = library.call(postTvnMessage, reportImeStatus, 0);
+    EXPECT_EQ(1, answer.mustWait);
+    // The helper carries the action out and reports the conversion mode.
+    auto reports = reportsUntil(reportConversionMode);
+    EXPECT_TRUE(hasReport(reports, reportConversionMode));
+    waitFor([] { return false; }, 200);  // the report goes out just before the re-arming
+    // Executing it re-armed the timer with 15 ms, fixed at the first read.
+    DWORD before = GetTickCount();
+    int deadline = library.call(readWaitTimer).info1;
+    EXPECT_GE(static_cast<int>(deadline - before), 15);
+    EXPECT_LE(static_cast<int>(deadline - before), 40);
+    EXPECT_EQ(deadline, library.call(readWaitTimer).info1);
+    library.call(setWaitTimer, 0);
+}
+
+TEST_F(hookLibraryLiveTest, keyboardHookSwallowsAPhysicalKeyAndReportsIt)
+{
+    library.call(setKeyboardHook, 1);
+    sendKey('A', 0x1E, false);
+    sendKey('A', 0x1E, true);
+    auto reports = reportsUntil(reportKeyData);
+    waitFor([] { return false; }, 200);
+    auto later = library.drainReports();
+    reports.insert(reports.end(), later.begin(), later.end());
+    library.call(setKeyboardHook, 0);
+
+    auto time = std::find_if(reports.begin(), reports.end(), [](const fromDll_waitInfoAdds& r) { return r.kind == reportKeyTime; });
+    ASSERT_NE(reports.end(), time);
+    EXPECT_EQ('A', time->info2);
+    ASSERT_NE(reports.end(), time + 1);
+    EXPECT_EQ(reportKeyData, (time + 1)->kind);
+    EXPECT_EQ(0x1E, ((time + 1)->info1 >> 16) & 0xFF);
+    EXPECT_EQ(std::wstring(), target.text());  // swallowed: the edit control never saw it
+}
+
+TEST_F(hookLibraryLiveTest, injectedKeysReachTheHelperAndEmptyTheRing)
+{
+    library.call(setKeyboardHook, 1);
+    library.call(injectKey, 0x1E, 0);
+    library.call(injectKey, 0x1E, KEYEVENTF_KEYUP);
+    library.call(injectKey, 0x30, 0);
+    library.call(injectKey, 0x30, KEYEVENTF_KEYUP);
+    EXPECT_TRUE(waitFor([] { return target.text() == L"ab"; })) << target.text().size();
+    EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
+    library.call(setKeyboardHook, 0);
+    EXPECT_FALSE(hasReport(library.drainReports(), reportKeyTime));
+}
+
+TEST_F(hookLibraryLiveTest, overflowingRingEmptiesAndRefusesForASecond)
+{
+    // Without the keyboard hook nothing consumes the ring.
+    library.call(setKeyboardHook, 0);
+    for (int i = 0; i < 9; ++i) {
+        library.call(injectKey, 0x1E, 0);
+        library.call(injectKey, 0x1E, KEYEVENTF_KEYUP);
+    }
+    library.call(injectKey, 0x30, 0);
+    EXPECT_EQ(19, (view.data->injectedWrite - view.data->injectedRead + 20) % 20);
+    library.call(injectKey, 0x30, KEYEVENTF_KEYUP);  // the twentieth: refused, ring emptied
+    EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
+    EXPECT_NE(0u, view.data->injectedResetTick);
+    library.call(injectKey, 0x1E, 0);  // too soon: refused as well
+    EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
+    EXPECT_TRUE(waitFor([] { return target.text() == L"aaaaaaaaab"; })) << target.text().size();
+
+    Sleep(1100);
+    library.call(injectKey, 0x30, KEYEVENTF_KEYUP);  // a second later it is taken again
+    EXPECT_EQ(1, (view.data->injectedWrite - view.data->injectedRead + 20) % 20);
+    library.call(startHooks);  // empties the ring for the next test
+    EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
+}
+
+TEST_F(hookLibraryLiveTest, alphanumericActionClearsAndRestoresTheNativeMode)
+{
+    ASSERT_NE(-1, target.query(querySetOpenStatus, 1));
+    const LPARAM hiragana = IME_CMODE_NATIVE | IME_CMODE_FULLSHAPE;
+    target.query(querySetConversionMode, hiragana);
+    ASSERT_EQ(hiragana, target.query(queryConversionMode));
+
+    library.call(postTvnMessage, forceAlphanumeric, 1);
+    EXPECT_TRUE(waitFor([] { return target.query(queryConversionMode) == IME_CMODE_FULLSHAPE; }))
+        << target.query(queryConversionMode);
+    library.call(postTvnMessage, forceAlphanumeric, 1);  // a repeat must not lose the saved mode
+    library.call(postTvnMessage, forceAlphanumeric, 0);
+    EXPECT_TRUE(waitFor([=] { return target.query(queryConversionMode) == hiragana; }))
+        << target.query(queryConversionMode);
+
+    // With the IME closed the mode is left alone.
+    target.query(querySetOpenStatus, 0);
+    library.call(postTvnMessage, forceAlphanumeric, 1);
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(hiragana, target.query(queryConversionMode));
+}
+
+TEST_F(hookLibraryLiveTest, characterGoesIntoTheCompositionOrIsTyped)
+{
+    ASSERT_NE(-1, target.query(querySetOpenStatus, 1));
+    library.call(postTvnMessage, addMoziToImeFunc, 0x304B);  // か
+    bool arrived = waitFor([] {
+        return target.query(queryCompositionChar) == 0x304B || target.text().find(L'\u304B') != std::wstring::npos;
+    });
+    EXPECT_TRUE(arrived);
+    target.query(queryCancelComposition);
+    target.query(querySetOpenStatus, 0);
+    // The fallback key event is released again: nothing is left down.
+    EXPECT_TRUE(waitFor([] { return GetAsyncKeyState(VK_PACKET) >= 0; }));
+}
+
+TEST_F(hookLibraryLiveTest, characterSentToABusyApplicationDoesNotHoldTheCallerUp)
+{
+    PostMessageW(target.window, WM_APP + 1, queryBusy, 4000);
+    Sleep(200);  // the helper is asleep in its window procedure now
+    DWORD start = GetTickCount();
+    fromDll_waitInfoAdds answer = library.call(sendImeChar, L'x', toWire(target.edit));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(1, answer.mustWait);
+    EXPECT_LT(elapsed, 2500u);
+    EXPECT_TRUE(waitFor([] { return target.query(queryLibraryLoaded) == 1; }, 10000));
+    target.query(queryClearText);
+}
+
+TEST_F(hookLibraryLiveTest, startingTwiceLeavesNoHookBehindAfterStop)
+{
+    library.call(startHooks);
+    library.call(setKeyboardHook, 1);
+    library.call(startHooks);
+    library.call(stopHooks);
+    library.drainReports();
+    target.query(queryTakeFocus);
+    sendKey('A', 0x1E, false);
+    sendKey('A', 0x1E, true);
+    waitFor([] { return false; }, 300);
+    EXPECT_TRUE(library.drainReports().empty());
+    EXPECT_TRUE(waitFor([] { return target.text() == L"a"; })) << target.text().size();
+    library.call(startHooks);
+}
+
+TEST(hookLibraryBuildsTest, bothBuildsExportTheDecoratedName)
+{
+    loadedLibrary ansi;
+    ASSERT_TRUE(ansi.load(L"TavolinMeDll.dll"));
+    EXPECT_EQ(answerUnknownRequest, ansi.call(static_cast<requestToDll>(99)).kind);
+    EXPECT_EQ(reportEmpty, ansi.call(popReport).kind);
+    ansi.unload();
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// The keyboard hook's decision over a key: pass, or swallow and report, with the injected ring.
+#include "hooklib/hooks.h"
+#include "hooklib/injection.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+namespace {
+
+DWORD WINAPI fixedClock() { return 100000; }
+
+class noLock : public dllLockable {
+public:
+    bool acquire() override { return true; }
+    void release() override {}
+};
+
+class fakeHost : public keyDecisionHost {
+public:
+    int scanToVkEx(int scanCode) override { return scanCode == 0x36 ? VK_RSHIFT : 0x41; }
+    bool isHeld(int vk) override { return held.count(vk) != 0; }
+    void pushFocusReports() override { ++focusReports; }
+    void pushFocusImeStatus() override { ++imeStatusReports; }
+    void releaseShiftState() override { ++shiftReleases; }
+    void sendKey(const keyResend& key) override { sent.push_back(key); }
+    std::vector<keyResend> sent;
+    std::set<int> held;
+    int focusReports = 0;
+    int imeStatusReports = 0;
+    int shiftReleases = 0;
+};
+
+LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
+{
+    unsigned long v = static_cast<unsigned long>(repeat) | (static_cast<unsigned long>(scan) << 16);
+    if (extended) v |= 0x01000000ul;
+    if (released) v |= 0xC0000000ul;
+    return static_cast<LPARAM>(static_cast<long>(v));
+}
+
+class keyDecisionTest : public ::testing::Test {
+protected:
+    void SetUp() override { shared.reset(); }
+    std::vector<fromDll_waitInfoAdds> drain()
+    {
+        std::vector<fromDll_waitInfoAdds> out;
+        fromDll_waitInfoAdds a = {};
+        while (shared.popReport(a)) out.push_back(a);
+        return out;
+    }
+    void record(int scan, int flags, int vk, int kind = injectedKindPlain)
+    {
+        injectedKey k = {scan, flags, vk, kind};
+        ASSERT_TRUE(shared.pushInjected(k));
+    }
+
+    dllSharedData record_{};
+    noLock lock;
+    sharedData shared{&record_, &lock, fixedClock};
+    fakeHost host;
+};
+
+TEST_F(keyDecisionTest, physicalKeyIsSwallowedAndReportedAsTimeThenData)
+{
+    host.held = {VK_LMENU, VK_RSHIFT};
+    LPARAM lp = keyParam(0x1E, false);
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, lp, 4321));
+    EXPECT_EQ(1, host.imeStatusReports);
+    auto reports = drain();
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_EQ(reportKeyTime, reports[0].kind);
+    EXPECT_EQ(4321, reports[0].info1);
+    EXPECT_EQ(0x41, reports[0].info2);
+    EXPECT_EQ(reportKeyData, reports[1].kind);
+    EXPECT_EQ(static_cast<std::int32_t>(lp), reports[1].info1);
+    EXPECT_EQ(modifierLeftAlt | modifierRightShift, reports[1].info2);
+}
+
+TEST_F(keyDecisionTest, keyThatCannotBeReportedPasses)
+{
+    for (int i = 0; i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_EQ(58u, drain().size());  // and no half pair was left behind
+}
+
+TEST_F(keyDecisionTest, nonActionCodesPass)
+{
+    EXPECT_TRUE(decideKey(shared, host, HC_NOREMOVE, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(keyDecisionTest, rightShiftPressIsReportedAndPassedItsReleaseOnlyPassed)
+{
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_SHIFT, keyParam(0x36, false), 9));
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_SHIFT, keyParam(0x36, true), 10));
+    auto reports = drain();
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_EQ(reportKeyTime, reports[0].kind);
+    EXPECT_EQ(reportKeyData, reports[1].kind);
+    EXPECT_EQ(modifierRightShift, reports[1].info2);
+}
+
+TEST_F(keyDecisionTest, injectedKeysPassInOrderAndLeaveTheRingEmpty)
+{
+    record(0x1E, 0, 0x41);
+    record(0x1E, KEYEVENTF_KEYUP, 0x41);
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_TRUE(drain().empty());
+    // The same key once more is the user's own: swallowed.
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+}
+
+TEST_F(keyDecisionTest, injectedKeyAfterShiftReleaseClearsShiftInTheThread)
+{
+    record(0x1E, 0, 0x41, injectedKindShiftReleased);
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_EQ(1, host.shiftReleases);
+}
+
+TEST_F(keyDecisionTest, specialAndOemAutoKeysPassWithoutConsumingTheRing)
+{
+    record(0x1E, 0, 0x41);
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_OEM_AUTO, keyParam(0x29, false), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_KANJI, keyParam(0x29, false), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_CAPITAL, keyParam(0x3A, false), 1));
+    EXPECT_FALSE(shared.isInjectedEmpty());
+    EXPECT_TRUE(needsVkInjection(240));
+    EXPECT_TRUE(needsVkInjection(253));
+    EXPECT_FALSE(needsVkInjection(254));
+    EXPECT_FALSE(needsVkInjection(0x41));
+}
+
+TEST_F(keyDecisionTest, passThroughPassesKeysAndReportsFocusOnRelease)
+{
+    shared.setPassThrough(true);
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
+    EXPECT_EQ(1, host.focusReports);
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(keyDecisionTest, passThroughPairKeyIsSwallowedWhileItsPartnerIsHeld)
+{
+    shared.setPassThrough(true);
+    shared.setPairKey(0, VK_CONVERT);
+    shared.setPairKey(1, VK_NONCONVERT);
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_CONVERT, keyParam(0x79, false), 1));
+    host.held = {VK_NONCONVERT};
+    EXPECT_FALSE(decideKey(shared, host, 0, VK_CONVERT, keyParam(0x79, false), 1));
+    auto reports = drain();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(reportPairKey, reports[0].kind);
+}
+
+TEST_F(keyDecisionTest, partlySwallowedRepeatsAreSentAgainAndRecordedAsInjected)
+{
+    record(0x1E, 0, 0x41);  // the first repeat is ours, the other two are the user's
+    LPARAM lp = keyParam(0x1E, false, false, 3);
+    EXPECT_FALSE(handleKeyMessage(shared, host, 0, 0x41, lp, 1));
+    EXPECT_EQ(4u, drain().size());  // two swallowed repeats, two reports each
+    ASSERT_EQ(1u, host.sent.size());
+    EXPECT_EQ(0x1E, host.sent[0].scan);
+    // The re-sent repeat comes back through the hook and passes instead of being converted again.
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x41, keyParam(0x1E, false), 2));
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(keyDecisionTest, messageWithNothingSwallowedGoesOnUntouched)
+{
+    record(0x1E, 0, 0x41);
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, VK_CAPITAL, keyParam(0x3A, false, false, 0), 1));
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)
+{
+    keyResend r = resendOf(0x41, keyParam(0x1E, true, true));
+    EXPECT_EQ(0x1E, r.scan);
+    EXPECT_EQ(static_cast<DWORD>(KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY | KEYEVENTF_SCANCODE), r.flags);
+    keyResend noScan = resendOf(0x41, keyParam(0, false));
+    EXPECT_EQ(0x41, noScan.vk);
+    EXPECT_EQ(0u, noScan.flags);
+}
+
+}  // namespace
