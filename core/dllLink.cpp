@@ -448,12 +448,17 @@ int dllLink::outputChar(wchar_t ch)
 
 UINT dllLink::typeUnicodeChar(wchar_t ch)
 {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = 0;
-    input.ki.wScan = ch;
-    input.ki.dwFlags = KEYEVENTF_UNICODE;
-    return SendInput(1, &input, sizeof(INPUT));
+    // The key goes down and up again: a Unicode key left down keeps VK_PACKET pressed for the
+    // whole session.
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = 0;
+        input.ki.wScan = ch;
+        input.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    return SendInput(2, inputs, sizeof(INPUT));
 }
 
 HWND dllLink::lastForegroundWindow()
