@@ -434,7 +434,8 @@ int dllLink::outputChar(wchar_t ch)
     (void)throughLibrary;
     if (composition)
         return handedOn(sendRequest(fromDll::postTvnMessage, addMoziToImeFunc, first | second << 8));
-    const unsigned int w = bytes.size() > 1 ? (first << 8 | second) : 0;
+    // WM_IME_CHAR carries a double-byte character lead byte first, a single-byte one as itself.
+    const unsigned int w = bytes.size() > 1 ? (first << 8 | second) : first;
     return handedOn(sendRequest(fromDll::sendImeChar, w, toWire(target)));
 #else
     if (throughLibrary) {

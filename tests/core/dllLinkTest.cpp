@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "core/japaneseText.h"
@@ -424,33 +422,6 @@ TEST_F(dllLinkTest, focusReportsLogTheTopWindowTitleOnce)
     EXPECT_EQ(expected, logText());
     DestroyWindow(longTop);
     DestroyWindow(top);
-}
-
-TEST_F(dllLinkTest, listsChangeSafelyWhileTheAgentThreadMatches)
-{
-    link.facts = testLink::factsOf(false, true, L"Race IME");
-    switchLayout(0x04110411);
-    openIme();
-    std::atomic<bool> stop{false};
-    std::atomic<int> oddResults{0};
-    std::thread agent([&] {
-        while (!stop) {
-            link.handleReport(report(reportKeyboardLayout, 0x04110411));
-            // Exactly one of the two states: classified as always-through or not at all.
-            if (link.alwaysThrough() && link.candidateThrough())
-                ++oddResults;
-            link.kanaLayoutAllowed();
-        }
-    });
-    std::wstring error;
-    for (int i = 0; i < 300; ++i) {
-        link.setImeList(error, 1, (i % 2) ? L"Race.*" : L"(broken");
-        link.setImeList(error, 1, L"");
-    }
-    stop = true;
-    agent.join();
-    EXPECT_EQ(0, oddResults.load());
-    EXPECT_FALSE(link.alwaysThrough());
 }
 
 TEST(dllLinkUnboundTest, anUnboundLinkAnswersAZeroRecord)

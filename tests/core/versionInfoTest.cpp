@@ -137,16 +137,14 @@ TEST(fileVersionTest, aFileWithoutVersionResourceGivesTheFailedStep)
     EXPECT_FALSE(found);
 }
 
-TEST(fileVersionTest, theShippedHookLibraryCarriesTheProductVersion)
+TEST(fileVersionTest, bothShippedHookLibrariesCarryTheProductVersion)
 {
-    const std::wstring library = std::wstring(TVN_BIN_DIR) + L"\\TavolinXPDll.dll";
-    if (GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES)
-        GTEST_SKIP() << "the hook library is not built";
-    DWORD handle = 0;
-    if (GetFileVersionInfoSizeW(library.c_str(), &handle) == 0)
-        GTEST_SKIP() << "the hook library has no version resource yet";
-    fileVersionProvider files;
-    bool found = false;
-    EXPECT_EQ(L"1.3007", files.productVersion(library, found));
-    EXPECT_TRUE(found);
+    for (const wchar_t* name : {L"TavolinXPDll.dll", L"TavolinMeDll.dll"}) {
+        const std::wstring library = std::wstring(TVN_BIN_DIR) + L"\\" + name;
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(library.c_str())) << "not built: " << library;
+        fileVersionProvider files;
+        bool found = false;
+        EXPECT_EQ(L"1.3007", files.productVersion(library, found)) << library;
+        EXPECT_TRUE(found);
+    }
 }
