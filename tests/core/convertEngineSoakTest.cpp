@@ -88,8 +88,9 @@ void runSoak(unsigned seed, int steps, bool shipped, soakReport& report) {
         } else if (r < 96) {
             e.advance(INT_MAX / 3);  // runs the tick count through its wrap in time
             e.poll();
-        } else if (held.empty()) {
-            // Settings change between bursts of typing, as a user or the IME would.
+        } else {
+            // Settings change at any moment, even with keys down: game mode follows the IME,
+            // which opens and closes while the user types.
             e.gameMode = rng() % 3 == 0;
             e.gameModeFlags = static_cast<int>(rng() % 256);
             e.stockMiss = static_cast<int>(rng() % 3);

@@ -698,3 +698,14 @@ TEST(holdKeyTest, aMultiDownHoldKeyDecidedAloneAfterAChordReleasesBoth) {
     EXPECT_EQ("+g +a +79 +u -79 -g -a -u", e.eventText());
     EXPECT_EQ(0u, e.pendingGroupCount());
 }
+
+TEST(gameModeKanaKeyTest, anAlphanumericBracketOpenedBeforeGameModeClosesWithItsKey) {
+    testEngine e;
+    ASSERT_TRUE(e.loadLayout(2, L"w\tFXa\n"));
+    e.forceKana = 0x70;
+    e.press(key('w'));
+    e.gameMode = true;  // the IME closed while the key was down
+    e.gameModeFlags = 0x80;
+    e.release(key('w'));
+    EXPECT_EQ("[ +FC +a -FC ] -a", e.eventText());
+}
