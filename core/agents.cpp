@@ -1,6 +1,8 @@
 #include "core/agents.h"
 
+#include "core/classicLocal.h"
 #include "core/dllLink.h"
+#include "core/driverLocal.h"
 #include "core/errors.h"
 #include "core/llhookLocal.h"
 #include "core/settingsHolder.h"
@@ -44,7 +46,7 @@ agentPointer buildFromFactory(inputHandlerFactory::builder build, const wchar_t*
 }  // namespace
 
 inputHandlerFactory& agentFactory() {
-    static inputHandlerFactory factory;
+    static inputHandlerFactory factory = {&buildDriverLocal, &buildClassicLocal, nullptr};
     return factory;
 }
 
@@ -101,12 +103,12 @@ agentPointer getClassicLocal(inputHandler::logStream log, settingsHolder* holder
 
 bool settingsHolder::changeInputHandler(settingsHolder& previous) {
     int type = getInt("DriverType");
-    if (type == g_lastAppliedType) {
+    if (type == g_lastAppliedType && currentAgent) {
         currentAgent->resumeSafely();
         return false;
     }
     agentPointer old = currentAgent;
-    old->pause();
+    if (old) old->pause();
     currentAgent = getEmptyHandler(log, this);
 
     agentPointer next;

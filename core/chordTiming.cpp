@@ -112,6 +112,22 @@ std::list<pendingGroup>::iterator convertEngine::findGroup(keyCode key) {
 
 void convertEngine::makeGroup(keySequence keys, const keySequence& output, int mode,
                               std::int32_t time) {
+    // A physical key belongs to one group only: a release reaches just the first group that
+    // holds the key, so an older group would never see it. That happens when a MultiDownHold
+    // key that already chorded is decided alone or chords again. The older group gives the key
+    // up, and a group left with no key releases its output now.
+    for (keyCode k : keys) {
+        for (auto it = m_groups.begin(); it != m_groups.end();) {
+            it->keys.remove(k);
+            if (!it->keys.empty()) {
+                ++it;
+                continue;
+            }
+            const pendingGroup old = *it;
+            it = m_groups.erase(it);
+            if (old.releaseMode != 0) replay(old.output, false);
+        }
+    }
     pendingGroup g;
     g.keys = std::move(keys);
     g.output = output;

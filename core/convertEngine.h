@@ -105,6 +105,7 @@ struct outputSharedState {
     int kanaSpan = 0;
     int alnumSpan = 0;
     bool alnumSkip = false;
+    bool alnumKeyDown = false;  // the bracket was opened by pressing the alphanumeric key
     int chordIdCounter = 0;
 };
 
@@ -278,7 +279,7 @@ private:
     keySequence m_heldKana;
     engineLookupResult m_lookup;
     bool m_kanaOff = false;
-    bool m_forceKeySwallowed = false;  // the game-mode kana key's press was kept back
+    bool m_forceKeySent = false;  // a press of the game-mode kana key went out, its release not
 
     // Output queue and pacing.
     std::deque<keyOutputEvent> m_queue;

@@ -23,15 +23,14 @@ void convertEngine::queueOutput(const keyOutputEvent& event) {
     if (force != 0 && force != *leftThumbKey() && force != *rightThumbKey() && !event.isMarker &&
         event.units.empty() && event.keyCode == force) {
         // In game mode this key switches the engine's own kana kind instead of being sent. Its
-        // release is kept back only when its press was: a key pressed before game mode began
-        // (the default key is left Ctrl) must still come up.
-        if (event.down ? isGameMode() : m_forceKeySwallowed) {
+        // release goes out exactly when a press of it went out, so a key held while game mode
+        // begins or ends (the default key is left Ctrl) never stays down.
+        if (event.down ? isGameMode() : !m_forceKeySent) {
             if (event.down) m_kanaOff = !m_kanaOff;
-            m_forceKeySwallowed = event.down;
             flush();
             return;
         }
-        if (event.down) m_forceKeySwallowed = false;
+        m_forceKeySent = event.down;
     }
     m_queue.push_back(event);
     flush();
@@ -200,11 +199,18 @@ void convertEngine::kanaToggle(bool open, std::int32_t wait) {
 
 void convertEngine::alnumBracket(bool open, std::int32_t wait, bool down) {
     if (open) queueMarker(true);
+    outputSharedState& shared = sharedState();
     const keyCode force = *forceKanaKey();
-    if (isGameMode() && isRealKey(force)) {
+    // A bracket opened by pressing the alphanumeric key is closed by releasing it, even when game
+    // mode began in between: the IME would otherwise stay in alphanumeric mode.
+    if (!down && shared.alnumKeyDown) {
+        queueKey(false, alnumCode, 0, wait);
+        shared.alnumKeyDown = false;
+    } else if (isGameMode() && isRealKey(force)) {
         queueKey(true, force, 0, wait);
         queueKey(false, force, 0, wait);
     } else {
         queueKey(down, alnumCode, 0, wait);
+        shared.alnumKeyDown = down;
     }
 }

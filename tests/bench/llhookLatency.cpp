@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agentTestSupport.h"
+#include "core/agents.h"
 #include "core/dllLink.h"
 #include "core/llhookLocal.h"
 #include "core/settingsHolder.h"
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
     testTempFolder::writeBytes(folder.file(L"eisu.tvn_eisu"), "visible=1\r\ns\tt\r\n");
     dllLink link(quietLibrary, L"quiet");
     auto log = makeTestLog();
-    settingsHolder holder(log, &link, nullptr, nullptr);
+    settingsHolder holder(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     holder.setAllToDefault();
     for (const char* key : {"VkConvertK", "VkConvertC", "VkConvertN", "ConvertVk", "ConvertKVk",
                             "KeyDependsOnMachine", "AlwaysReplaceFile"})

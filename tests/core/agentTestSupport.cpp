@@ -1,6 +1,23 @@
 #include "agentTestSupport.h"
 
 #include "core/japaneseText.h"
+#include "core/versionInfo.h"
+
+namespace {
+class fixedVersionProvider : public versionProvider {
+public:
+    std::wstring productVersion(const std::wstring&, bool& found) override {
+        found = true;
+        return L"1.3007";
+    }
+};
+}  // namespace
+
+const versionInfo* testVersion() {
+    static fixedVersionProvider provider;
+    static versionInfo version(provider, L"test.exe", L"test.dll");
+    return &version;
+}
 
 int agentFakeLink::outputChar(wchar_t ch) {
     typed += ch;

@@ -61,6 +61,10 @@ private:
     fromDll_waitInfoAdds m_answer = {};
 };
 
+class versionInfo;
+// A version of the program (13007) that needs no version resource and no hook library.
+const versionInfo* testVersion();
+
 // The text written to the log since the last call (the stream's pending text, taken out).
 std::wstring takeLogText(omsgstream& log);
 // A log stream with no window, whose text the test reads back.

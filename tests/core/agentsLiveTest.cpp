@@ -49,7 +49,7 @@ inputHandler* buildClassic(dllLinkInterface* link, inputHandler::logStream log, 
 
 class agentsTest : public ::testing::Test {
 protected:
-    agentsTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr) {
+    agentsTest() : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)) {
         holder.setAllToDefault();
         holder.readCache();
         boxes() = boxRecord();
@@ -127,7 +127,7 @@ TEST_F(agentsTest, ClassicAgentThatCannotBeBuiltLeavesTheKeyboardWithTheHook) {
 
 TEST_F(agentsTest, ThePreviousHoldersAgentIsPausedWhenItIsNotTheNewOne) {
     agentFactory().classic = buildClassic;
-    settingsHolder previous(log, &link, nullptr, nullptr);
+    settingsHolder previous(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     previous.currentAgent = std::make_shared<classicStandIn>(&link, log, &previous);
     auto* old = static_cast<classicStandIn*>(previous.currentAgent.get());
     holder.setInt("DriverType", 2);
@@ -138,7 +138,7 @@ TEST_F(agentsTest, ThePreviousHoldersAgentIsPausedWhenItIsNotTheNewOne) {
 TEST_F(agentsTest, StoppingTheAgentBeforeTheHolderGoesLeavesNothingRunning) {
     agentPointer hook;
     {
-        settingsHolder shortLived(log, &link, nullptr, nullptr);
+        settingsHolder shortLived(log, &link, testVersion(), getEmptyHandler(log, nullptr));
         shortLived.setAllToDefault();
         shortLived.setInt("DriverType", 2);
         shortLived.changeInputHandler(shortLived);

@@ -680,3 +680,32 @@ TEST(holdKeyTest, aHeldThumbKeyChordsWithEveryKeyAndTypesNothingItself) {
     e.tap(key('a'));
     EXPECT_EQ("+39 -39 +a -a", e.eventText());
 }
+
+TEST(holdKeyTest, aMultiDownHoldKeyDecidedAloneAfterAChordReleasesBoth) {
+    testEngine e;
+    ASSERT_TRUE(e.loadLayout(1, L"MultiDownHold=R\n"
+                                L"asd\t\x3042$\x3044$\x3046\n"
+                                L"=R\nas\t\x304C$\x304E\n=\n"));
+    e.defineOutput(1, L'\x3046', "u");
+    e.defineOutput(1, L'\x304C', "ga");
+    e.rightThumb = 0x79;
+    e.press(key('a'));
+    e.press(0x79);      // chords with a and stays the hold key
+    e.press(key('d'));  // no chord with it: the hold key is typed alone, then d
+    e.release(0x79);
+    e.release(key('a'));
+    e.release(key('d'));
+    EXPECT_EQ("+g +a +79 +u -79 -g -a -u", e.eventText());
+    EXPECT_EQ(0u, e.pendingGroupCount());
+}
+
+TEST(gameModeKanaKeyTest, anAlphanumericBracketOpenedBeforeGameModeClosesWithItsKey) {
+    testEngine e;
+    ASSERT_TRUE(e.loadLayout(2, L"w\tFXa\n"));
+    e.forceKana = 0x70;
+    e.press(key('w'));
+    e.gameMode = true;  // the IME closed while the key was down
+    e.gameModeFlags = 0x80;
+    e.release(key('w'));
+    EXPECT_EQ("[ +FC +a -FC ] -a", e.eventText());
+}

@@ -38,7 +38,7 @@ keyCode outputOf(const layoutTable& table, keyCode key) {
 
 class dataFilesTest : public ::testing::Test {
 protected:
-    dataFilesTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr) {
+    dataFilesTest() : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)) {
         holder.setAllToDefault();
         holder.readCache();
         agentFactory().classic = buildQuiet;
@@ -94,9 +94,8 @@ TEST_F(dataFilesTest, RelativePathsStartAtTheDataFolderAndSlotsOutsideTheRangeFa
     EXPECT_FALSE(holder.reloadDataFile(L"good.tvn_eisu", 8));
     EXPECT_FALSE(holder.reloadDataFile(L"good.tvn_eisu", -1));
 
-    testTempFolder::writeBytes(folder.file(L"swap.tvn_o_numlock"), "1\t2\r\n");
-    EXPECT_TRUE(holder.reloadDataFile(L"swap.tvn_o_numlock", 7));
-    EXPECT_EQ(1u, holder.cache.swapTables.count(2));
+    EXPECT_TRUE(holder.reloadDataFile(L"good.tvn_eisu", 0));
+    EXPECT_EQ(1u, holder.cache.layoutTables.count(1));
 }
 
 TEST_F(dataFilesTest, SettingsFileRoundTripLoadsTheDefinitionFilesAndStartsTheAgent) {
@@ -106,7 +105,7 @@ TEST_F(dataFilesTest, SettingsFileRoundTripLoadsTheDefinitionFilesAndStartsTheAg
     ASSERT_TRUE(holder.saveFile(settingsPath));
     EXPECT_TRUE(holder.settingsFilePath.empty());  // saving never changes the remembered path
 
-    settingsHolder loaded(log, &link, nullptr, nullptr);
+    settingsHolder loaded(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     dataBaseFolder.clear();
     takeLogText(*log);
     ASSERT_TRUE(loaded.loadSettingsFile(settingsPath, folder.path()));
@@ -122,7 +121,7 @@ TEST_F(dataFilesTest, SettingsFileRoundTripLoadsTheDefinitionFilesAndStartsTheAg
     // Saving with no path writes where the settings came from.
     loaded.setInt("AcceptTimer", 77);
     EXPECT_TRUE(loaded.saveFile(L""));
-    settingsHolder again(log, &link, nullptr, nullptr);
+    settingsHolder again(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     ASSERT_TRUE(again.loadSettingsFile(settingsPath, L""));
     EXPECT_EQ(77, again.getInt("AcceptTimer"));
     again.stopInputHandler();

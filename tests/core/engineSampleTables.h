@@ -34,7 +34,7 @@ inline bool loadShippedTables(testEngine& e) {
 inline bool loadOwnTables(testEngine& e) {
     e.layouts.clear();
     bool loaded = true;
-    loaded = loaded && (e.loadLayout(1, L"visible=1\nSemiShift=L\nStrokeMode=0\n"
+    loaded = loaded && (e.loadLayout(1, L"visible=1\nSemiShift=L\nMultiDownHold=R\nStrokeMode=0\n"
         L"qwert\t\x305F$\x3061$\x3064$\x3066$\x3068\n"
         L"asdfg\t\x3042$\x3044$\x3046$\x3048$\x304A\n"
         L"hjkl;\t\x304B$\x304D$\x304F$\x3051$\x3053\n"

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "agentTestSupport.h"
+#include "core/agents.h"
 #include "core/inputHandler.h"
 #include "core/kanaTable.h"
 #include "core/keyCodes.h"
@@ -73,7 +74,7 @@ keyOutputEvent commandEvent(bool down, wchar_t command) {
 class inputHandlerTest : public ::testing::Test {
 protected:
     inputHandlerTest()
-        : log(makeTestLog()), holder(log, &link, nullptr, nullptr), agent(&link, log, &holder) {
+        : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)), agent(&link, log, &holder) {
         holder.setAllToDefault();
         holder.readCache();
         inputHandler::setWindows(window.handle, nullptr);

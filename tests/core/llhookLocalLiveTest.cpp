@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "agentTestSupport.h"
+#include "core/agents.h"
 #include "core/llhookLocal.h"
 #include "core/settingsHolder.h"
 #include "liveDesktop.h"
@@ -29,7 +30,10 @@ public:
     using llhook_local::llhook_local;
     keyCode mapScancode(keyCode code) override {
         ++seen;
-        if (target) SendMessageW(target, WM_USER + 7, code, 0);
+        if (target) {
+            SetEvent(entered);
+            SendMessageW(target, WM_USER + 7, code, 0);
+        }
         if (gate) {
             SetEvent(entered);
             WaitForSingleObject(gate, 5000);
@@ -97,7 +101,7 @@ private:
 
 class llhookLocalTest : public ::testing::Test {
 protected:
-    llhookLocalTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr) {
+    llhookLocalTest() : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)) {
         holder.setAllToDefault();
         holder.readCache();
     }
@@ -171,6 +175,7 @@ TEST_F(llhookLocalTest, PauseServesMessagesTheWorkerSendsMeanwhile) {
     ASSERT_TRUE(agent.resume());
     KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
     ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
     // No pumping here: the worker's synchronous send can only be answered by pause's wait.
     DWORD start = GetTickCount();
     EXPECT_TRUE(agent.pause());
