@@ -158,7 +158,7 @@ int runXdotool(const std::wstring& arguments, DWORD timeout) {
 
 bool xdotoolAvailable() {
     return GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") != INVALID_FILE_ATTRIBUTES &&
-           GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
+           GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0 && runXdotool(L"getmouselocation", 5000) == 0;
 }
 
 double counterMicroseconds(LONGLONG from, LONGLONG to) {
