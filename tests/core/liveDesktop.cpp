@@ -1,5 +1,6 @@
 #include "liveDesktop.h"
 
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -115,8 +116,18 @@ bool pumpUntil(const std::function<bool()>& condition, DWORD timeout) {
 }
 
 int runXdotool(const std::wstring& arguments, DWORD timeout) {
-    // Wine starts a Unix program given by its path on the Z: drive directly.
-    std::wstring command = L"Z:\\usr\\bin\\xdotool " + arguments;
+    // Wine starts a Unix program given by its path on the Z: drive, but the handle of such a
+    // process is not signalled when it ends: the shell leaves xdotool's exit code in a file.
+    static int runs = 0;
+    std::wostringstream name;
+    name << L"/tmp/tvn-xdotool-" << GetCurrentProcessId() << L"-" << ++runs;
+    std::wstring unixResult = name.str();
+    std::wstring result = L"Z:" + unixResult;
+    for (auto& ch : result)
+        if (ch == L'/') ch = L'\\';
+    DeleteFileW(result.c_str());
+    std::wstring command = L"Z:\\bin\\sh -c \"/usr/bin/xdotool " + arguments + L"; echo $? > " +
+                           unixResult + L".part && mv " + unixResult + L".part " + unixResult + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
     STARTUPINFOW startup = {};
@@ -126,14 +137,22 @@ int runXdotool(const std::wstring& arguments, DWORD timeout) {
                         &process))
         return -1;
     CloseHandle(process.hThread);
-    // The keys xdotool types reach this thread's hooks only while it serves messages.
-    bool ended = pumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
-                           timeout);
-    DWORD code = static_cast<DWORD>(-1);
-    if (ended) GetExitCodeProcess(process.hProcess, &code);
-    else TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hProcess);
-    return ended ? static_cast<int>(code) : -1;
+    // The keys xdotool types reach this thread's hooks only while it serves messages.
+    bool ended = pumpUntil([&] { return GetFileAttributesW(result.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                           timeout);
+    if (!ended) return -1;
+    int code = -1;
+    HANDLE file = CreateFileW(result.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char text[16] = {};
+        DWORD read = 0;
+        if (ReadFile(file, text, sizeof text - 1, &read, nullptr)) code = atoi(text);
+        CloseHandle(file);
+    }
+    DeleteFileW(result.c_str());
+    return code;
 }
 
 bool xdotoolAvailable() {
