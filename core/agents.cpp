@@ -1,6 +1,8 @@
 #include "core/agents.h"
 
+#include "core/classicLocal.h"
 #include "core/dllLink.h"
+#include "core/driverLocal.h"
 #include "core/errors.h"
 #include "core/llhookLocal.h"
 #include "core/settingsHolder.h"
@@ -44,7 +46,7 @@ agentPointer buildFromFactory(inputHandlerFactory::builder build, const wchar_t*
 }  // namespace
 
 inputHandlerFactory& agentFactory() {
-    static inputHandlerFactory factory;
+    static inputHandlerFactory factory = {&buildDriverLocal, &buildClassicLocal, nullptr};
     return factory;
 }
 

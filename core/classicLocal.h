@@ -1,0 +1,54 @@
+// The input agent of the hook library's own keyboard hook: the library holds back the keys its
+// rules take and reports them; a polling thread of this agent takes them from the link, converts
+// them and types every key back through the library, which lets its own injected keys pass.
+#pragma once
+
+#include <windows.h>
+
+#include "core/inputHandler.h"
+
+class classic_local : public inputHandler {
+public:
+    // Starts the polling thread and waits until it runs.
+    classic_local(dllLinkInterface* link, logStream log, settingsHolder* holder);
+    ~classic_local() override;
+
+    keyCode mapScancode(keyCode code) override;
+    // Has the library remove its keyboard hook and parks the thread, so that nothing of the link
+    // (its key events, its reports) is taken by this agent while another one runs.
+    bool pause() override;
+    std::wstring displayName() override;
+    bool setFlag(unsigned char value) override;
+    std::wstring id() override;
+    bool outputKey(const keyOutputEvent& event) override;
+    bool resume() override;
+    // True when output-conversion table 1 translates the 半角/全角 key to a key.
+    bool remapLookup(keyCode key) override;
+
+    // The input steps for one key event of the link (the thread's work; open for tests).
+    void handleEvent(const hookKeyEvent& event);
+    bool paused() const { return m_paused != 0; }
+
+    // The modifier state carried between events: bit 0 right Shift, bit 1 right Alt, bit 2 left Alt.
+    // Process-wide, so a new agent goes on from what the previous one saw.
+    static unsigned char modifierState();
+    static void resetModifierState();
+
+private:
+    static unsigned __stdcall workerMain(void* agent);
+    void workerLoop();
+    void passOn(const hookKeyEvent& event);
+    void injectKey(int scanCode, int flags);
+
+    volatile LONG m_stopRequest = 0;
+    volatile LONG m_paused = 0;
+    HANDLE m_started;
+    HANDLE m_ended;
+    HANDLE m_parked;  // auto-reset; the thread sets it while it is parked
+    HANDLE m_wake;    // auto-reset; wakes a parked thread
+    sectionLock m_controlLock;
+    HANDLE m_worker = nullptr;
+};
+
+// The builder the agent switch calls for every DriverType other than 1 and 2.
+inputHandler* buildClassicLocal(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder);

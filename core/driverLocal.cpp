@@ -1,0 +1,125 @@
+#include "core/driverLocal.h"
+
+#include <sstream>
+
+#include "core/keyCodes.h"
+
+driver_local::driver_local(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder,
+                           const deviceNames& names, const deviceOperations& operations)
+    : inputHandler(link, log, holder),
+      deviceReader(log, names, operations),
+      m_scancodeMap(systemScancodeMap())
+{
+}
+
+driver_local::~driver_local()
+{
+    // The thread calls back into this object: it must end before any part of it goes.
+    stopThread();
+    closeDevice();
+}
+
+keyCode driver_local::mapScancode(keyCode code) { return m_scancodeMap.forward(code); }
+
+std::wstring driver_local::displayName() { return L"Vexa用デバイスドライバ vexad : " + versionText(); }
+bool driver_local::setFlag(unsigned char value) { return value != 0; }
+std::wstring driver_local::id() { return L"vexa"; }
+
+bool driver_local::pause()
+{
+    deviceReader::suspend();
+    return true;
+}
+
+bool driver_local::suspend() { return pause(); }
+
+bool driver_local::resume()
+{
+    startThread();
+    deviceReader::resume();
+    announce();
+    return true;
+}
+
+bool driver_local::handleRecord(const keyboardRecord& record)
+{
+    link()->isConsoleForeground(false);
+    scopedLock guard(deviceLock());
+    if (!isActive()) {
+        writeRecord(record, 1);
+        return true;
+    }
+    if (record.MakeCode == overflowMakeCode) {
+        std::wostringstream line;
+        line << static_cast<DWORD>(now()) << L" デバイスドライバのバッファ溢れが発生したようです。";
+        logWideLine(line.str());
+        return true;
+    }
+    const keyCode code = static_cast<keyCode>(record.MakeCode + ((record.Flags & recordKeyE0) ? 0x80 : 0));
+    const bool down = (record.Flags & recordKeyBreak) == 0;
+    if (record.Flags & recordKeyE1) {
+        logHexLine(L"E1 系の拡張はそのまま出力します。 ", code, down ? L" のキーオン○" : L" のキーオフ。");
+        writeRecord(record, 1);
+        return true;
+    }
+    if (!isRealKey(code)) {
+        logHexLine(L"実入力情報 ", code,
+                      down ? L" のキーオン○これは異常時に発生する操作情報です。"
+                           : L" のキーオフ　これは異常時に発生する操作情報です。");
+        return true;
+    }
+    if (isAcpiKeyCode(code)) {
+        logHexLine(L"入力のあったコード ", code, L" はACPI(電源)系のコードです。");
+        writeRecord(record, 1);
+        return true;
+    }
+    // The record carries no usable time: the engine gets the tick of its arrival.
+    keyEvent(down, code, now());
+    updateStatusText();
+    return true;
+}
+
+void driver_local::idle()
+{
+    {
+        scopedLock guard(deviceLock());
+        if (poll()) updateStatusText();
+    }
+    for (;;) {
+        fromDll_waitInfoAdds* report = link()->sendRequest(fromDll::popReport, 0, 0);
+        if (!report || link()->handleReport(*report)) break;
+    }
+    drain();
+}
+
+bool driver_local::outputKey(const keyOutputEvent& event)
+{
+    if (!outputAllowed()) return false;
+    // A marker (code 0) is no key: a map that disables some key maps that key to 0, and its
+    // reverse must not turn the marker into that key.
+    const keyCode code = event.isMarker ? event.keyCode : m_scancodeMap.reverse(event.keyCode);
+    bool handled;
+    if (event.units.empty()) {
+        keyOutputEvent plain;
+        plain.down = event.down;
+        plain.keyCode = code;
+        // The marker flag stays, so a bracket reaches the keyboard display as it does with the
+        // other agents instead of being logged as an unsupported code.
+        plain.isMarker = event.isMarker;
+        handled = functionKeyCommand(plain);
+    } else {
+        handled = functionKeyCommand(event);
+    }
+    if (handled) return true;
+
+    keyboardRecord record = {};
+    record.MakeCode = static_cast<std::uint16_t>(code & 0x7F);
+    record.Flags = static_cast<std::uint16_t>((event.down ? 0 : recordKeyBreak) | ((code & 0x80) ? recordKeyE0 : 0));
+    writeRecord(record, 1);
+    return keyLog(static_cast<keyCode>(code & 0x7F), (code & 0x80) != 0, event.down, event);
+}
+
+inputHandler* buildDriverLocal(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder)
+{
+    return new driver_local(link, std::move(log), holder);
+}

@@ -1,0 +1,207 @@
+// The classic agent's logic over a fake hook-library link that hands out swallowed keys.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "agentTestSupport.h"
+#include "core/classicLocal.h"
+#include "core/locks.h"
+#include "core/settingsHolder.h"
+#include "core/substitutionTable.h"
+
+namespace {
+
+const int released = 0x8000;
+const int extended = 0x100;
+
+// A link whose key events the test queues, and which counts the agent's polls.
+class queueLink : public agentFakeLink {
+public:
+    void push(int scanCode, int keyWord, int modifiers = 0)
+    {
+        scopedLock guard(m_queueLock);
+        m_events.push_back(hookKeyEvent{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1});
+    }
+    hookKeyEvent popEvent() override
+    {
+        scopedLock guard(m_queueLock);
+        ++polls;
+        if (m_events.empty()) return hookKeyEvent{0, 0, 0, 0};
+        hookKeyEvent event = m_events.front();
+        m_events.pop_front();
+        return event;
+    }
+    fromDll_waitInfoAdds* sendRequest(fromDll::requestToDll code, unsigned int w, long l) override
+    {
+        if (code == fromDll::popReport) ++reportPolls;
+        return agentFakeLink::sendRequest(code, w, l);
+    }
+    size_t waiting()
+    {
+        scopedLock guard(m_queueLock);
+        return m_events.size();
+    }
+    volatile long polls = 0;
+    volatile long reportPolls = 0;
+
+private:
+    sectionLock m_queueLock;
+    std::deque<hookKeyEvent> m_events;
+};
+
+class ClassicLocalTest : public ::testing::Test {
+protected:
+    ClassicLocalTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr)
+    {
+        holder.setAllToDefault();
+        holder.readCache();
+        classic_local::resetModifierState();
+    }
+
+    // The injectKey requests as (scan code, flags), once `count` of them have come.
+    std::vector<std::pair<unsigned, long>> injected(size_t count)
+    {
+        std::vector<std::pair<unsigned, long>> keys;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            keys.clear();
+            for (const auto& r : link.requestsOf(fromDll::injectKey)) keys.emplace_back(r.w, r.l);
+            if (keys.size() >= count || GetTickCount() - start > 3000) break;
+            Sleep(2);
+        }
+        EXPECT_GE(keys.size(), count);
+        return keys;
+    }
+
+    queueLink link;
+    std::shared_ptr<omsgstream> log;
+    settingsHolder holder;
+};
+
+using keys = std::vector<std::pair<unsigned, long>>;
+
+TEST_F(ClassicLocalTest, SwallowedKeysAreConvertedAndInjectedBackWithTheirFlags)
+{
+    classic_local agent(&link, log, &holder);
+    EXPECT_EQ(L"1.1C", agent.id());
+    EXPECT_EQ(L"版1.0/1.1号互換入力代行", agent.displayName());
+    agent.resume();
+    link.push(0x1E, 0);
+    link.push(0x1E, released);
+    link.push(0x1D, extended);             // right Ctrl
+    link.push(0x1D, extended | released);
+    EXPECT_EQ((keys{{0x1E, 0}, {0x1E, KEYEVENTF_KEYUP}, {0x1D, KEYEVENTF_EXTENDEDKEY},
+                    {0x1D, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP}}),
+              injected(4));
+    EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"1.1C "));
+}
+
+TEST_F(ClassicLocalTest, TheRightShiftReleaseReachesTheEngineBeforeTheNextKey)
+{
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    link.push(0x36, 0, 1);   // right Shift down, reported with its bit set
+    link.push(0x1E, 0, 0);   // the next key carries the bit clear: Shift went up before it
+    link.push(0x1E, released, 0);
+    const keys out = injected(4);
+    ASSERT_GE(out.size(), 4u);
+    EXPECT_EQ((std::pair<unsigned, long>(0x36, 0)), out[0]);
+    EXPECT_EQ((std::pair<unsigned, long>(0x36, KEYEVENTF_KEYUP)), out[1]);
+    EXPECT_EQ(0x1Eu, out[2].first);
+    EXPECT_EQ(0, classic_local::modifierState());
+}
+
+TEST_F(ClassicLocalTest, AltChangesReachTheEngineButTheAltKeysAreNeverTyped)
+{
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    link.push(0x1E, 0, 2);         // right Alt went down before this key
+    link.push(0x1E, released, 6);  // and left Alt too
+    link.push(0x1F, 0, 0);         // both up
+    const keys out = injected(3);
+    for (const auto& key : out) EXPECT_NE(0x38u, key.first) << "an Alt key was typed";
+    EXPECT_EQ(0, classic_local::modifierState());
+
+    // Directly: an Alt output is taken as sent.
+    keyOutputEvent alt;
+    alt.down = true;
+    alt.keyCode = 0xB8;
+    const size_t before = link.requestsOf(fromDll::injectKey).size();
+    EXPECT_TRUE(agent.outputKey(alt));
+    alt.keyCode = 0x38;
+    EXPECT_TRUE(agent.outputKey(alt));
+    EXPECT_EQ(before, link.requestsOf(fromDll::injectKey).size());
+}
+
+TEST_F(ClassicLocalTest, AStoppedAgentPassesKeysOnAsTheyCame)
+{
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    agent.setEnabled(false);
+    link.push(0x3A, 0);
+    link.push(0x5B, extended | released);
+    EXPECT_EQ((keys{{0x3A, 0}, {0x5B, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP}}), injected(2));
+}
+
+TEST_F(ClassicLocalTest, WhilePausedTheWorkerTakesNothingFromTheLink)
+{
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    EXPECT_TRUE(agent.pause());
+    EXPECT_TRUE(agent.paused());
+    ASSERT_FALSE(link.requestsOf(fromDll::setKeyboardHook).empty());
+    EXPECT_EQ(0u, link.requestsOf(fromDll::setKeyboardHook).back().w);
+
+    const long polls = link.polls;
+    const long reportPolls = link.reportPolls;
+    link.push(0x1E, 0);
+    Sleep(100);
+    // Another agent owns the link now: its key events and reports are left for it.
+    EXPECT_EQ(polls, link.polls);
+    EXPECT_EQ(reportPolls, link.reportPolls);
+    EXPECT_EQ(1u, link.waiting());
+
+    EXPECT_TRUE(agent.resume());
+    EXPECT_EQ(1u, link.requestsOf(fromDll::setKeyboardHook).back().w);
+    EXPECT_EQ(1u, injected(1).size());
+    EXPECT_EQ(0u, link.waiting());
+}
+
+TEST_F(ClassicLocalTest, RepeatedPausesAndResumesNeverHang)
+{
+    classic_local agent(&link, log, &holder);
+    for (int i = 0; i < 20; ++i) {
+        agent.resume();
+        agent.pause();
+        agent.pause();
+    }
+    agent.resume();
+    link.push(0x1E, 0);
+    EXPECT_EQ(1u, injected(1).size());
+}
+
+TEST_F(ClassicLocalTest, RemapLookupAsksWhetherTable1TranslatesTheZenkakuKey)
+{
+    classic_local agent(&link, log, &holder);
+    EXPECT_FALSE(agent.remapLookup(0));
+    {
+        scopedLock guard(tableLock());
+        holder.cache.substitutionTables[1].keyPairs = {{0x29, 0x3A}};
+    }
+    EXPECT_TRUE(agent.remapLookup(0));
+    agent.resume();
+    EXPECT_EQ(1u, link.requestsOf(fromDll::setSpareFlag).back().w);
+    {
+        scopedLock guard(tableLock());
+        holder.cache.substitutionTables[1].keyPairs = {{0x29, 0}, {0x1E, 0x1F}};
+    }
+    EXPECT_FALSE(agent.remapLookup(0));
+    {
+        scopedLock guard(tableLock());
+        holder.cache.substitutionTables[2].keyPairs = {{0x29, 0x3A}};  // not table 1
+        holder.cache.substitutionTables[1].keyPairs.clear();
+    }
+    EXPECT_FALSE(agent.remapLookup(0));
+}
+
+}  // namespace
