@@ -60,8 +60,9 @@ protected:
     }
     ~agentsTest() override {
         holder.stopInputHandler();
-        agentFactory() = inputHandlerFactory();
+        agentFactory() = m_registered;  // the builders the program registered
     }
+    inputHandlerFactory m_registered = agentFactory();
     agentFakeLink link;
     std::shared_ptr<omsgstream> log;
     settingsHolder holder;

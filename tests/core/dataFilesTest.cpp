@@ -49,10 +49,11 @@ protected:
     }
     ~dataFilesTest() override {
         holder.stopInputHandler();
-        agentFactory() = inputHandlerFactory();
+        agentFactory() = m_registered;  // the builders the program registered
         dataBaseFolder.clear();
     }
     testTempFolder folder;
+    inputHandlerFactory m_registered = agentFactory();
     agentFakeLink link;
     std::shared_ptr<omsgstream> log;
     settingsHolder holder;

@@ -43,7 +43,7 @@ protected:
         if (!s_haveDesktop) GTEST_SKIP() << "no X display with xdotool";
         testTempFolder::writeBytes(folder.file(L"kana.tvn_kana"), kanaLayout);
         testTempFolder::writeBytes(folder.file(L"eisu.tvn_eisu"), alphabetLayout);
-        settingsHolder writer(log, &link, testVersion(), nullptr);
+        settingsHolder writer(log, &link, testVersion(), getEmptyHandler(log, nullptr));
         writer.setAllToDefault();
         writer.setInt("DriverType", 2);
         writer.setString("VkConvertK", L"kana.tvn_kana");
@@ -80,7 +80,7 @@ protected:
     testTempFolder folder;
     dllLink link{quietLibrary, L"quiet"};
     std::shared_ptr<omsgstream> log = makeTestLog();
-    settingsHolder holder{log, &link, testVersion(), nullptr};
+    settingsHolder holder{log, &link, testVersion(), getEmptyHandler(log, nullptr)};
     liveTargetWindow window;
 };
 bool llhookConversionTest::s_haveDesktop = false;

@@ -116,19 +116,18 @@ bool pumpUntil(const std::function<bool()>& condition, DWORD timeout) {
 }
 
 int runXdotool(const std::wstring& arguments, DWORD timeout) {
-    // Wine starts a Unix program given by its path on the Z: drive, but the handle it gives back
-    // neither waits for that program nor carries its exit status. So a shell runs xdotool and
-    // leaves the status in a file that appears only once xdotool has ended.
-    static unsigned counter = 0;
+    // Wine starts a Unix program given by its path on the Z: drive, but the handle of such a
+    // process is not signalled when it ends: the shell leaves xdotool's exit code in a file.
+    static int runs = 0;
     std::wostringstream name;
-    name << L"/tmp/tvn-xdotool-" << GetCurrentProcessId() << L"-" << GetTickCount() << L"-" << ++counter;
-    const std::wstring unixResult = name.str();
-    std::wstring windowsResult = L"Z:" + unixResult;
-    for (wchar_t& c : windowsResult) {
-        if (c == L'/') c = L'\\';
-    }
-    std::wstring command = L"Z:\\bin\\sh -c \"/usr/bin/xdotool " + arguments + L"; echo $? > " + unixResult +
-                           L".part; mv " + unixResult + L".part " + unixResult + L"\"";
+    name << L"/tmp/tvn-xdotool-" << GetCurrentProcessId() << L"-" << ++runs;
+    std::wstring unixResult = name.str();
+    std::wstring result = L"Z:" + unixResult;
+    for (auto& ch : result)
+        if (ch == L'/') ch = L'\\';
+    DeleteFileW(result.c_str());
+    std::wstring command = L"Z:\\bin\\sh -c \"/usr/bin/xdotool " + arguments + L"; echo $? > " +
+                           unixResult + L".part && mv " + unixResult + L".part " + unixResult + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
     STARTUPINFOW startup = {};
@@ -140,25 +139,25 @@ int runXdotool(const std::wstring& arguments, DWORD timeout) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // The keys xdotool types reach this thread's hooks only while it serves messages.
-    bool ended = pumpUntil(
-        [&] { return GetFileAttributesW(windowsResult.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeout);
+    bool ended = pumpUntil([&] { return GetFileAttributesW(result.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                           timeout);
     if (!ended) return -1;
     int code = -1;
-    HANDLE file = CreateFileW(windowsResult.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = CreateFileW(result.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         char text[16] = {};
         DWORD read = 0;
-        if (ReadFile(file, text, sizeof text - 1, &read, nullptr) && read > 0) code = atoi(text);
+        if (ReadFile(file, text, sizeof text - 1, &read, nullptr)) code = atoi(text);
         CloseHandle(file);
     }
-    DeleteFileW(windowsResult.c_str());
+    DeleteFileW(result.c_str());
     return code;
 }
 
 bool xdotoolAvailable() {
     return GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") != INVALID_FILE_ATTRIBUTES &&
-           GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0 && runXdotool(L"getmouselocation", 5000) == 0;
+           GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
 }
 
 double counterMicroseconds(LONGLONG from, LONGLONG to) {
