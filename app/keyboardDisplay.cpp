@@ -133,16 +133,22 @@ void keyboardDisplay::layoutKeys(int w, int h)
     }
 }
 
+bool keyboardDisplay::mayRedraw(bool forced)
+{
+    // Every IME-state report would otherwise re-query all 56 keys: while hidden the display only
+    // remembers that it is stale, and while a bracket holds it nothing changes.
+    if (!displayExists) return false;
+    if (forced) return true;
+    if (!IsWindowVisible(m_window)) {
+        m_stale = true;
+        return false;
+    }
+    return !m_hold;
+}
+
 void keyboardDisplay::relabelKeys(bool forced)
 {
-    if (!displayExists) return;
-    if (!forced) {
-        if (!IsWindowVisible(m_window)) {
-            m_stale = true;
-            return;
-        }
-        if (m_hold) return;
-    }
+    if (!mayRedraw(forced)) return;
     dllLinkInterface& link = getDllLink();
     const bool caps = link.isCapsOn();
     const bool katakana = link.isKatakanaMode();
@@ -160,14 +166,7 @@ void keyboardDisplay::relabelKeys(bool forced)
 
 void keyboardDisplay::refreshStatus(bool forced)
 {
-    if (!displayExists) return;
-    if (!forced) {
-        if (!IsWindowVisible(m_window)) {
-            m_stale = true;
-            return;
-        }
-        if (m_hold) return;
-    }
+    if (!mayRedraw(forced)) return;
     std::shared_ptr<inputHandler> agent = m_holder->currentAgent;
     const std::wstring status = agent ? agent->statusText() : std::wstring();
     SetWindowTextW(m_status, status.c_str());

@@ -49,6 +49,8 @@ public:
     void buildKeys();
     void layoutKeys(int w, int h);
     void relabelKeys(bool forced);
+    // False while the display does not exist, or (unless forced) is hidden or held.
+    bool mayRedraw(bool forced);
     void refreshStatus(bool forced);
     void storePlacement();
     void applyPlacement();

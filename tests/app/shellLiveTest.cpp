@@ -133,6 +133,26 @@ private:
     PROCESS_INFORMATION m_process{};
 };
 
+// The windows of a started program, once its log window shows the log header (null when it
+// did not get that far).
+struct runningWindows {
+    HWND main = nullptr;
+    HWND logEdit = nullptr;
+};
+
+runningWindows waitUntilRunning(const shellProcess& shell)
+{
+    runningWindows w;
+    HWND main = shell.waitForWindow(L"orvessaTasktray", L"");
+    HWND log = shell.waitForWindow(L"#32770", L"動作記録");
+    if (!main || !log) return w;
+    HWND edit = GetDlgItem(log, 4099);
+    if (!pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000)) return w;
+    w.main = main;
+    w.logEdit = edit;
+    return w;
+}
+
 void setAutoStartAnswer(DWORD value)
 {
     HKEY key = nullptr;
@@ -213,13 +233,10 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
     ASSERT_TRUE(xdotoolAvailable());
     shellProcess shell(exe, L"");
     ASSERT_TRUE(shell.started());
-    HWND main = shell.waitForWindow(L"orvessaTasktray", L"");
-    ASSERT_NE(main, nullptr);
-    HWND log = shell.waitForWindow(L"#32770", L"動作記録");
-    ASSERT_NE(log, nullptr);
-    HWND edit = GetDlgItem(log, 4099);
-    ASSERT_TRUE(pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000))
-        << "log window holds no log header";
+    const runningWindows running = waitUntilRunning(shell);
+    ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
+    HWND main = running.main;
+    HWND edit = running.logEdit;
     // No settings file yet: the defaults apply, and the log says so.
     EXPECT_NE(windowText(edit).find(L"設定を参照できませんでした。初期設定値を適用します。"), std::wstring::npos);
 
@@ -291,14 +308,10 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
 TEST_F(shellTest, quitCommandOfTheSetupProgramLeavesTheDefaultSettings)
 {
     shellProcess shell(exe, L"");
-    HWND main = shell.waitForWindow(L"orvessaTasktray", L"");
-    ASSERT_NE(main, nullptr);
-    HWND log = shell.waitForWindow(L"#32770", L"動作記録");
-    ASSERT_NE(log, nullptr);
-    HWND edit = GetDlgItem(log, 4099);
-    ASSERT_TRUE(pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000));
+    const runningWindows running = waitUntilRunning(shell);
+    ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
     // The folder did not exist: it and default.ini are made at exit, holding every default.
-    SendMessageW(main, WM_COMMAND, 3001, 0);
+    SendMessageW(running.main, WM_COMMAND, 3001, 0);
     EXPECT_EQ(shell.waitForExit(20000), 0u);
     EXPECT_EQ(testTempFolder::readBytes(settingsFile()), expectedDefaultIni());
 }
@@ -306,12 +319,10 @@ TEST_F(shellTest, quitCommandOfTheSetupProgramLeavesTheDefaultSettings)
 TEST_F(shellTest, secondStartMakesTheFirstOpenItsSettingsAndEnds)
 {
     shellProcess first(exe, L"");
-    HWND main = first.waitForWindow(L"orvessaTasktray", L"");
-    ASSERT_NE(main, nullptr);
-    HWND log = first.waitForWindow(L"#32770", L"動作記録");
-    ASSERT_NE(log, nullptr);
-    HWND edit = GetDlgItem(log, 4099);
-    ASSERT_TRUE(pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000));
+    const runningWindows running = waitUntilRunning(first);
+    ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
+    HWND main = running.main;
+    HWND edit = running.logEdit;
 
     shellProcess second(exe, L"");
     EXPECT_EQ(second.waitForExit(20000), 0u);
