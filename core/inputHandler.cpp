@@ -259,17 +259,15 @@ bool inputHandler::keyLog(keyCode code, bool extended, bool down, const keyOutpu
     wchar_t name[48] = {};
     LONG key = static_cast<LONG>(code) << 16;
     if (extended) key |= 1L << 24;
-    std::wstring keyName;
-    if (GetKeyNameTextW(key, name, 48) > 0) {
-        keyName = name;
-    } else {
-        keyName = L"GetKeyNameText の実行に失敗しました。";
-        Sleep((code & 0x7F) == 0 ? 2000 : 1);
-    }
+    // Never sleep here: this runs on the agent thread, and every key of the session waits for it.
+    const std::wstring keyName =
+        GetKeyNameTextW(key, name, 48) > 0 ? std::wstring(name) : std::wstring(L"GetKeyNameText の実行に失敗しました。");
     std::wostringstream line;
     line << id() << L" " << static_cast<DWORD>(now()) << L" " << (down ? L"○" : L"　") << L" "
          << hexCode(code, 2) << (extended ? L"(E0)" : L"") << L" " << keyName;
-    logWideLine(line.str());
+    // Every typed key (passwords too) would otherwise stand in the log window for anyone to read:
+    // the key lines are detail lines, shown only while the log window's detail box is ticked.
+    writeLogLine(*m_log, 1, line.str());
     return true;
 }
 

@@ -82,6 +82,7 @@ using keys = std::vector<std::pair<unsigned, long>>;
 
 TEST_F(ClassicLocalTest, SwallowedKeysAreConvertedAndInjectedBackWithTheirFlags)
 {
+    log->setShownLevel(1);  // typed keys are logged as detail lines only
     classic_local agent(&link, log, &holder);
     EXPECT_EQ(L"1.1C", agent.id());
     EXPECT_EQ(L"版1.0/1.1号互換入力代行", agent.displayName());
@@ -94,6 +95,15 @@ TEST_F(ClassicLocalTest, SwallowedKeysAreConvertedAndInjectedBackWithTheirFlags)
                     {0x1D, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP}}),
               injected(4));
     EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"1.1C "));
+
+    // Without the detail level, no typed key reaches the log.
+    log->setShownLevel(0);
+    link.push(0x1F, 0);
+    link.push(0x1F, released);
+    const keys all = injected(6);
+    ASSERT_EQ(6u, all.size());
+    EXPECT_EQ((keys{{0x1F, 0}, {0x1F, KEYEVENTF_KEYUP}}), keys(all.begin() + 4, all.end()));
+    EXPECT_EQ(std::wstring::npos, takeLogText(*log).find(L"1.1C "));
 }
 
 TEST_F(ClassicLocalTest, TheRightShiftReleaseReachesTheEngineBeforeTheNextKey)
