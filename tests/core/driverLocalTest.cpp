@@ -145,6 +145,7 @@ TEST_F(DriverLocalTest, IdentityCarriesTheDriversVersionText)
 
 TEST_F(DriverLocalTest, KeysAreReadConvertedAndWrittenBackAsRecords)
 {
+    log->setShownLevel(1);  // the typed keys' lines are detail lines
     auto agent = makeAgent();
     start(*agent);
     // The hook library is told whether the 半角/全角 key is remapped.
