@@ -1,0 +1,85 @@
+// The settings property sheet's controller: one object for the process that owns the modeless
+// sheet, its snapshot of the settings (what Cancel restores) and the behaviour every page shares.
+// All of it runs on the UI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+class settingsHolder;
+
+// Tab order of the pages; the index is also what `startPage` remembers.
+enum sheetPageIndex {
+    arrayFilePageIndex = 0,
+    convertFilePageIndex = 1,
+    controlPageIndex = 2,
+    displayPageIndex = 3,
+    timePageIndex = 4,
+    practicePageIndex = 5,
+    imePageIndex = 6,
+    infoPageIndex = 7,
+    sheetPageCount = 8
+};
+
+// Sent to the current page: re-read the controls; wParam non-zero also marks the page changed.
+const UINT sheetRefreshPage = 0x8000;
+
+class settingsSheetController {
+public:
+    HWND sheetWindow = nullptr;
+    HWND trayWindow = nullptr;
+    HINSTANCE instance = nullptr;
+    int startPage = 0;
+    std::unique_ptr<settingsHolder> snapshot;
+    settingsHolder* liveSettings = nullptr;
+    bool autoStartAtOpen = false;
+    std::wstring chosenSettingsFile;
+
+    settingsSheetController();
+    ~settingsSheetController();
+
+    // Opens the sheet, or brings an open one forward (then answers false).
+    bool openSettingsSheet(HWND tray, settingsHolder& live);
+    // The message loop's hook: true when the sheet consumed the message.
+    bool isSettingsSheetMessage(MSG* msg);
+    // Sends sheetRefreshPage to the current page, when the sheet is open.
+    void refreshSettingsPage(bool markChanged);
+    bool isSettingsSheetOpen() const { return sheetWindow != nullptr; }
+
+    // Settings access on the live holder.
+    bool getBool(const char* key) const;
+    int getInt(const char* key) const;
+    void setString(const char* key, const std::wstring& text);
+    void setInt(const char* key, int value);
+    void setBool(const char* key, bool value);
+    void checkFromBool(HWND page, int id, const char* key);
+    void checkFromInt(HWND page, int id, const char* key);
+    // Inserts texts (ended by an empty text) at indices 0, 1, 2 ...
+    static void fillCombo(HWND page, int id, const wchar_t* const* texts);
+    // For CBN_SELCHANGE of combo `id` only: stores the selection index; true when it did.
+    bool comboChanged(HWND page, WPARAM wParam, int id, const char* key);
+    bool gameModeFlagSet(int mask) const;
+    void setGameModeFlags(int value, int mask);
+    void setTrackbarMs(HWND page, int id, int milliseconds);
+
+    // Behaviour shared by the pages.
+    // WM_NOTIFY other than PSN_SETACTIVE: query-cancel, apply and reset; answers the dialog result.
+    INT_PTR commonNotify(HWND page, LPARAM lParam);
+    void applySettingsCopy(bool pressApply);
+    void announceAgentChange();
+    // The pause box 4055 of the page.
+    void pauseBox(HWND page);
+    // Enables/checks the page's controls from the live settings and the agent's state.
+    void refreshPageControls(HWND page);
+    // Shows or hides the keyboard display per HiddenKeyBoard, then renews the tray (0x8074, 0x8075).
+    void displayUpdate();
+    // PSM_CHANGED for the page.
+    void pageChanged(HWND page);
+    // SendMessage to the main window.
+    LRESULT notifyMain(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+};
+
+// The process's one controller, created on first use.
+settingsSheetController& sheetController();
