@@ -342,7 +342,8 @@ void mainWindow::runMessageLoop()
         wchar_t path[1024] = {};
         GetModuleFileNameW(appInstance, path, 1024);
         scopedLock guard(*m_log);
-        *m_log << toT(m_version->writeLogHeader(path, L"Jun 12 2006", L"14:52:41"));
+        // The header names when this program was compiled.
+        *m_log << toT(m_version->writeLogHeader(path, L"" __DATE__, L"" __TIME__));
         m_log->flush();
     }
     MSG msg;

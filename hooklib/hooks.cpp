@@ -145,7 +145,7 @@ static void onKeyMessage(const MSG& msg)
 LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
 {
     const MSG* msg = reinterpret_cast<const MSG*>(message);
-    if (code >= 0 && msg) {
+    if (code >= 0 && msg) runGuarded([&] {
         switch (msg->message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
@@ -159,7 +159,7 @@ LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
                 onTvnMessage(*msg, removeFlag);
             break;
         }
-    }
+    });
     return CallNextHookEx(library().messageHook, code, removeFlag, message);
 }
 
@@ -218,7 +218,7 @@ static void onImeNotify(HWND window, WPARAM command)
 LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 {
     const CWPSTRUCT* cwp = reinterpret_cast<const CWPSTRUCT*>(message);
-    if (code >= 0 && cwp) {
+    if (code >= 0 && cwp) runGuarded([&] {
         libraryState& s = library();
         sharedData& shared = theSharedData();
         switch (cwp->message) {
@@ -249,7 +249,7 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
         case WM_IME_NOTIFY: onImeNotify(cwp->hwnd, cwp->wParam); break;
         default: break;
         }
-    }
+    });
     return CallNextHookEx(library().windowProcHook, code, wParam, message);
 }
 
@@ -364,9 +364,13 @@ bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int v
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code >= 0) {
-        systemKeyHost host;
-        int vk = static_cast<int>(wParam & 0xFF);
-        if (!handleKeyMessage(theSharedData(), host, code, vk, lParam, GetTickCount())) return -1;
+        bool pass = true;
+        runGuarded([&] {
+            systemKeyHost host;
+            int vk = static_cast<int>(wParam & 0xFF);
+            pass = handleKeyMessage(theSharedData(), host, code, vk, lParam, GetTickCount());
+        });
+        if (!pass) return -1;
     }
     return CallNextHookEx(library().keyboardHook, code, wParam, lParam);
 }

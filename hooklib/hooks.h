@@ -34,6 +34,20 @@ void pushImeStatus(HWND window, bool withOpenState);
 void pushFocusReports();
 bool isFocusWindow(HWND window);
 
+// Runs a hook's work so that no exception ever leaves it: the hook procedures run inside every
+// process of the desktop, where an escaping exception would end someone else's program. Answers
+// false when the work threw (what it did so far stands; the message is passed on all the same).
+template <class Work>
+bool runGuarded(Work work) noexcept
+{
+    try {
+        work();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message);
 LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message);
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam);

@@ -123,12 +123,20 @@ extern "C" fromDll_waitInfoAdds* __cdecl njankotanExport(fromDll::requestToDll r
                                                          unsigned int wparam, long lparam)
 {
     (void)window;  // no request reads it
-    return handleRequest(request, wparam, lparam);
+    fromDll_waitInfoAdds* answer = nullptr;
+    if (runGuarded([&] { answer = handleRequest(request, wparam, lparam); })) return answer;
+    // The request failed inside (out of memory): the caller reads it as not understood.
+    static fromDll_waitInfoAdds failed;
+    failed = fromDll_waitInfoAdds();
+    failed.kind = answerUnknownRequest;
+    return &failed;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    // Whatever fails here must not take the process with it: without its shared record the library
+    // only passes messages on.
+    if (reason == DLL_PROCESS_ATTACH) runGuarded([&] {
         libraryState& s = library();
         s.module = instance;
 #ifdef TVN_ANSI
@@ -139,8 +147,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         DisableThreadLibraryCalls(instance);
         openSharedData();
         resetProcessState();
-    } else if (reason == DLL_PROCESS_DETACH) {
-        closeSharedData();
-    }
+    });
+    else if (reason == DLL_PROCESS_DETACH) runGuarded([] { closeSharedData(); });
     return TRUE;
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -239,6 +240,12 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
     HWND edit = running.logEdit;
     // No settings file yet: the defaults apply, and the log says so.
     EXPECT_NE(windowText(edit).find(L"設定を参照できませんでした。初期設定値を適用します。"), std::wstring::npos);
+    // The header tells when this build was compiled, in the compiler's own date and time form.
+    std::wsmatch built;
+    const std::wstring header = windowText(edit);
+    ASSERT_TRUE(std::regex_search(header, built, std::wregex(L"作成時刻 : ([A-Z][a-z]{2} [ 0-9][0-9] ([0-9]{4}) [0-9:]{8})")));
+    EXPECT_NE(built[1].str(), L"Jun 12 2006 14:52:41");
+    EXPECT_GE(std::stoi(built[2].str()), 2026);
 
     // The keyboard display shows what the active layout types for each key: with the IME closed
     // (Wine has no Japanese IME) that is the default alphabet layout.

@@ -13,6 +13,8 @@
 #include <climits>
 #include <sstream>
 #include <streambuf>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -25,19 +27,33 @@ public:
     int version = 13007;
     std::vector<std::string> messages;
     std::vector<std::pair<std::string, std::wstring>> setterCalls;
+    // Tests call the setters from several threads; the store locks its map, the record needs its own.
+    // (Copies share it.)
+    std::shared_ptr<std::mutex> recordLock = std::make_shared<std::mutex>();
 
     void setString(const std::string& key, const std::wstring& text) override
     {
-        setterCalls.emplace_back(key, text);
+        record(key, text);
         settingsStore::setString(key, text);
     }
     void setInt(const std::string& key, int value) override
     {
-        setterCalls.emplace_back(key, std::to_wstring(value));
+        record(key, std::to_wstring(value));
         settingsStore::setInt(key, value);
     }
     int currentVersion() const override { return version; }
-    void reportError(const std::string& message) override { messages.push_back(message); }
+    void reportError(const std::string& message) override
+    {
+        std::lock_guard<std::mutex> hold(*recordLock);
+        messages.push_back(message);
+    }
+
+private:
+    void record(const std::string& key, const std::wstring& value)
+    {
+        std::lock_guard<std::mutex> hold(*recordLock);
+        setterCalls.emplace_back(key, value);
+    }
 };
 
 // CP932 bytes of a wide text, converted here independently of the code under test.

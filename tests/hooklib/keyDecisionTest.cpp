@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <set>
 #include <vector>
 
@@ -190,3 +191,17 @@ TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)
 }
 
 }  // namespace
+
+// The hook procedures run inside other programs: whatever their work throws stays inside the guard,
+// and the guard says so, so the procedure passes the message on.
+TEST(hookGuardTest, anExceptionNeverLeavesAndIsReported)
+{
+    int done = 0;
+    EXPECT_TRUE(runGuarded([&] { ++done; }));
+    EXPECT_FALSE(runGuarded([&] {
+        ++done;
+        throw std::bad_alloc();
+    }));
+    EXPECT_FALSE(runGuarded([] { throw 7; }));
+    EXPECT_EQ(done, 2);
+}
