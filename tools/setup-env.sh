@@ -56,11 +56,12 @@ tvn_start_display() {
     tvn_xvfb_pid=$!
     export DISPLAY=":$n"
     local i
-    for i in $(seq 1 50); do
+    for i in $(seq 1 100); do
       xdpyinfo >/dev/null 2>&1 && break
       sleep 0.1
     done
   fi
+  return 0
 }
 
 # The registry every prefix of these scripts gets once: Windows' Japanese and dialog font names
@@ -76,29 +77,35 @@ tvn_multi_sz() {
   printf 'hex(7):%s' "${hex%,}"
 }
 tvn_write_registry() {
-  local reg=$WINEPREFIX/tvn-settings.reg face
+  local face
   {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n\n'
     # A replacement applies to names no installed font has.
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
     for face in "MS UI Gothic" "ＭＳ Ｐゴシック" "MS PGothic" "Meiryo" "メイリオ" "Meiryo UI" \
                 "Yu Gothic" "Yu Gothic UI" "游ゴシック" "Segoe UI" "MS Sans Serif" "Microsoft Sans Serif"; do
-      printf '"%s"="IPAPGothic"\r\n' "$face"
+      printf '"%s"="IPAPGothic"\n' "$face"
     done
-    for face in "ＭＳ ゴシック" "MS Gothic"; do printf '"%s"="IPAGothic"\r\n' "$face"; done
-    for face in "ＭＳ 明朝" "MS Mincho"; do printf '"%s"="IPAMincho"\r\n' "$face"; done
-    for face in "ＭＳ Ｐ明朝" "MS PMincho"; do printf '"%s"="IPAPMincho"\r\n' "$face"; done
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-    printf '"MS Shell Dlg"="MS UI Gothic"\r\n"MS Shell Dlg 2"="Tahoma"\r\n\r\n'
+    for face in "ＭＳ ゴシック" "MS Gothic"; do printf '"%s"="IPAGothic"\n' "$face"; done
+    for face in "ＭＳ 明朝" "MS Mincho"; do printf '"%s"="IPAMincho"\n' "$face"; done
+    for face in "ＭＳ Ｐ明朝" "MS PMincho"; do printf '"%s"="IPAPMincho"\n' "$face"; done
+    printf '\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\n'
+    printf '"MS Shell Dlg"="MS UI Gothic"\n"MS Shell Dlg 2"="Tahoma"\n\n'
     # Fonts that exist but lack Japanese (Wine's Tahoma, the Latin fallbacks) borrow its glyphs.
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n'
     for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Arial" "Courier New" "Times New Roman" \
                 "Lucida Sans Unicode" "Lucida Console"; do
-      printf '"%s"=%s\r\n' "$face" "$(tvn_multi_sz 'ipagp.ttf,IPAPGothic')"
+      printf '"%s"=%s\n' "$face" "$(tvn_multi_sz 'ipagp.ttf,IPAPGothic')"
     done
-    printf '\r\n'
-  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+  } | tvn_import_registry
+}
+
+# tvn_import_registry: imports the .reg lines on standard input (UTF-8, without the header) into
+# the prefix of WINEPREFIX.
+tvn_import_registry() {
+  local reg=$WINEPREFIX/tvn-import.reg
+  { printf 'Windows Registry Editor Version 5.00\n\n'; cat; printf '\n'; } | sed 's/$/\r/' |
+    iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
   /usr/lib/wine/wine64 regedit /S "$reg" >/dev/null 2>&1 </dev/null
 }
 
@@ -112,6 +119,14 @@ tvn_prepare_prefix() {
   /usr/lib/wine/wineserver -p
   tvn_started_wineserver=1
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null || true
+  # This Wine does not find its own fonts (Tahoma, and Marlett, which draws the caption buttons
+  # and menu marks): the prefix's font folder shows them.
+  local font fonts=$WINEPREFIX/drive_c/windows/Fonts
+  if [ -d "$fonts" ]; then
+    for font in /usr/share/wine/fonts/*.ttf; do
+      if [ -e "$font" ] && [ ! -e "$fonts/${font##*/}" ]; then ln -s "$font" "$fonts/${font##*/}"; fi
+    done
+  fi
   if [ "$(cat "$WINEPREFIX/.tvn-registry" 2>/dev/null)" != "$tvn_registry_version" ]; then
     tvn_write_registry
     echo "$tvn_registry_version" >"$WINEPREFIX/.tvn-registry"
