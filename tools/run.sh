@@ -77,7 +77,7 @@ EOF
     # Once the question is answered: Notepad beside the keyboard display and the log window.
     ( control wait orvessaTasktray 600 >/dev/null 2>&1 || exit 0
       "$wine" notepad >/dev/null 2>&1 </dev/null &
-      control wait Notepad 30 >/dev/null 2>&1 && sleep 1 && control activate Notepad 330 60 680 480 ) &
+      control wait Notepad 30 >/dev/null 2>&1 && sleep 1 && control activate Notepad 450 60 570 480 ) &
     ;;
   esac
   set +e
