@@ -128,7 +128,10 @@ if ! control wait orvessaTasktray 60; then
   exit 1
 fi
 "$wine" notepad >/dev/null 2>&1 </dev/null &
-control wait Notepad 30
+if ! control wait Notepad 30; then
+  echo "Wine's Notepad did not start." >&2
+  exit 1
+fi
 sleep 2
 # Notepad beside the keyboard display (top left), with the focus.
 control activate Notepad 420 40 820 420
