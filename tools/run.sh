@@ -184,8 +184,22 @@ echo
 echo "Typed with xdotool into Notepad:"
 for k in "${typed_keys[@]}"; do echo "  $k"; done
 echo "What Notepad holds:"
-sed 's/^/  | /' "$demo/notepad.txt" 2>/dev/null || echo "  (could not read Notepad's text)"
+if [ -f "$demo/notepad.txt" ]; then
+  printf '%s\n' "$(tr -d '\r' <"$demo/notepad.txt")" | sed 's/^/  | /'
+else
+  echo "  (could not read Notepad's text)"
+fi
+expected=$'Tavolin on Wine. aiueo\r\nmakana'
+outcome=0
+if [ "$(cat "$demo/notepad.txt" 2>/dev/null)" = "$expected" ]; then
+  echo "  (what the default layouts make of those keys)"
+else
+  echo "  The layouts make of those keys: ${expected//$'\r\n'/ ⏎ }; Notepad holds something else." >&2
+  outcome=1
+fi
 echo
 echo "TavolinXP.exe $quit after the tray command 3001."
+[ "$quit" = "still running" ] && outcome=1
 echo "Pictures of the desktop:"
 for p in "${pictures[@]}"; do echo "  $p"; done
+exit "$outcome"
