@@ -32,6 +32,7 @@ public:
     // The input steps for one key event of the link (the thread's work; open for tests).
     void handleEvent(const hookKeyEvent& event);
     bool paused() const { return m_paused != 0; }
+    bool workerRunning() const { return m_worker != nullptr; }
 
     // The modifier state carried between events: bit 0 right Shift, bit 1 right Alt, bit 2 left Alt.
     // Process-wide, so a new agent goes on from what the previous one saw.
