@@ -46,7 +46,9 @@ private:
     // The thread's last work before it parks or ends.
     void settle();
     void passOn(const hookKeyEvent& event);
-    void injectKey(int scanCode, int flags);
+    // Through the library, which lets the injected key pass its hook; direct, straight to the
+    // system.
+    void injectKey(int scanCode, int flags, bool direct);
 
     volatile LONG m_stopRequest = 0;
     volatile LONG m_paused = 0;
