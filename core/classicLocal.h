@@ -15,8 +15,12 @@ public:
 
     keyCode mapScancode(keyCode code) override;
     // Has the library remove its keyboard hook and parks the thread, so that nothing of the link
-    // (its key events, its reports) is taken by this agent while another one runs.
+    // (its key events, its reports) is taken by this agent while another one runs. Before it
+    // parks, the thread takes the reports still waiting, releases every key the engine holds and
+    // passes on the keys swallowed and not yet converted.
     bool pause() override;
+    // Pauses, then ends the thread; resume starts a new one.
+    bool stop() override;
     std::wstring displayName() override;
     bool setFlag(unsigned char value) override;
     std::wstring id() override;
@@ -28,6 +32,7 @@ public:
     // The input steps for one key event of the link (the thread's work; open for tests).
     void handleEvent(const hookKeyEvent& event);
     bool paused() const { return m_paused != 0; }
+    bool workerRunning() const { return m_worker != nullptr; }
 
     // The modifier state carried between events: bit 0 right Shift, bit 1 right Alt, bit 2 left Alt.
     // Process-wide, so a new agent goes on from what the previous one saw.
@@ -37,8 +42,13 @@ public:
 private:
     static unsigned __stdcall workerMain(void* agent);
     void workerLoop();
+    void startWorker();
+    // The thread's last work before it parks or ends.
+    void settle();
     void passOn(const hookKeyEvent& event);
-    void injectKey(int scanCode, int flags);
+    // Through the library, which lets the injected key pass its hook; direct, straight to the
+    // system.
+    void injectKey(int scanCode, int flags, bool direct);
 
     volatile LONG m_stopRequest = 0;
     volatile LONG m_paused = 0;

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <sstream>
 
 #include "agentTestSupport.h"
 #include "core/classicLocal.h"
+#include "core/layoutReader.h"
 #include "core/locks.h"
 #include "core/settingsHolder.h"
 #include "core/substitutionTable.h"
@@ -13,41 +15,6 @@ namespace {
 
 const int released = 0x8000;
 const int extended = 0x100;
-
-// A link whose key events the test queues, and which counts the agent's polls.
-class queueLink : public agentFakeLink {
-public:
-    void push(int scanCode, int keyWord, int modifiers = 0)
-    {
-        scopedLock guard(m_queueLock);
-        m_events.push_back(hookKeyEvent{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1});
-    }
-    hookKeyEvent popEvent() override
-    {
-        scopedLock guard(m_queueLock);
-        ++polls;
-        if (m_events.empty()) return hookKeyEvent{0, 0, 0, 0};
-        hookKeyEvent event = m_events.front();
-        m_events.pop_front();
-        return event;
-    }
-    fromDll_waitInfoAdds* sendRequest(fromDll::requestToDll code, unsigned int w, long l) override
-    {
-        if (code == fromDll::popReport) ++reportPolls;
-        return agentFakeLink::sendRequest(code, w, l);
-    }
-    size_t waiting()
-    {
-        scopedLock guard(m_queueLock);
-        return m_events.size();
-    }
-    volatile long polls = 0;
-    volatile long reportPolls = 0;
-
-private:
-    sectionLock m_queueLock;
-    std::deque<hookKeyEvent> m_events;
-};
 
 class ClassicLocalTest : public ::testing::Test {
 protected:
@@ -73,7 +40,7 @@ protected:
         return keys;
     }
 
-    queueLink link;
+    keyQueueLink link;
     std::shared_ptr<omsgstream> log;
     settingsHolder holder;
 };
@@ -166,14 +133,17 @@ TEST_F(ClassicLocalTest, WhilePausedTheWorkerTakesNothingFromTheLink)
     const long reportPolls = link.reportPolls;
     link.push(0x1E, 0);
     Sleep(100);
-    // Another agent owns the link now: its key events and reports are left for it.
+    // Another agent owns the reports now; a key nobody takes is passed on, never queued.
     EXPECT_EQ(polls, link.polls);
     EXPECT_EQ(reportPolls, link.reportPolls);
-    EXPECT_EQ(1u, link.waiting());
+    EXPECT_EQ(0u, link.waiting());
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x1E, 0}}), link.passedOn());
 
+    // Resumed, the agent takes keys again, and nothing of the pause is typed late.
     EXPECT_TRUE(agent.resume());
     EXPECT_EQ(1u, link.requestsOf(fromDll::setKeyboardHook).back().w);
-    EXPECT_EQ(1u, injected(1).size());
+    link.push(0x1F, 0);
+    EXPECT_EQ((keys{{0x1F, 0}}), injected(1));
     EXPECT_EQ(0u, link.waiting());
 }
 
@@ -212,6 +182,100 @@ TEST_F(ClassicLocalTest, RemapLookupAsksWhetherTable1TranslatesTheZenkakuKey)
         holder.cache.substitutionTables[1].keyPairs.clear();
     }
     EXPECT_FALSE(agent.remapLookup(0));
+}
+
+// The hook library behind a real link: popReport hands out the reports the test queued; removing
+// the keyboard hook leaves the keys it swallowed an instant before in the queue.
+sectionLock g_libraryLock;
+std::deque<fromDll_waitInfoAdds> g_reports, g_swallowedAtUnhook;
+std::vector<std::pair<unsigned, long>> g_injected;
+
+void swallow(std::deque<fromDll_waitInfoAdds>& into, int scanCode, bool release)
+{
+    const unsigned lParam = (static_cast<unsigned>(scanCode) << 16) | 1u | (release ? 0xC0000000u : 0u);
+    into.push_back({reportKeyTime, static_cast<std::int32_t>(GetTickCount() | 1), 0, 0, {}});
+    into.push_back({reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}});
+}
+
+fromDll_waitInfoAdds* __cdecl fakeLibrary(fromDll::requestToDll code, HWND, unsigned w, long l)
+{
+    thread_local fromDll_waitInfoAdds answer;
+    scopedLock guard(g_libraryLock);
+    answer = fromDll_waitInfoAdds{};
+    if (code == fromDll::popReport && !g_reports.empty()) {
+        answer = g_reports.front();
+        g_reports.pop_front();
+    } else if (code == fromDll::injectKey) {
+        g_injected.emplace_back(w, l);
+    } else if (code == fromDll::setKeyboardHook && w == 0) {
+        g_reports.insert(g_reports.end(), g_swallowedAtUnhook.begin(), g_swallowedAtUnhook.end());
+        g_swallowedAtUnhook.clear();
+    }
+    return &answer;
+}
+
+class recordingLink : public dllLink {
+public:
+    recordingLink() : dllLink(&fakeLibrary, L"fake.dll") {}
+    void passKeyOn(const hookKeyEvent& event) override { passed.emplace_back(event.scanCode, event.keyFlags & 0xFFFF); }
+    std::vector<std::pair<int, int>> passed;  // only the agent's thread passes keys on here
+};
+
+size_t injectedAfter(size_t count)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 3000; Sleep(2)) {
+        scopedLock guard(g_libraryLock);
+        if (g_injected.size() >= count) break;
+    }
+    scopedLock guard(g_libraryLock);
+    return g_injected.size();
+}
+
+TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookSwallowed)
+{
+    {
+        scopedLock guard(g_libraryLock);
+        g_reports.clear();
+        g_swallowedAtUnhook.clear();
+        g_injected.clear();
+    }
+    recordingLink link;
+    auto log = makeTestLog();
+    settingsHolder holder(log, &link, testVersion(), nullptr);
+    holder.setAllToDefault();
+    holder.readCache();
+    {
+        layoutReader reader(2);  // the alphabet layout: q types w
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+    classic_local::resetModifierState();
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    {
+        scopedLock guard(g_libraryLock);
+        swallow(g_reports, 0x10, false);            // q held down
+        swallow(g_swallowedAtUnhook, 0x1E, false);  // a, typed just before the hook goes
+        swallow(g_swallowedAtUnhook, 0x1E, true);
+    }
+    ASSERT_EQ(1u, injectedAfter(1));  // w down
+
+    // When pause returns, w is up and a went on as it was typed; nothing waits in the link.
+    agent.pause();
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x11, 0x8000}, {0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passed);
+    EXPECT_EQ(0, link.popEvent().tick);
+
+    // Resumed, nothing of before is typed late; q's release, reported now, passes as usual.
+    agent.resume();
+    {
+        scopedLock guard(g_libraryLock);
+        swallow(g_reports, 0x10, true);
+    }
+    ASSERT_EQ(2u, injectedAfter(2));
+    Sleep(30);
+    scopedLock guard(g_libraryLock);
+    EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x10, KEYEVENTF_KEYUP}}), g_injected);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,40 +11,12 @@
 #include "core/driverLocal.h"
 #include "core/errors.h"
 #include "core/keyCodes.h"
+#include "core/layoutReader.h"
 #include "core/registry.h"
 #include "core/settingsHolder.h"
 #include "fakeKeyboardDevice.h"
 
 namespace {
-
-BOOL WINAPI versionQuery(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED)
-{
-    if (code != driverVersionControlCode) return FALSE;
-    static const wchar_t text[] = L"stand-in 1.0";
-    std::memcpy(out, text, sizeof text - sizeof(wchar_t));
-    *returned = sizeof text - sizeof(wchar_t);
-    return TRUE;
-}
-
-int WINAPI refuseBox(HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; }
-
-deviceOperations standInOperations()
-{
-    deviceOperations operations = systemDeviceOperations();
-    operations.deviceIoControl = &versionQuery;
-    operations.messageBox = &refuseBox;
-    return operations;
-}
-
-deviceNames namesFor(const std::wstring& path)
-{
-    static std::atomic<int> counter{0};
-    deviceNames names = driverDeviceNames();
-    names.devicePath = path;
-    names.mutexName = L"tvnDriverLocalTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                      std::to_wstring(++counter);
-    return names;
-}
 
 keyOutputEvent outputOf(bool down, keyCode code)
 {
@@ -100,7 +73,7 @@ protected:
     std::unique_ptr<driver_local> makeAgent()
     {
         auto agent = std::unique_ptr<driver_local>(
-            new driver_local(&link, log, &holder, namesFor(device.path()), standInOperations()));
+            new driver_local(&link, log, &holder, standInDeviceNames(device.path()), standInDeviceOperations()));
         agent->setScancodeMap(scancodeMap());
         return agent;
     }
@@ -261,6 +234,48 @@ TEST_F(DriverLocalTest, PauseSuspendsTheReaderAndResumeGoesOnWithTheSameAgent)
     EXPECT_TRUE(out.back() == makeRecord(0x1E, recordKeyBreak)) << describe(out);
 }
 
+TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitchedOff)
+{
+    {
+        layoutReader reader(2);  // the alphabet layout: q types w
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+    auto agent = makeAgent();
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
+    ASSERT_TRUE(device.sendKey(0x10, 0));  // q held
+    std::vector<keyboardRecord> out = deliveredAfter(2);
+    EXPECT_TRUE(out[1] == makeRecord(0x11, 0)) << describe(out);
+
+    // The session is locked: w and Shift come up before pause returns, the converted key first.
+    EXPECT_TRUE(agent->pause());
+    out = deliveredAfter(4);
+    ASSERT_EQ(4u, out.size()) << describe(out);
+    EXPECT_TRUE(out[2] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[3] == makeRecord(0x2A, recordKeyBreak)) << describe(out);
+
+    // Unlocked, q's release is an ordinary key again; a new q converts as before.
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x10, recordKeyBreak));
+    ASSERT_TRUE(device.sendKey(0x10, 0));
+    out = deliveredAfter(6);
+    EXPECT_TRUE(out[4] == makeRecord(0x10, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[5] == makeRecord(0x11, 0)) << describe(out);
+
+    // Switched off (the tray's pause, or the stop key) with w down: w comes up at once, and q's
+    // release then passes unchanged.
+    agent->setEnabled(false);
+    out = deliveredAfter(7);
+    EXPECT_TRUE(out[6] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    ASSERT_TRUE(device.sendKey(0x10, recordKeyBreak));
+    out = deliveredAfter(8);
+    EXPECT_TRUE(out[7] == makeRecord(0x10, recordKeyBreak)) << describe(out);
+    Sleep(30);
+    EXPECT_EQ(8u, device.delivered().size()) << describe(device.delivered());
+}
+
 TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)
 {
     markerWindow display;
@@ -285,10 +300,10 @@ TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)
 
 TEST_F(DriverLocalTest, TheExclusionMutexHeldElsewhereRefusesTheAgent)
 {
-    const deviceNames names = namesFor(device.path());
+    const deviceNames names = standInDeviceNames(device.path());
     HANDLE other = CreateMutexW(nullptr, TRUE, sessionQualifiedName(names.mutexName).c_str());
     try {
-        driver_local agent(&link, log, &holder, names, standInOperations());
+        driver_local agent(&link, log, &holder, names, standInDeviceOperations());
         ADD_FAILURE() << "built while the driver is held elsewhere";
     } catch (ErrorMessage& e) {
         EXPECT_EQ(L"Vexaを援用する手続きを中段しました。", e.text());
