@@ -114,6 +114,22 @@ TEST(textFileReader, missingFileFailsButEmptyFileIsGood)
     EXPECT_TRUE(readWholeFile(folder.file(L"empty.txt"), bytes));
 }
 
+TEST(textFileReader, everyNoncharacterFFFFIsReplacedInOnePass)
+{
+    // U+FFFF ends a wide stream here, so the reader replaces it; replacing each in place moved
+    // the rest of the text every time, which took minutes for a file full of them.
+    testTempFolder folder;
+    std::string bytes = bytesOf({0xFF, 0xFE});
+    for (int i = 0; i < 200000; ++i) bytes += i % 2 ? std::string("\xFF\xFF") : std::string("a\0", 2);
+    testTempFolder::writeBytes(folder.file(L"f.txt"), bytes);
+    const DWORD start = GetTickCount();
+    textFileReader in(folder.file(L"f.txt"));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    std::wstring expected;
+    for (int i = 0; i < 100000; ++i) expected += L"a" + bad;
+    EXPECT_EQ(readAll(in), expected);
+}
+
 TEST(textFileReader, keepsLineEndsAsTheyAre)
 {
     testTempFolder folder;
