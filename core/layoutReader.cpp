@@ -427,7 +427,7 @@ stroke layoutReader::readStroke(std::wstring_view& text, bool& incomplete)
 layoutTable readLayout(layoutReader& reader, std::wistream& text)
 {
     reader.readAll(text);
-    return reader.table();
+    return reader.takeTable();
 }
 
 layoutFileReader::layoutFileReader(const tstring& path, bool isKanaLayout) : textFileReader(path) {}

@@ -19,6 +19,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The log stream's character type follows the build: wide text, or CP932 in the ANSI build.
@@ -95,6 +96,8 @@ public:
     // False once some line failed.
     bool ok() const { return m_ok; }
     const layoutTable& table() const { return m_table; }
+    // Hands the table out without copying it; the reader is left with nothing to look at.
+    layoutTable takeTable() { return std::move(m_table); }
     int strokeMode() const { return m_strokeMode; }
 
 private:

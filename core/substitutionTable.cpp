@@ -157,7 +157,7 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
 substitutionTable readSubstitution(substitutionReader& reader, std::wistream& text)
 {
     reader.readAll(text);
-    return reader.table();
+    return reader.takeTable();
 }
 
 keySequence lookupSubstitution(const substitutionTable& table, keySequence& sequence)

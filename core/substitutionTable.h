@@ -79,6 +79,8 @@ public:
 
     bool ok() const { return m_ok; }
     const substitutionTable& table() const { return m_table; }
+    // Hands the table out without copying it; the reader is left with nothing to look at.
+    substitutionTable takeTable() { return std::move(m_table); }
 
 private:
     substitutionTable m_table;
