@@ -3,8 +3,8 @@
 #include "core/kanaTable.h"
 
 #include <algorithm>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 namespace {
 
