@@ -72,17 +72,34 @@ std::size_t positionOfLetter(char letter)
 
 }  // namespace
 
+namespace {
+
+// Both alphabets indexed by letter: the readers look up every letter of a definition file.
+struct letterTables {
+    keyCode codes[2][0x80] = {};
+    letterTables()
+    {
+        for (unsigned letter = 1; letter < 0x80; ++letter) {
+            codes[0][letter] = static_cast<keyCode>(letter == '$' ? 0x39 : findLetter(mainAlphabet, letter));
+            codes[1][letter] = static_cast<keyCode>(findLetter(padAlphabet, letter));
+        }
+    }
+};
+
+const letterTables& letterCodes()
+{
+    static const letterTables tables;
+    return tables;
+}
+
+}  // namespace
+
 unsigned keyCodeFromLetter(unsigned letter, int alphabet)
 {
     // Only ASCII letters name keys. Checking before any narrowing keeps a full-width letter (or
     // any character whose low byte happens to be a letter) from naming a key.
-    if (letter == 0 || letter >= 0x80) return 0;
-    if (alphabet == 0) {
-        if (letter == '$') return 0x39;
-        return findLetter(mainAlphabet, letter);
-    }
-    if (alphabet == 1) return findLetter(padAlphabet, letter);
-    return 0;
+    if (letter == 0 || letter >= 0x80 || alphabet < 0 || alphabet > 1) return 0;
+    return letterCodes().codes[alphabet][letter];
 }
 
 keyCode keyCodeOf(unsigned letter, int alphabet)

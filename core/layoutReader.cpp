@@ -48,7 +48,7 @@ bool splitDefinitionLine(const std::wstring& text, std::wstring& keyPart, std::w
     return true;
 }
 
-keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink)
+keyCode readKeyExpression(std::wstring_view& text, definitionErrorSink& sink)
 {
     if (text.empty()) return 0;
     if (text[0] == L'F') {
@@ -66,7 +66,7 @@ keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink)
             sink.reportNarrowText("Fの後続文字に対処できませんでした。\n");
             return 0;
         }
-        text.erase(0, 2);
+        text.remove_prefix(2);
         return key;
     }
     keyCode key = keyCodeOf(text[0], 0);
@@ -74,18 +74,18 @@ keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink)
         sink.reportText(std::wstring(1, text[0]) + L" : この文字は意味が定義されていません。\n");
         return 0;
     }
-    text.erase(0, 1);
+    text.remove_prefix(1);
     return key;
 }
 
-keySequence readOutputKeyExpression(std::wstring& text, definitionErrorSink& sink)
+keySequence readOutputKeyExpression(std::wstring_view& text, definitionErrorSink& sink)
 {
     keySequence keys;
     if (text.compare(0, 2, L"FC") == 0) {
         if (text.size() >= 3 && text[2] >= 0x21 && text[2] <= 0x7E) {
             keys.push_back(charUnitCode());
             keys.push_back(static_cast<keyCode>(text[2] & 0x7F));
-            text.erase(0, 3);
+            text.remove_prefix(3);
         } else {
             sink.reportNarrowText("FC の後に有効な表記が続いていません。\n");
         }
@@ -207,26 +207,28 @@ void layoutReader::setThemselves(const std::wstring& value)
     } else {
         m_themselves.assign(value.begin(), value.end());
     }
+    std::sort(m_themselves.begin(), m_themselves.end());
+    m_themselves.erase(std::unique(m_themselves.begin(), m_themselves.end()), m_themselves.end());
     m_themselvesHasMi = wantsThemselves(mi);
     m_themselvesHasKyaku = wantsThemselves(kyaku);
 }
 
 bool layoutReader::wantsThemselves(wchar_t ch) const
 {
-    return std::find(m_themselves.begin(), m_themselves.end(), ch) != m_themselves.end();
+    return std::binary_search(m_themselves.begin(), m_themselves.end(), ch);
 }
 
 bool layoutReader::readDefinitionLine(const std::wstring& line)
 {
     std::wstring text = trimControlChars(line);
     if (text.empty() || text[0] == L'\'') return true;
-    if (text[0] == L'=') return readAbbreviation(text.substr(1));
+    if (text[0] == L'=') return readAbbreviation(std::wstring_view(text).substr(1));
     std::wstring keyPart, outputPart;
     if (!splitDefinitionLine(text, keyPart, outputPart)) return true;
     return readDefinition(keyPart, outputPart);
 }
 
-bool layoutReader::readAbbreviation(const std::wstring& rest)
+bool layoutReader::readAbbreviation(std::wstring_view rest)
 {
     m_prefixUnits.clear();
     m_halfKey = 0;
@@ -235,11 +237,11 @@ bool layoutReader::readAbbreviation(const std::wstring& rest)
         // One key: the half of every chord that the following lines write with one key.
         // An "=" alone clears the abbreviation.
         if (!rest.empty()) {
-            std::wstring text = rest;
+            std::wstring_view text = rest;
             keyCode key = readKey(text);
             if (key == 0) return false;
             if (!text.empty() && !isControlChar(text[0])) {
-                reportText(rest + L" : 同時打鍵の省略表記にキー一つ分以外のものがあります。\n");
+                reportText(std::wstring(rest) + L" : 同時打鍵の省略表記にキー一つ分以外のものがあります。\n");
                 return false;
             }
             m_halfKey = key;
@@ -247,11 +249,11 @@ bool layoutReader::readAbbreviation(const std::wstring& rest)
     } else {
         // Strokes that every following key part starts with; a one-key brace chord at the end
         // declares the half of a chord instead.
-        std::wstring text = rest;
+        std::wstring_view text = rest;
         bool halfDeclared = false;
         while (!text.empty() && !isControlChar(text[0])) {
             if (halfDeclared) {
-                reportText(rest + L" : 省略宣言の末尾以外で不完全な同時打鍵表現がありました。\n");
+                reportText(std::wstring(rest) + L" : 省略宣言の末尾以外で不完全な同時打鍵表現がありました。\n");
                 m_prefixUnits.clear();
                 m_halfKey = 0;
                 return false;
@@ -274,7 +276,7 @@ bool layoutReader::readAbbreviation(const std::wstring& rest)
 
     for (const stroke& s : m_prefixUnits) markStroke(s);
     std::wstring keyPart, outputPart;
-    if (splitDefinitionLine(rest, keyPart, outputPart)) {
+    if (splitDefinitionLine(std::wstring(rest), keyPart, outputPart)) {
         m_table.halfKeyOutputs.emplace_back(keyPart, outputPart);
         keyCode key = keyCodeOf(keyPart[0], 0);
         if (key != 0) m_table.addChordFlags(key, chordFlagChord);
@@ -282,24 +284,28 @@ bool layoutReader::readAbbreviation(const std::wstring& rest)
     return true;
 }
 
-bool layoutReader::readDefinition(std::wstring keyPart, std::wstring outputPart)
+// The key part and the output part are views that each step shortens from the front: a line
+// of any length reads in time proportional to its length.
+bool layoutReader::readDefinition(std::wstring_view keyPart, std::wstring_view outputPart)
 {
     bool failed = false;
     while (!keyPart.empty()) {
-        strokeSequence keys = m_prefixUnits;
-        const std::wstring stepStart = keyPart;
+        strokeSequence keys;
+        keys.reserve(m_prefixUnits.size() + 4);
+        keys = m_prefixUnits;
+        const std::wstring_view stepStart = keyPart;
 
         if (m_strokeMode == 1 && keyPart[0] == L'{') {
             // A brace group is a sequence of single keys.
-            keyPart.erase(0, 1);
+            keyPart.remove_prefix(1);
             bool anyKey = false;
             for (;;) {
                 if (keyPart.empty()) {
-                    reportText(stepStart + L" : { で開始された表現が終了していません。\n");
+                    reportText(std::wstring(stepStart) + L" : { で開始された表現が終了していません。\n");
                     return false;
                 }
                 if (keyPart[0] == L'}') {
-                    keyPart.erase(0, 1);
+                    keyPart.remove_prefix(1);
                     break;
                 }
                 keyCode key = readKey(keyPart);
@@ -310,7 +316,7 @@ bool layoutReader::readDefinition(std::wstring keyPart, std::wstring outputPart)
             }
             // "{}" would make an entry of the prefix alone, or with no prefix one with no keys.
             if (!anyKey) {
-                reportText(stepStart + L" : 同時押下表現の中身がありません。\n");
+                reportText(std::wstring(stepStart) + L" : 同時押下表現の中身がありません。\n");
                 return false;
             }
         } else {
@@ -319,7 +325,7 @@ bool layoutReader::readDefinition(std::wstring keyPart, std::wstring outputPart)
             if (s == stroke(0, 0)) return false;
             if (m_halfKey != 0) {
                 if (s.second != 0) {
-                    reportText(stepStart + L" : 同時押下表現は省略宣言で片方が指定されていないときのみ有効です。\n");
+                    reportText(std::wstring(stepStart) + L" : 同時押下表現は省略宣言で片方が指定されていないときのみ有効です。\n");
                     return false;
                 }
                 s = stroke(std::max(s.first, m_halfKey), std::min(s.first, m_halfKey));
@@ -327,41 +333,40 @@ bool layoutReader::readDefinition(std::wstring keyPart, std::wstring outputPart)
             keys.push_back(s);
         }
 
-        const std::wstring stepKeys = stepStart.substr(0, stepStart.size() - keyPart.size());
-        std::wstring::size_type dollar = outputPart.find(L'$');
-        std::wstring output = outputPart.substr(0, dollar);
-        outputPart.erase(0, dollar == std::wstring::npos ? std::wstring::npos : dollar + 1);
+        const std::wstring_view stepKeys = stepStart.substr(0, stepStart.size() - keyPart.size());
+        const std::wstring_view::size_type dollar = outputPart.find(L'$');
+        std::wstring_view output = outputPart.substr(0, dollar);
+        outputPart.remove_prefix(dollar == std::wstring_view::npos ? outputPart.size() : dollar + 1);
         if (output.empty()) {
-            reportText(stepKeys + L" キーに対応する出力文字がありません。 \n");
+            reportText(std::wstring(stepKeys) + L" キーに対応する出力文字がありません。 \n");
             return false;
         }
         if (output[0] == mi && !m_themselvesHasMi) continue;
-        if (output[0] == kyaku && !m_themselvesHasKyaku) output.clear();
+        if (output[0] == kyaku && !m_themselvesHasKyaku) output = std::wstring_view();
 
         keySequence units;
-        for (std::wstring::size_type i = 0; i < output.size();) {
-            wchar_t c = output[i];
+        while (!output.empty()) {
+            const wchar_t c = output[0];
             if (c < 128) {
-                std::wstring rest = output.substr(i);
-                keySequence piece = readOutputKey(rest);
+                keySequence piece = readOutputKey(output);
                 if (piece.empty()) {
-                    reportText(output.substr(i) + L" ... 変換後の文字が認識できません。\n");
+                    reportText(std::wstring(output) + L" ... 変換後の文字が認識できません。\n");
                     failed = true;
                     break;
                 }
                 units.splice(units.end(), piece);
-                i = output.size() - rest.size();
             } else {
                 units.splice(units.end(), getKanaTable().registerChar(c, wantsThemselves(c)));
-                ++i;
+                output.remove_prefix(1);
             }
         }
 
-        if (!m_table.addEntry(keys, units)) {
-            reportText(stepKeys + L" ... 定義の重複が発見されました。後に出てきた方は無視されます。\n");
+        const stroke last = keys.back();
+        if (!m_table.addEntry(std::move(keys), std::move(units))) {
+            reportText(std::wstring(stepKeys) + L" ... 定義の重複が発見されました。後に出てきた方は無視されます。\n");
             failed = true;
         }
-        markStroke(keys.back());
+        markStroke(last);
     }
     return !failed;
 }
@@ -378,7 +383,7 @@ void layoutReader::markStroke(const stroke& s)
     }
 }
 
-stroke layoutReader::readStroke(std::wstring& text, bool& incomplete)
+stroke layoutReader::readStroke(std::wstring_view& text, bool& incomplete)
 {
     incomplete = false;
     if (text.empty()) {
@@ -387,29 +392,29 @@ stroke layoutReader::readStroke(std::wstring& text, bool& incomplete)
     }
     if (text[0] != L'{') return stroke(readKey(text), 0);
 
-    const std::wstring chord = text;
-    text.erase(0, 1);
+    const std::wstring_view chord = text;
+    text.remove_prefix(1);
     std::vector<keyCode> keys;
     for (;;) {
         if (!text.empty() && text[0] == L'}') {
-            text.erase(0, 1);
+            text.remove_prefix(1);
             break;
         }
-        if (text.empty() && !keys.empty()) reportText(text + L" : 同時押下表現が完結していません。\n");
+        if (text.empty() && !keys.empty()) reportText(std::wstring(text) + L" : 同時押下表現が完結していません。\n");
         if (keys.size() == 2 && !text.empty()) {
-            reportText(text + L" : 同時押下表現内にキーが三つ以上指定されています。\n");
+            reportText(std::wstring(text) + L" : 同時押下表現内にキーが三つ以上指定されています。\n");
             return stroke(0, 0);
         }
-        const std::wstring before = text;
+        const std::wstring_view before = text;
         keyCode key = readKey(text);
         if (key == 0) {
-            reportText(before + L" : 同時押下表現内に認識できない文字があります。\n");
+            reportText(std::wstring(before) + L" : 同時押下表現内に認識できない文字があります。\n");
             return stroke(0, 0);
         }
         keys.push_back(key);
     }
     if (keys.empty()) {
-        reportText(chord.substr(0, 2) + L" : 同時押下表現の中身がありません。\n");
+        reportText(std::wstring(chord.substr(0, 2)) + L" : 同時押下表現の中身がありません。\n");
         return stroke(0, 0);
     }
     if (keys.size() == 1) {
@@ -422,7 +427,7 @@ stroke layoutReader::readStroke(std::wstring& text, bool& incomplete)
 layoutTable readLayout(layoutReader& reader, std::wistream& text)
 {
     reader.readAll(text);
-    return reader.table();
+    return reader.takeTable();
 }
 
 layoutFileReader::layoutFileReader(const tstring& path, bool isKanaLayout) : textFileReader(path) {}

@@ -18,6 +18,8 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // The log stream's character type follows the build: wide text, or CP932 in the ANSI build.
@@ -52,13 +54,14 @@ private:
 };
 
 // Key expressions shared by every definition reader. Each takes one expression from the front of
-// `text` and reports what it can't read through the sink; on failure nothing is consumed.
+// `text` (a view into the line, so taking is free however long the line) and reports what it
+// can't read through the sink; on failure nothing is consumed.
 // A key: a letter of the first alphabet ("$" is the space key), or "F" and a letter of the second
 // alphabet. 0 when none can be read.
-keyCode readKeyExpression(std::wstring& text, definitionErrorSink& sink);
+keyCode readKeyExpression(std::wstring_view& text, definitionErrorSink& sink);
 // An output expression: a key, or "FC" and a printable ASCII character (227 and its code).
 // Empty when none can be read.
-keySequence readOutputKeyExpression(std::wstring& text, definitionErrorSink& sink);
+keySequence readOutputKeyExpression(std::wstring_view& text, definitionErrorSink& sink);
 // A definition line: a key part, one or more tabs and an output part, neither part holding a tab.
 // False (parts untouched) for any other text.
 bool splitDefinitionLine(const std::wstring& text, std::wstring& keyPart, std::wstring& outputPart);
@@ -83,22 +86,24 @@ public:
     bool readDefinitionLine(const std::wstring& line);
     // The following three take one expression from the front of `text`.
     // A key, or 0 (reported) when none can be read.
-    keyCode readKey(std::wstring& text) { return readKeyExpression(text, *this); }
+    keyCode readKey(std::wstring_view& text) { return readKeyExpression(text, *this); }
     // A key or a brace chord; (0, 0) when none can be read. `incomplete` is set for a brace
     // chord that holds one key only.
-    stroke readStroke(std::wstring& text, bool& incomplete);
+    stroke readStroke(std::wstring_view& text, bool& incomplete);
     // One output expression of ASCII letters: a key, or "FC" and a character; empty on failure.
-    keySequence readOutputKey(std::wstring& text) { return readOutputKeyExpression(text, *this); }
+    keySequence readOutputKey(std::wstring_view& text) { return readOutputKeyExpression(text, *this); }
 
     // False once some line failed.
     bool ok() const { return m_ok; }
     const layoutTable& table() const { return m_table; }
+    // Hands the table out without copying it; the reader is left with nothing to look at.
+    layoutTable takeTable() { return std::move(m_table); }
     int strokeMode() const { return m_strokeMode; }
 
 private:
     void readHeaderOrDefinition(const std::wstring& line, int lineNumber);
-    bool readAbbreviation(const std::wstring& rest);
-    bool readDefinition(std::wstring keyPart, std::wstring outputPart);
+    bool readAbbreviation(std::wstring_view rest);
+    bool readDefinition(std::wstring_view keyPart, std::wstring_view outputPart);
     void markStroke(const stroke& s);
     void setThemselves(const std::wstring& value);
     bool wantsThemselves(wchar_t ch) const;
@@ -107,7 +112,7 @@ private:
     int m_strokeMode = 0;
     strokeSequence m_prefixUnits;
     keyCode m_halfKey = 0;
-    std::vector<wchar_t> m_themselves;
+    std::vector<wchar_t> m_themselves;  // sorted, for a binary search per output character
     bool m_themselvesHasMi = false;
     bool m_themselvesHasKyaku = false;
     bool m_ok = true;

@@ -1,21 +1,20 @@
 #include "core/layoutTable.h"
 
 #include <algorithm>
+#include <utility>
 
 layoutTable::layoutTable(int kind) : tableKind(kind) {}
 
-bool layoutTable::addEntry(const strokeSequence& keys, const keySequence& output)
+bool layoutTable::addEntry(strokeSequence keys, keySequence output)
 {
     if (keys.empty()) return false;
-    const int count = static_cast<int>(keys.size());
-    if (count > maxKeyCount) {
-        maxKeyCount = count;
-    } else {
-        for (const layoutEntry& entry : entries) {
-            if (entry.keys == keys) return false;
-        }
+    if (m_keyIndex.keys.size() != entries.size()) {
+        m_keyIndex.keys.clear();
+        for (const layoutEntry& entry : entries) m_keyIndex.keys.insert(entry.keys);
     }
-    entries.push_back(layoutEntry{keys, output});
+    if (!m_keyIndex.keys.insert(keys).second) return false;
+    maxKeyCount = std::max(maxKeyCount, static_cast<int>(keys.size()));
+    entries.push_back(layoutEntry{std::move(keys), std::move(output)});
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "core/keyCodes.h"
 
 #include <array>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,7 +43,8 @@ public:
 
     // False (and nothing added) when an entry with equal keys is already there: the earlier
     // definition wins. Entries with no keys are refused too: they would match everything.
-    bool addEntry(const strokeSequence& keys, const keySequence& output);
+    // Logarithmic, so a large file reads in n log n.
+    bool addEntry(strokeSequence keys, keySequence output);
     // ORs bits into a key's chord flags; codes beyond the table are ignored.
     void addChordFlags(keyCode code, int bits);
     void sortEntries();
@@ -50,6 +52,22 @@ public:
     // maxKeyCount is derived and not compared.
     bool operator==(const layoutTable& other) const;
     bool operator!=(const layoutTable& other) const { return !(*this == other); }
+
+private:
+    // The keys of the entries, for addEntry's duplicate test. Built from `entries` whenever it
+    // does not hold as many keys as there are entries; a copy of a table starts without it, so
+    // copies of loaded tables (which are only looked up) carry no second set of keys.
+    struct keyIndex {
+        std::set<strokeSequence, strokeSequenceLess> keys;
+        keyIndex() = default;
+        keyIndex(const keyIndex&) {}
+        keyIndex& operator=(const keyIndex&)
+        {
+            keys.clear();
+            return *this;
+        }
+    };
+    keyIndex m_keyIndex;
 };
 
 // The state of one open sequence, owned by the engine; the matcher reads and writes it.

@@ -3,6 +3,8 @@
 #include "core/kanaTable.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -27,15 +29,18 @@ const wchar_t unreadableText[] = L" の最初の文字はキー表現として�
 
 }  // namespace
 
-bool substitutionTable::addSubstitution(const keySequence& input, const keySequence& output)
+bool substitutionTable::addSubstitution(keySequence input, keySequence output)
 {
-    for (const substitutionEntry& e : entries) {
-        if (e.input == input) return false;
+    if (m_inputIndex.inputs.size() != entries.size()) {
+        m_inputIndex.inputs.clear();
+        for (const substitutionEntry& e : entries) m_inputIndex.inputs.insert(e.input);
     }
-    entries.push_back(substitutionEntry{input, output});
+    if (!m_inputIndex.inputs.insert(input).second) return false;
+    entries.push_back(substitutionEntry{std::move(input), std::move(output)});
     return true;
 }
 
+// A linear search, but over few pairs: a `from` is a key code below 256, and each is stored once.
 bool substitutionTable::addKeyPair(keyCode from, keyCode to)
 {
     for (const auto& p : keyPairs) {
@@ -79,26 +84,29 @@ void substitutionReader::readAll(std::wistream& text)
     m_table.sortEntries();
 }
 
+// The input part and the output part are views that each step shortens from the front: a line
+// of any length reads in time proportional to its length.
 bool substitutionReader::readSubstitutionLine(const std::wstring& line)
 {
     if (!line.empty() && line[0] == L'\'') return true;
-    std::wstring input, output;
-    if (!splitDefinitionLine(line, input, output)) return true;
+    std::wstring inputPart, outputPart;
+    if (!splitDefinitionLine(line, inputPart, outputPart)) return true;
+    std::wstring_view input = inputPart, output = outputPart;
 
     for (int step = 1; !input.empty(); ++step) {
-        const std::wstring before = input;
+        const std::wstring_view before = input;
         keySequence unit;
         if (input[0] >= 128) {
             unit = getKanaTable().registerChar(input[0], false);
-            input.erase(0, 1);
+            input.remove_prefix(1);
         } else {
             unit = readOutputKeyExpression(input, *this);
         }
         if (unit.empty() || input.size() >= before.size()) {
-            reportText(before + unreadableText);
+            reportText(std::wstring(before) + unreadableText);
             return false;
         }
-        const std::wstring stepText = before.substr(0, before.size() - input.size());
+        const std::wstring stepText(before.substr(0, before.size() - input.size()));
         if (output.empty()) {
             reportText(std::to_wstring(step) + L"番目の " + stepText + L" に対応するキー表現がありません。");
             return false;
@@ -107,22 +115,18 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
         if (!m_inputAssign) {
             keySequence keys;
             while (!output.empty() && !isControlChar(output[0]) && output[0] != L' ') {
-                const std::wstring rest = output;
+                const std::wstring_view rest = output;
                 keySequence key = readOutputKeyExpression(output, *this);
                 if (key.empty() || output.size() >= rest.size()) {
-                    reportText(rest + unreadableText + L"\n");
+                    reportText(std::wstring(rest) + unreadableText + L"\n");
                     return false;
                 }
                 keys.splice(keys.end(), key);
             }
-            if (!output.empty()) output.erase(0, 1);
-            // A doubled separator leaves a unit with no keys at all: typing it would make the
-            // character vanish, so the line is refused instead of storing an empty entry.
-            if (keys.empty()) {
-                reportText(std::to_wstring(step) + L"番目の " + stepText + L" に対応するキー表現がありません。");
-                return false;
-            }
-            if (!m_table.addSubstitution(unit, keys)) {
+            // One separator ends the group. A second one right after it is an empty group: its
+            // unit gets an entry that types nothing, as stored files expect.
+            if (!output.empty()) output.remove_prefix(1);
+            if (!m_table.addSubstitution(std::move(unit), std::move(keys))) {
                 reportText(stepText + L" ... 定義の重複が発見されました。\n");
             }
         } else {
@@ -131,14 +135,14 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
                 reportText(stepText + L" : InputAssignData=1 以降はキー表現同士の定義となります。\n");
                 return false;
             }
-            const std::wstring rest = output;
+            const std::wstring_view rest = output;
             keySequence key = readOutputKeyExpression(output, *this);
             if (key.empty()) {
-                reportText(rest + unreadableText + L"\n");
+                reportText(std::wstring(rest) + unreadableText + L"\n");
                 return false;
             }
             if (key.size() != 1) {
-                reportText(rest.substr(0, rest.size() - output.size()) +
+                reportText(std::wstring(rest.substr(0, rest.size() - output.size())) +
                            L" : InputAssignData=1 以降はキー表現同士の定義となります。\n");
                 return false;
             }
@@ -153,7 +157,7 @@ bool substitutionReader::readSubstitutionLine(const std::wstring& line)
 substitutionTable readSubstitution(substitutionReader& reader, std::wistream& text)
 {
     reader.readAll(text);
-    return reader.table();
+    return reader.takeTable();
 }
 
 keySequence lookupSubstitution(const substitutionTable& table, keySequence& sequence)

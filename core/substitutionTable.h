@@ -6,6 +6,7 @@
 #include "core/layoutReader.h"
 
 #include <istream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,13 +33,30 @@ public:
     std::vector<std::pair<keyCode, keyCode>> keyPairs;
 
     // False (and nothing added) when an entry with an equal input exists: the first one wins.
-    bool addSubstitution(const keySequence& input, const keySequence& output);
+    // Logarithmic, so a large file reads in n log n.
+    bool addSubstitution(keySequence input, keySequence output);
     // False (and nothing added) when a pair with that `from` exists.
     bool addKeyPair(keyCode from, keyCode to);
     void sortEntries();
 
     bool operator==(const substitutionTable& other) const;
     bool operator!=(const substitutionTable& other) const { return !(*this == other); }
+
+private:
+    // The inputs of the entries, for addSubstitution's duplicate test. Built from `entries`
+    // whenever it does not hold as many inputs as there are entries; a copy of a table starts
+    // without it, so copies of loaded tables (which are only looked up) carry no second set.
+    struct inputIndex {
+        std::set<keySequence, keySequenceLess> inputs;
+        inputIndex() = default;
+        inputIndex(const inputIndex&) {}
+        inputIndex& operator=(const inputIndex&)
+        {
+            inputs.clear();
+            return *this;
+        }
+    };
+    inputIndex m_inputIndex;
 };
 
 class substitutionReader : public definitionErrorSink {
@@ -61,6 +79,8 @@ public:
 
     bool ok() const { return m_ok; }
     const substitutionTable& table() const { return m_table; }
+    // Hands the table out without copying it; the reader is left with nothing to look at.
+    substitutionTable takeTable() { return std::move(m_table); }
 
 private:
     substitutionTable m_table;

@@ -1,6 +1,7 @@
 #include "core/swapTable.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -16,6 +17,7 @@ bool pairFromLess(const std::pair<keyCode, keyCode>& a, const std::pair<keyCode,
 
 }  // namespace
 
+// A linear search, but over few pairs: a `from` is a key code below 256, and each is stored once.
 bool swapTable::addSwapPair(keyCode from, keyCode to)
 {
     for (const auto& p : swapPairs) {
@@ -63,10 +65,10 @@ bool swapReader::readKeySwapLine(const std::wstring& line)
 
     keySequence keys;
     bool readable = true;
-    std::wstring rest = line;
+    std::wstring_view rest = line;
     while (!rest.empty()) {
         if (isControlChar(rest[0])) {
-            rest.erase(0, 1);
+            rest.remove_prefix(1);
             continue;
         }
         const size_t before = rest.size();

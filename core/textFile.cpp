@@ -143,9 +143,10 @@ std::wstring withCrLf(const std::wstring& text)
     return out;
 }
 
-// CP932 bytes of the text, only when they give back exactly the same text. Best-fit mappings
-// (U+00A5 to 0x5C, for one) do not raise the default-character flag, so the round trip is the
-// real test of "nothing lost".
+// CP932 bytes of the text, only when the reader gives back exactly the same text from them.
+// Best-fit mappings (U+00A5 to 0x5C, for one) do not raise the default-character flag, so the
+// round trip is the real test of "nothing lost"; it goes through the whole reader because
+// CP932 bytes may also begin like a byte-order mark (U+F8F3 U+F8F2 is FF FE on Windows).
 bool losslessCp932(const std::wstring& text, std::string& bytes)
 {
     const int inLength = static_cast<int>(text.size());
@@ -157,7 +158,7 @@ bool losslessCp932(const std::wstring& text, std::string& bytes)
     int done = WideCharToMultiByte(cp932, WC_NO_BEST_FIT_CHARS, text.data(), inLength, &out[0],
                                    length, nullptr, &usedDefault);
     if (done != length || usedDefault) return false;
-    if (decodeCp932(out) != text) return false;
+    if (decodeFileText(out) != text) return false;
     bytes.swap(out);
     return true;
 }
@@ -199,16 +200,25 @@ bool toUtf8(const std::wstring& text, std::string& bytes)
     return true;
 }
 
-std::string toUtf16Le(const std::wstring& text)
+std::string toUtf16(const std::wstring& text, bool bigEndian)
 {
     std::string out;
     out.reserve(text.size() * 2);
     for (wchar_t ch : text) {
         unsigned v = static_cast<unsigned short>(ch);
-        out += static_cast<char>(v & 0xFF);
-        out += static_cast<char>(v >> 8);
+        out += static_cast<char>(bigEndian ? v >> 8 : v & 0xFF);
+        out += static_cast<char>(bigEndian ? v & 0xFF : v >> 8);
     }
     return out;
+}
+
+// The text as UTF-16 with a mark: little-endian, except for a text that begins with U+0000.
+// FF FE followed by 00 00 is the UTF-32 little-endian mark, so such a file would read back as
+// something else entirely; big-endian (FE FF 00 00) can't be mistaken for any other form.
+std::string markedUtf16(const std::wstring& lines)
+{
+    const bool bigEndian = !lines.empty() && lines[0] == L'\0';
+    return toUtf16(L"\xFEFF" + lines, bigEndian);
 }
 
 // Moves the finished temporary file over the target.
@@ -338,7 +348,7 @@ fileEncoding encodeAs(const std::wstring& text, std::string& bytes)
         bytes.swap(utf8);
         return fileEncoding::utf8;
     }
-    bytes = toUtf16Le(marked);
+    bytes = markedUtf16(lines);
     return fileEncoding::utf16;
 }
 }  // namespace
@@ -357,10 +367,14 @@ textFileReader::textFileReader(const tstring& path)
     }
     // With a 16-bit wint_t, U+FFFF is WEOF: a wide stream that meets it ends there, and every
     // line after it would be lost without a word. The noncharacter is kept out of the stream.
-    std::wstring text = decodeFileText(bytes);
-    for (std::wstring::size_type at = text.find(L'\xFFFF'); at != std::wstring::npos;
-         at = text.find(L'\xFFFF', at)) {
-        text.replace(at, 1, unsupportedCharText);
+    const std::wstring decoded = decodeFileText(bytes);
+    std::wstring text;
+    text.reserve(decoded.size());
+    for (wchar_t ch : decoded) {
+        if (ch == L'\xFFFF')
+            text += unsupportedCharText;
+        else
+            text += ch;
     }
     str(text);
 }
@@ -394,7 +408,7 @@ textFileWriter& textFileWriter::save()
     if (encoding != fileEncoding::none) {
         ok = writeWholeFile(m_path, bytes.data(), bytes.size());
         if (!ok && encoding == fileEncoding::utf8) {
-            const std::string utf16 = toUtf16Le(L"\xFEFF" + withCrLf(str()));
+            const std::string utf16 = markedUtf16(withCrLf(str()));
             ok = writeWholeFile(m_path, utf16.data(), utf16.size());
         }
     }

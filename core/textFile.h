@@ -1,6 +1,8 @@
 // Reading and writing the program's text files. A file is read whole and decoded by its
 // byte-order mark (UTF-32, UTF-16, UTF-8) or else as CP932; text is written in the shortest
-// encoding that keeps every character: CP932, else UTF-8 with a mark, else UTF-16LE with a mark.
+// encoding that keeps every character: CP932, else UTF-8 with a mark, else UTF-16LE with a mark
+// (big-endian for a text that begins with U+0000, which little-endian would store as FF FE 00 00,
+// the UTF-32 mark). Whatever the writer stores, the reader decodes to the same text.
 #pragma once
 
 #include "core/tstring.h"

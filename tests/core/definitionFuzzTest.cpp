@@ -196,7 +196,6 @@ void throughSubstitutionReader(const std::wstring& text, int kind, generator& g)
     checkReport(reader, text, nullptr);
 
     for (size_t i = 0; i < table.entries.size(); ++i) {
-        EXPECT_FALSE(table.entries[i].output.empty()) << "a unit that would type nothing";
         EXPECT_FALSE(table.entries[i].input.empty());
         if (i > 0) {
             EXPECT_TRUE(keySequenceLess()(table.entries[i - 1].input, table.entries[i].input));

@@ -515,7 +515,7 @@ TEST(layoutReading, messagesWithoutALogAreCounted)
 TEST(keyExpressions, consumeOneExpressionOrNothing)
 {
     definitionErrorSink sink;
-    std::wstring text = L"aFbFC!x";
+    std::wstring_view text = L"aFbFC!x";
     EXPECT_EQ(k('a'), readKeyExpression(text, sink));
     EXPECT_EQ(0x3C, readKeyExpression(text, sink));   // F2
     EXPECT_EQ(L"FC!x", text);
@@ -525,13 +525,13 @@ TEST(keyExpressions, consumeOneExpressionOrNothing)
     EXPECT_EQ(L"", text);
     EXPECT_EQ(1, sink.reportCount());
 
-    for (std::wstring bad : {L"%a", L"F", L"F\xFF41", L"FC", L"FC ", L"\xFF41"}) {
-        std::wstring before = bad;
-        EXPECT_TRUE(readOutputKeyExpression(bad, sink).empty()) << before;
+    for (std::wstring_view bad : {L"%a", L"F", L"F\xFF41", L"FC", L"FC ", L"\xFF41"}) {
+        std::wstring_view before = bad;
+        EXPECT_TRUE(readOutputKeyExpression(bad, sink).empty()) << std::wstring(before);
         EXPECT_EQ(before, bad);
     }
     EXPECT_EQ(7, sink.reportCount());
-    std::wstring empty;
+    std::wstring_view empty;
     EXPECT_EQ(0, readKeyExpression(empty, sink));
     EXPECT_EQ(7, sink.reportCount());
 
@@ -541,4 +541,38 @@ TEST(keyExpressions, consumeOneExpressionOrNothing)
     EXPECT_EQ(L"か$き", outputPart);
     for (const wchar_t* other : {L"ab", L"\tか", L"ab\t", L"ab\tか\tき", L""})
         EXPECT_FALSE(splitDefinitionLine(other, keyPart, outputPart)) << other;
+}
+
+namespace {
+
+// Letters of the first alphabet that name keys.
+const std::wstring keyLetters = L"0123456789abcdefghijklmnopqrstuvwxyz-^\\@[;:],./_";
+
+}  // namespace
+
+TEST(layoutReading, largeFilesAndLongLinesReadInLinearTime)
+{
+    // Files load on the thread that answers the keyboard hook: a reader that slows with the
+    // square of the size (each entry compared with every earlier one, each key erased from the
+    // front of its line) took many seconds here, and the system drops a hook that answers late.
+    const size_t n = keyLetters.size();
+    std::wstring file = L"StrokeMode=1\n";
+    for (size_t i = 0; i < 64000; ++i)
+        file += L'{' + keyLetters.substr(i % n, 1) + keyLetters[i / n % n] + keyLetters[i / n / n % n] + L"}\tx\n";
+    // One line of 400k keys, one output each: the first of each key stays, the rest are reported.
+    std::wstring line, outputs;
+    for (size_t i = 0; i < 400000; ++i) {
+        line += keyLetters[i % n];
+        outputs += i == 0 ? L"か" : L"$か";
+    }
+    std::wistringstream fileText(file), lineText(line + L'\t' + outputs + L'\n');
+
+    const DWORD start = GetTickCount();
+    layoutReader fileReader(2);
+    EXPECT_EQ(64000u, readLayout(fileReader, fileText).entries.size());
+    EXPECT_TRUE(fileReader.ok());
+    layoutReader lineReader(1);
+    EXPECT_EQ(n, readLayout(lineReader, lineText).entries.size());
+    EXPECT_EQ(static_cast<int>(400000 - n + 1), lineReader.reportCount());
+    EXPECT_LT(GetTickCount() - start, 5000u);
 }

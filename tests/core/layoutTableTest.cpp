@@ -146,7 +146,19 @@ TEST(layoutTables, duplicatesEmptyKeysAndEquality)
     EXPECT_EQ(3u, table.entries.size());
     EXPECT_EQ(seq({X}), table.entries[1].output);   // the first definition stays
 
+    // Copies, sorted tables and tables moved into place still know every entry they hold.
+    layoutTable sorted = table;
+    sorted.sortEntries();
+    EXPECT_FALSE(sorted.addEntry({stroke(B, A)}, seq({Z})));
+    EXPECT_TRUE(sorted.addEntry({s(C)}, seq({Z})));
+    layoutTable moved(1);
+    moved = std::move(sorted);
+    EXPECT_FALSE(moved.addEntry({s(C)}, seq({W})));
+    EXPECT_FALSE(moved.addEntry({s(A), s(B)}, seq({W})));
+    EXPECT_EQ(4u, moved.entries.size());
+
     layoutTable copy = table;
+    EXPECT_FALSE(copy.addEntry({s(A)}, seq({Z})));
     copy.maxKeyCount = 7;
     EXPECT_EQ(table, copy);
     copy.addChordFlags(A, chordFlagSemiShift);

@@ -8,6 +8,8 @@
 
 #include <sstream>
 
+#include <windows.h>
+
 namespace {
 
 struct readResult {
@@ -34,6 +36,27 @@ TEST(SwapReader, SourceAndTargetLinesPairKeysInOrder)
     EXPECT_EQ(swappedKey(r.table, key0('b')), key0('a'));
     EXPECT_EQ(swappedKey(r.table, key0('c')), key0('c'));
     EXPECT_EQ(r.table.tableKind, 1);
+}
+
+TEST(SwapReader, LongLinesReadInLinearTime)
+{
+    // 400k keys on a source line and its target line; every key was erased from the front of
+    // the line, which took seconds on the thread that answers the keyboard hook.
+    const std::wstring letters = L"abcdefghijklmnopqrstuvwxyz";
+    std::wstring sources, targets;
+    for (size_t i = 0; i < 400000; ++i) {
+        sources += letters[i % letters.size()];
+        targets += letters[(i + 1) % letters.size()];
+    }
+    std::wistringstream in(sources + L"\r\n" + targets + L"\r\n");
+    const DWORD start = GetTickCount();
+    swapReader reader(1);
+    swapTable table = readKeySwap(reader, in);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_TRUE(reader.ok());
+    EXPECT_EQ(letters.size(), table.swapPairs.size());
+    EXPECT_EQ(swappedKey(table, key0('z')), key0('a'));
+    EXPECT_EQ(static_cast<int>(400000 - letters.size()), reader.reportCount());
 }
 
 TEST(SwapReader, SpaceIsTheSpaceKeyAndSecondAlphabetKeysWork)

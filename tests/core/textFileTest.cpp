@@ -114,6 +114,22 @@ TEST(textFileReader, missingFileFailsButEmptyFileIsGood)
     EXPECT_TRUE(readWholeFile(folder.file(L"empty.txt"), bytes));
 }
 
+TEST(textFileReader, everyNoncharacterFFFFIsReplacedInOnePass)
+{
+    // U+FFFF ends a wide stream here, so the reader replaces it; replacing each in place moved
+    // the rest of the text every time, which took minutes for a file full of them.
+    testTempFolder folder;
+    std::string bytes = bytesOf({0xFF, 0xFE});
+    for (int i = 0; i < 200000; ++i) bytes += i % 2 ? std::string("\xFF\xFF") : std::string("a\0", 2);
+    testTempFolder::writeBytes(folder.file(L"f.txt"), bytes);
+    const DWORD start = GetTickCount();
+    textFileReader in(folder.file(L"f.txt"));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    std::wstring expected;
+    for (int i = 0; i < 100000; ++i) expected += L"a" + bad;
+    EXPECT_EQ(readAll(in), expected);
+}
+
 TEST(textFileReader, keepsLineEndsAsTheyAre)
 {
     testTempFolder folder;
@@ -158,6 +174,85 @@ TEST(textFileWriter, choosesTheShortestLosslessEncoding)
               bytesOf({0xFF, 0xFE, 0x42, 0x30, 0x44, 0x30, 0xE9, 0x00}));
     // An unpaired surrogate can't be UTF-8 without loss.
     EXPECT_EQ(written(L"ab\xD800"), bytesOf({0xFF, 0xFE, 'a', 0, 'b', 0, 0x00, 0xD8}));
+}
+
+TEST(textFileWriter, aTextStartingWithNulIsNotStoredAsTheUtf32Mark)
+{
+    // Little-endian would begin FF FE 00 00, which the reader takes for UTF-32: big-endian.
+    EXPECT_EQ(written(std::wstring(L"\0あ\x00E9", 3)), bytesOf({0xFE, 0xFF, 0, 0, 0x30, 0x42, 0, 0xE9}));
+    // Mostly ASCII: UTF-8 as before, whose mark can't be mistaken.
+    EXPECT_EQ(written(std::wstring(L"\0ab\x00E9", 4)), bytesOf({0xEF, 0xBB, 0xBF, 0, 'a', 'b', 0xC3, 0xA9}));
+    // CP932 when it survives.
+    EXPECT_EQ(written(std::wstring(L"\0a", 2)), std::string("\0a", 2));
+}
+
+namespace {
+
+// Texts drawn from the characters that trouble encoders: NUL, line ends, lone and paired
+// surrogates, the noncharacters, the mark itself, characters CP932 lacks or maps to bytes that
+// look like marks, and ordinary ASCII, kana and kanji.
+std::wstring randomText(unsigned& seed)
+{
+    static const wchar_t pool[] = {0, '\r', '\n', 'a', 'Z', ' ', '\t', 0x7F, 0x80, 0xA5, 0xE9, 0xFE, 0xFF,
+                                   0x3042, 0x30AB, 0x6F22, 0xAC00, 0xD800, 0xDBFF, 0xDC00, 0xDFFF,
+                                   0xF8F0, 0xF8F1, 0xF8F2, 0xF8F3, 0xFEFF, 0xFFFE, 0xFFFF, 0xFF61};
+    auto next = [&seed](unsigned below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % below;
+    };
+    std::wstring text;
+    for (unsigned n = 1 + next(12); n > 0; --n) {
+        text += next(5) == 0 ? static_cast<wchar_t>(next(0x10000)) : pool[next(sizeof pool / sizeof pool[0])];
+    }
+    return text;
+}
+
+// What the reader must give back: the text with every line end made CR LF.
+std::wstring withCrLfEnds(const std::wstring& text)
+{
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(textFileWriter, everyStoredTextReadsBackAsItWasWritten)
+{
+    unsigned seed = 13;
+    for (int i = 0; i < 20000; ++i) {
+        const std::wstring text = randomText(seed);
+        std::string bytes;
+        ASSERT_TRUE(encodeFileText(text, bytes));
+        ASSERT_EQ(decodeFileText(bytes), withCrLfEnds(text)) << testing::PrintToString(text);
+    }
+
+    // Through real files and the reader's stream. U+FFFF is the end-of-file value of a wide
+    // stream here: the writer's stream may drop it on insertion, and the reader stands the
+    // replacement text in its place. Whatever text the writer holds comes back.
+    testTempFolder folder;
+    for (int i = 0; i < 200; ++i) {
+        const std::wstring path = folder.file(L"t" + std::to_wstring(i) + L".txt");
+        std::wstring held;
+        {
+            textFileWriter out(path);
+            out << randomText(seed);
+            held = out.str();
+            ASSERT_TRUE(out.save().good());
+        }
+        std::wstring expected;
+        for (wchar_t ch : withCrLfEnds(held)) {
+            if (ch == L'\xFFFF')
+                expected += bad;
+            else
+                expected += ch;
+        }
+        textFileReader in(path);
+        ASSERT_EQ(readAll(in), expected) << testing::PrintToString(held);
+    }
 }
 
 TEST(textFileWriter, everyLineEndBecomesCrLf)
