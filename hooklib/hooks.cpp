@@ -60,7 +60,11 @@ void setKeyboardHook(bool install)
         if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
         s.keyboardHook = nullptr;
     }
-    if (install) s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
+    if (!install) return;
+    // Entries left from before (keys injected while no hook consumed them) would never match again
+    // and would make the new hook take the agent's own keys for foreign ones.
+    theSharedData().clearInjected();
+    s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
 }
 
 // ---- reports ---------------------------------------------------------------------------------------

@@ -183,6 +183,18 @@ TEST_F(hookLibraryLiveTest, injectedKeysReachTheHelperAndEmptyTheRing)
     EXPECT_FALSE(hasReport(library.drainReports(), reportKeyTime));
 }
 
+TEST_F(hookLibraryLiveTest, installingTheKeyboardHookForgetsKeysInjectedWithoutIt)
+{
+    library.call(setKeyboardHook, 0);
+    library.call(injectKey, 0x1E, 0);
+    library.call(injectKey, 0x1E, KEYEVENTF_KEYUP);
+    EXPECT_NE(view.data->injectedRead, view.data->injectedWrite);
+    library.call(setKeyboardHook, 1);
+    EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
+    library.call(setKeyboardHook, 0);
+    EXPECT_TRUE(waitFor([] { return target.text() == L"a"; })) << target.text().size();
+}
+
 TEST_F(hookLibraryLiveTest, overflowingRingEmptiesAndRefusesForASecond)
 {
     // Without the keyboard hook nothing consumes the ring.
