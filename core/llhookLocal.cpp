@@ -127,6 +127,10 @@ void llhook_local::workerLoop() {
         }
         Sleep(taken ? 0 : 1);
     }
+    // Nothing the engine sent down may stay down once the keys stop coming here: the releases of
+    // the keys still held would otherwise reach the system raw, or another agent's engine, which
+    // knows nothing of them. Then the keys not yet converted go on as they came.
+    releaseHeldKeysAndWait(500);
     passOnQueued();
     SetEvent(m_ended);
 }
@@ -208,6 +212,16 @@ bool llhook_local::pause() {
         m_worker = nullptr;
     }
     logWideLine(L"llhook_local::pause() の処理が完了。");
+    return true;
+}
+
+bool llhook_local::stop() {
+    pause();
+    scopedLock guard(m_controlLock);
+    if (m_hook) {
+        UnhookWindowsHookEx(m_hook);
+        m_hook = nullptr;
+    }
     return true;
 }
 
