@@ -12,10 +12,21 @@ namespace {
 // The hook procedure has no user argument: it finds the agent here.
 llhook_local* volatile g_agent = nullptr;
 
+// Windows finds the key of a scan-code input itself and ignores wVk. Wine takes wVk as given: with 0
+// the application would see virtual key 0 and no character, so it carries the key the scan code
+// stands for (the E0 form for an extended key; systems that don't know that form answer 0).
+WORD virtualKeyOfScanCode(DWORD scanCode, DWORD flags) {
+    UINT scan = scanCode & 0xFF;
+    UINT vk = 0;
+    if (flags & KEYEVENTF_EXTENDEDKEY) vk = MapVirtualKeyW(0xE000 | scan, MAPVK_VSC_TO_VK_EX);
+    if (vk == 0) vk = MapVirtualKeyW(scan, MAPVK_VSC_TO_VK_EX);
+    return static_cast<WORD>(vk);
+}
+
 void sendScanCode(DWORD scanCode, DWORD flags) {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
-    input.ki.wVk = 0;
+    input.ki.wVk = virtualKeyOfScanCode(scanCode, flags);
     input.ki.wScan = static_cast<WORD>(scanCode);
     input.ki.dwFlags = KEYEVENTF_SCANCODE | flags;
     SendInput(1, &input, sizeof input);
