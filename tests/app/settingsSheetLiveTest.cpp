@@ -166,12 +166,14 @@ DWORD autoStartAnswer()
     return value;
 }
 
-// A picture of one window of the X display. Wine does not signal the end of a Unix program, so
-// the picture is written under another name and renamed when it is complete.
+// A picture of a window's client area on the X display (with no window manager there is no frame
+// to show). Wine does not signal the end of a Unix program, so the picture is written under
+// another name and renamed when it is complete.
 void screenshot(HWND window, const std::wstring& name)
 {
     RECT r{};
-    GetWindowRect(window, &r);
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const std::wstring target = std::wstring(TVN_BIN_DIR) + L"\\..\\" + name;
     const std::wstring unixTarget = unixPath(target);
     DeleteFileW(target.c_str());
@@ -517,6 +519,7 @@ TEST_F(settingsSheetTest, informationPageDuplicatesChoosesAndSavesSettingsFiles)
     const std::string startup = savedSettings(settingsFile());
     EXPECT_TRUE(contains(startup, "SyncKanaLockWithIME=true\r\n"));
     EXPECT_TRUE(contains(startup, "TreatInputByVk=1\r\n")) << "the exit save went to work.ini";
+    EXPECT_FALSE(testTempFolder::exists(work + L".bak")) << "the refused choice made work.ini look refused";
 }
 
 TEST_F(settingsSheetTest, filePagesAndSettingPagesChangeTheRunningConversion)
