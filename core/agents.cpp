@@ -107,8 +107,12 @@ bool settingsHolder::changeInputHandler(settingsHolder& previous) {
         currentAgent->resumeSafely();
         return false;
     }
+    // The agent that stops being the live one stops completely, whoever else still refers to it
+    // (the settings sheet's snapshot does): its keys released, its queued keys passed on, its
+    // threads ended and its hooks released. Half-alive, it could hold keys down or take keys
+    // from the next agent.
     agentPointer old = currentAgent;
-    if (old) old->pause();
+    if (old) old->stop();
     currentAgent = getEmptyHandler(log, this);
 
     agentPointer next;
@@ -139,7 +143,7 @@ bool settingsHolder::changeInputHandler(settingsHolder& previous) {
     }
     if (!next) next = getLlhookLocal(log, this);
 
-    if (previous.currentAgent != next && previous.currentAgent) previous.currentAgent->pause();
+    if (previous.currentAgent != next && previous.currentAgent) previous.currentAgent->stop();
     currentAgent = next;
     g_lastAppliedType = applied;
     currentAgent->setFlag(1);
@@ -150,7 +154,7 @@ bool settingsHolder::changeInputHandler(settingsHolder& previous) {
 
 void settingsHolder::stopInputHandler() {
     if (!currentAgent) return;
-    currentAgent->pause();
+    currentAgent->stop();
     currentAgent = getEmptyHandler(log, this);
     // The next switch builds the chosen agent again instead of resuming the empty one.
     g_lastAppliedType = -1;

@@ -362,3 +362,54 @@ bool convertEngine::poll() {
     publishSnapshot();
     return decided;
 }
+
+bool convertEngine::holdsKeys() const {
+    if (!m_groups.empty() || m_chordState != 0 || m_deferredKind != 0 || !m_queue.empty()) return true;
+    if (m_sokuonPending || m_nPending || !m_heldKana.empty() || !m_lookup.provisionalOutputs.empty())
+        return true;
+    for (const auto& t : m_trackers)
+        if (t.pressedLeft || t.pressedRight || t.sentLeft || t.sentRight) return true;
+    const outputSharedState& shared = sharedState();
+    return shared.kanaSpan > 0 || shared.alnumSpan > 0 || shared.alnumKeyDown;
+}
+
+void convertEngine::releaseAll() {
+    // What waits for a partner or for its time is decided now, as its time running out would.
+    if (m_deferredKind != 0) takeDeferred(false);
+    if (m_chordState == 1 || m_chordState == 2) {
+        updateSkipFlags();
+        decideAlone(now());
+    }
+    m_chordState = 0;
+    m_pendingKey = 0;
+
+    // What composition holds back is typed, as a key that ends it would type it.
+    keySequence ignored;
+    keySequence held = flushHeld();
+    keySequence open = resolveOpenSequence(ignored);
+    held.splice(held.end(), open);
+    dropOpenSequence(m_lookup);
+    m_lookup.superseded = false;
+    if (!held.empty()) {
+        replay(held, true);
+        replay(held, false);
+    }
+
+    // Converted keys still down, the newest first, each as its own release would.
+    while (!m_groups.empty()) {
+        const pendingGroup group = m_groups.back();
+        m_groups.pop_back();
+        if (group.releaseMode != 0) replay(group.output, false);
+    }
+    closeBrackets();
+
+    // Modifiers last, so that nothing above was released under a changed Shift.
+    for (auto t = m_trackers.rbegin(); t != m_trackers.rend(); ++t) {
+        t->setSentRight(false);
+        t->setSentLeft(false);
+        t->pressedLeft = t->pressedRight = false;
+    }
+    updateSkipFlags();
+    flush(true);
+    publishSnapshot();
+}

@@ -34,31 +34,38 @@ classic_local::classic_local(dllLinkInterface* link, logStream log, settingsHold
       m_parked(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr))
 {
-    m_worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &classic_local::workerMain, this, 0, nullptr));
-    if (!m_worker) {
-        const DWORD error = GetLastError();
+    try {
+        startWorker();
+    } catch (...) {
         CloseHandle(m_started);
         CloseHandle(m_ended);
         CloseHandle(m_parked);
         CloseHandle(m_wake);
-        ErrorMessage message;
-        message << L"入力代行スレッドを開始できませんでした。" << systemErrorText(error);
-        throw message;
+        throw;
     }
-    waitServingSentMessages(m_started, INFINITE);
 }
 
 classic_local::~classic_local()
 {
-    InterlockedExchange(&m_stopRequest, 1);
-    SetEvent(m_wake);
-    waitServingSentMessages(m_ended, INFINITE);
-    waitServingSentMessages(m_worker, INFINITE);
-    CloseHandle(m_worker);
+    stop();
     CloseHandle(m_started);
     CloseHandle(m_ended);
     CloseHandle(m_parked);
     CloseHandle(m_wake);
+}
+
+void classic_local::startWorker()
+{
+    InterlockedExchange(&m_stopRequest, 0);
+    ResetEvent(m_started);
+    ResetEvent(m_ended);
+    m_worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &classic_local::workerMain, this, 0, nullptr));
+    if (!m_worker) {
+        ErrorMessage message;
+        message << L"入力代行スレッドを開始できませんでした。" << systemErrorText(GetLastError());
+        throw message;
+    }
+    waitServingSentMessages(m_started, INFINITE);
 }
 
 keyCode classic_local::mapScancode(keyCode code) { return code; }
@@ -69,19 +76,39 @@ std::wstring classic_local::id() { return L"1.1C"; }
 bool classic_local::pause()
 {
     scopedLock guard(m_controlLock);
+    // Once paused or stopped this agent leaves the library's hook alone: a classic agent that
+    // runs now may be another one.
+    if (m_paused || !m_worker) return true;
     link()->sendRequest(fromDll::setKeyboardHook, 0, 0);
-    if (m_paused) return true;
     InterlockedExchange(&m_paused, 1);
     // A mark left from an earlier pause must not stand for this one: the thread sets it again
     // on every pass while it is parked.
     ResetEvent(m_parked);
+    SetEvent(m_wake);
     waitServingSentMessages(m_parked, INFINITE);
+    return true;
+}
+
+bool classic_local::stop()
+{
+    pause();
+    scopedLock guard(m_controlLock);
+    if (!m_worker) return true;
+    InterlockedExchange(&m_stopRequest, 1);
+    SetEvent(m_wake);
+    waitServingSentMessages(m_ended, INFINITE);
+    waitServingSentMessages(m_worker, INFINITE);
+    CloseHandle(m_worker);
+    m_worker = nullptr;
     return true;
 }
 
 bool classic_local::resume()
 {
     scopedLock guard(m_controlLock);
+    if (!m_worker) startWorker();
+    // The keys the library swallows from now on are this agent's to take.
+    link()->takeKeyEvents(this);
     link()->sendRequest(fromDll::setKeyboardHook, 1, 0);
     InterlockedExchange(&m_paused, 0);
     SetEvent(m_wake);
@@ -114,13 +141,17 @@ void classic_local::workerLoop()
 {
     SetEvent(m_started);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    bool settled = false;
     while (!m_stopRequest) {
         if (m_paused) {
+            if (!settled) settle();
+            settled = true;
             // Parked: another agent owns the link's key events and reports now.
             SetEvent(m_parked);
             WaitForSingleObject(m_wake, 20);
             continue;
         }
+        settled = false;
         periodicStep();
         const hookKeyEvent event = link()->popEvent();
         if (event.tick != 0) {
@@ -130,11 +161,33 @@ void classic_local::workerLoop()
             Sleep(1);
         }
     }
+    if (!settled) settle();
     SetEvent(m_ended);
+}
+
+void classic_local::settle()
+{
+    // The library's hook is gone; what it swallowed before is in its reports or in the link.
+    for (;;) {
+        fromDll_waitInfoAdds* report = link()->sendRequest(fromDll::popReport, 0, 0);
+        if (!report || link()->handleReport(*report)) break;
+    }
+    releaseHeldKeysAndWait(500);
+    link()->releaseKeyEvents(this);
 }
 
 void classic_local::injectKey(int scanCode, int flags)
 {
+    if (m_paused) {
+        // The library's hook is gone: a key recorded for it there would never be matched and would
+        // make it take this agent's later keys for foreign ones.
+        int keyWord = 0;
+        if (flags & KEYEVENTF_EXTENDEDKEY) keyWord |= keyWordExtended;
+        if (flags & KEYEVENTF_KEYUP) keyWord |= keyWordRelease;
+        const int vk = static_cast<int>(MapVirtualKeyW(static_cast<UINT>(scanCode & 0xFF), 1));
+        link()->passKeyOn(hookKeyEvent{scanCode, keyWord, vk, static_cast<int>(GetTickCount())});
+        return;
+    }
     link()->sendRequest(fromDll::injectKey, static_cast<unsigned>(scanCode), flags);
 }
 
@@ -150,6 +203,7 @@ void classic_local::handleEvent(const hookKeyEvent& event)
 {
     if (!isActive()) {
         link()->isConsoleForeground(false);
+        serveRelease();
         passOn(event);
         return;
     }

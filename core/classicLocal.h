@@ -15,8 +15,12 @@ public:
 
     keyCode mapScancode(keyCode code) override;
     // Has the library remove its keyboard hook and parks the thread, so that nothing of the link
-    // (its key events, its reports) is taken by this agent while another one runs.
+    // (its key events, its reports) is taken by this agent while another one runs. Before it
+    // parks, the thread takes the reports still waiting, releases every key the engine holds and
+    // passes on the keys swallowed and not yet converted.
     bool pause() override;
+    // Pauses, then ends the thread; resume starts a new one.
+    bool stop() override;
     std::wstring displayName() override;
     bool setFlag(unsigned char value) override;
     std::wstring id() override;
@@ -37,6 +41,9 @@ public:
 private:
     static unsigned __stdcall workerMain(void* agent);
     void workerLoop();
+    void startWorker();
+    // The thread's last work before it parks or ends.
+    void settle();
     void passOn(const hookKeyEvent& event);
     void injectKey(int scanCode, int flags);
 

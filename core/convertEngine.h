@@ -159,6 +159,14 @@ public:
     bool keyEvent(bool down, keyCode key, std::int32_t time);
     // The timer step, then one flush of the output queue; true when it decided a waiting key.
     bool poll();
+    // Conversion pauses or another agent takes over: everything the engine has sent down (converted
+    // keys, the modifiers it pressed, the brackets it opened) is released at once, newest first and
+    // modifiers last, and nothing stays pending. A key still waiting for a partner or a time is
+    // decided first and what composition holds back comes out, so no typed key is lost. A physical
+    // key released later is then no key of the engine's and passes on as it comes.
+    void releaseAll();
+    // Whether releaseAll has anything to do.
+    bool holdsKeys() const;
     // What a key list would produce now. Safe from another thread than keyEvent's: it works on
     // a published copy of the match state and takes tableLock around every table query.
     std::wstring keysToOutputText(const keySequence& keys);
@@ -250,7 +258,9 @@ private:
     void queueOutput(const keyOutputEvent& event);
     void queueKey(bool down, keyCode key, std::int32_t delay, std::int32_t carried);
     void queueMarker(bool open);
-    void flush();
+    // Sends every due event; forced, every event at once whatever its delay.
+    void flush(bool force = false);
+    void closeBrackets();
     void replay(const keySequence& keys, bool down);
     void kanaToggle(bool open, std::int32_t wait);
     void alnumBracket(bool open, std::int32_t wait, bool down);

@@ -226,9 +226,19 @@ bool dllLink::handleReport(const fromDll_waitInfoAdds& report)
     case reportKeyData: {
         const unsigned int high = (static_cast<unsigned int>(report.info2) & 0xFFFFu) << 16 |
                                   (static_cast<unsigned int>(report.info1) >> 16 & 0xFFFFu);
-        scopedLock hold(m_lock);
-        m_keyEvents.push_back(hookKeyEvent{static_cast<int>(high & 0xFF), static_cast<int>(high),
-                                           m_pendingKeyVk, m_pendingKeyTick});
+        hookKeyEvent event = {static_cast<int>(high & 0xFF), static_cast<int>(high), 0, 0};
+        bool taken = false;
+        {
+            scopedLock hold(m_lock);
+            event.vk = m_pendingKeyVk;
+            event.tick = m_pendingKeyTick;
+            if (m_keyEventTaker) {
+                m_keyEvents.push_back(event);
+                taken = true;
+            }
+        }
+        // Swallowed just before the classic agent stopped: nobody would ever take it.
+        if (!taken) passKeyOn(event);
         break;
     }
     case reportProcessIds:
@@ -621,6 +631,50 @@ hookKeyEvent dllLink::popEvent()
     hookKeyEvent event = m_keyEvents.front();
     m_keyEvents.pop_front();
     return event;
+}
+
+void dllLink::takeKeyEvents(const void* taker)
+{
+    scopedLock hold(m_lock);
+    m_keyEventTaker = taker;
+}
+
+void dllLink::releaseKeyEvents(const void* taker)
+{
+    std::deque<hookKeyEvent> left;
+    {
+        scopedLock hold(m_lock);
+        if (!taker || m_keyEventTaker != taker)
+            return;
+        m_keyEventTaker = nullptr;
+        left.swap(m_keyEvents);
+    }
+    for (const hookKeyEvent& event : left)
+        passKeyOn(event);
+}
+
+void dllLink::passKeyOn(const hookKeyEvent& event)
+{
+    const int scanCode = event.scanCode & 0xFF;
+    const bool extended = (event.keyFlags & 0x100) != 0;
+    DWORD flags = KEYEVENTF_SCANCODE;
+    if (extended)
+        flags |= KEYEVENTF_EXTENDEDKEY;
+    if (event.keyFlags & 0x8000)
+        flags |= KEYEVENTF_KEYUP;
+#ifdef TVN_ANSI
+    keybd_event(static_cast<BYTE>(event.vk), static_cast<BYTE>(scanCode), flags & ~KEYEVENTF_SCANCODE, 0);
+#else
+    // The library lets right Shift through while it reports it: typed again it would come twice.
+    if (scanCode == 0x36 && !extended)
+        return;
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(event.vk & 0xFF);
+    input.ki.wScan = static_cast<WORD>(scanCode);
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+#endif
 }
 
 std::wstring dllLink::imeName()

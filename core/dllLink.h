@@ -52,6 +52,17 @@ public:
     virtual void setMainWindow(HWND window) = 0;
     virtual void setLogStream(const logStreamPtr& stream) = 0;
     virtual hookKeyEvent popEvent() = 0;
+    // Only the classic agent takes the keys the library swallowed, and only while it runs: it
+    // takes them from its resume on. While nobody takes them, a swallowed key that the library
+    // reports is passed on at once instead of being queued.
+    virtual void takeKeyEvents(const void* taker) { (void)taker; }
+    // The taker stops taking: the keys still queued are passed on at once, in order. Nothing
+    // happens when another taker has taken over since.
+    virtual void releaseKeyEvents(const void* taker) { (void)taker; }
+    // Types a swallowed key unconverted, straight to the system, as a key of its scan code (bit 8
+    // of keyFlags extended, bit 15 release): the way past the library once its keyboard hook is
+    // gone, which would never match an injected key recorded for it.
+    virtual void passKeyOn(const hookKeyEvent& event) { (void)event; }
     virtual ~dllLinkInterface() = default;
 };
 
@@ -88,6 +99,10 @@ public:
     void setMainWindow(HWND window) override;
     void setLogStream(const logStreamPtr& stream) override;
     hookKeyEvent popEvent() override;
+    void takeKeyEvents(const void* taker) override;
+    void releaseKeyEvents(const void* taker) override;
+    // The library lets right Shift through while it reports it: that key is never typed again.
+    void passKeyOn(const hookKeyEvent& event) override;
 
     // What the link knows, for the user interface and tests.
     std::wstring imeName();
@@ -144,6 +159,7 @@ private:
     HWND m_mainWindowHandle;
     bool m_mustWait;
     std::deque<hookKeyEvent> m_keyEvents;
+    const void* m_keyEventTaker = nullptr;
     int m_pendingKeyTick;
     int m_pendingKeyVk;
     HWND m_lastLoggedTopWindow;

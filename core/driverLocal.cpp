@@ -27,7 +27,23 @@ std::wstring driver_local::id() { return L"vexa"; }
 
 bool driver_local::pause()
 {
+    // The engine belongs to the reader thread: it releases there, while the device still takes
+    // what it writes. A thread that does not answer (its device failing) is parked all the same,
+    // and then nothing else touches the engine.
+    const bool reading = threadRunning() && !suspended() && deviceOpen();
+    const bool released = reading && requestRelease(1000);
     deviceReader::suspend();
+    if (!released) {
+        scopedLock guard(deviceLock());
+        releaseHeldKeys();
+    }
+    return true;
+}
+
+bool driver_local::stop()
+{
+    pause();
+    stopThread();
     return true;
 }
 
@@ -46,6 +62,7 @@ bool driver_local::handleRecord(const keyboardRecord& record)
     link()->isConsoleForeground(false);
     scopedLock guard(deviceLock());
     if (!isActive()) {
+        serveRelease();
         writeRecord(record, 1);
         return true;
     }
@@ -83,6 +100,7 @@ void driver_local::idle()
 {
     {
         scopedLock guard(deviceLock());
+        serveRelease();
         if (poll()) updateStatusText();
     }
     for (;;) {

@@ -19,11 +19,15 @@ public:
 
     // --- agent operations ---
     keyCode mapScancode(keyCode code) override;
+    // The reader thread first releases every key the engine holds, then it is parked and the
+    // device closed.
     bool pause() override;
     std::wstring displayName() override;
     bool setFlag(unsigned char value) override;
     std::wstring id() override;
     bool outputKey(const keyOutputEvent& event) override;
+    // Pauses, then ends the reader thread.
+    bool stop() override;
     // Opens the device, starts or wakes the reader thread, tells the hook library. Also the
     // reader's resume.
     bool resume() override;

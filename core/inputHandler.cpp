@@ -9,6 +9,7 @@
 #include "core/kanaTable.h"
 #include "core/keyCodes.h"
 #include "core/layoutTable.h"
+#include "core/messageWait.h"
 #include "core/scancodeMap.h"
 #include "core/settingsHolder.h"
 #include "core/substitutionTable.h"
@@ -55,9 +56,10 @@ HWND inputHandler::mainWindow() { return g_mainWindow; }
 HWND inputHandler::keyboardDisplay() { return g_keyboardDisplay; }
 
 inputHandler::inputHandler(dllLinkInterface* link, logStream log, settingsHolder* holder)
-    : m_link(link), m_holder(holder), m_log(std::move(log)) {}
+    : m_link(link), m_holder(holder), m_log(std::move(log)),
+      m_released(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-inputHandler::~inputHandler() = default;
+inputHandler::~inputHandler() { CloseHandle(m_released); }
 
 // ---------------------------------------------------------------- host slots: settings
 
@@ -218,6 +220,8 @@ bool inputHandler::announce() {
 
 bool inputHandler::remapLookup(keyCode) { return false; }
 
+bool inputHandler::stop() { return pause(); }
+
 bool inputHandler::outputAllowed() { return !m_link->dllEventJustHappened(); }
 
 bool inputHandler::drain() {
@@ -229,12 +233,42 @@ bool inputHandler::drain() {
 }
 
 void inputHandler::periodicStep() {
+    serveRelease();
     if (poll()) updateStatusText();
     for (;;) {
         fromDll_waitInfoAdds* report = m_link->sendRequest(fromDll::popReport, 0, 0);
         if (!report || m_link->handleReport(*report)) break;
     }
     drain();
+}
+
+void inputHandler::releaseHeldKeys() {
+    if (holdsKeys()) {
+        releaseAll();
+        updateStatusText();
+    }
+    drain();
+}
+
+void inputHandler::releaseHeldKeysAndWait(DWORD timeout) {
+    releaseHeldKeys();
+    const DWORD start = GetTickCount();
+    while (queuedOutput() != 0 && GetTickCount() - start < timeout) {
+        Sleep(1);
+        drain();
+    }
+}
+
+void inputHandler::serveRelease() {
+    const bool asked = InterlockedExchange(&m_releaseAsked, 0) != 0;
+    if (asked || (!m_enabled && holdsKeys())) releaseHeldKeys();
+    if (asked) SetEvent(m_released);
+}
+
+bool inputHandler::requestRelease(DWORD timeout) {
+    ResetEvent(m_released);
+    InterlockedExchange(&m_releaseAsked, 1);
+    return waitServingSentMessages(m_released, timeout) == WAIT_OBJECT_0;
 }
 
 bool inputHandler::resumeSafely() {

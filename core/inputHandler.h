@@ -81,6 +81,10 @@ public:
     virtual bool resume();
     virtual bool announce();
     virtual bool remapLookup(keyCode key);
+    // Stops the agent completely because another one takes over (or the program ends): every key
+    // the engine holds is released, keys taken and not yet converted are passed on, threads end
+    // and hooks are released. resume() starts a stopped agent again. The base only pauses.
+    virtual bool stop();
 
     bool isActive() const { return m_enabled; }
     // The tray and the settings sheet switch a stopped agent back on.
@@ -88,6 +92,12 @@ public:
     bool outputAllowed();
     bool drain();
     void periodicStep();
+    // On the agent's thread: releases every key the engine holds (convertEngine::releaseAll) and
+    // sends what that produced.
+    void releaseHeldKeys();
+    // The same, then waits up to `timeout` ms for output that the hook library holds back, so that
+    // an agent about to stop leaves nothing unsent.
+    void releaseHeldKeysAndWait(DWORD timeout);
     bool functionKeyCommand(const keyOutputEvent& event);
     void updateStatusText();
     bool resumeSafely();
@@ -119,6 +129,12 @@ protected:
     template <class PassOn>
     void inputKey(keyCode code, bool down, int time, PassOn passOn);
     void logHexLine(const wchar_t* before, keyCode code, const wchar_t* after, int minDigits = 2);
+    // On the agent's thread, at every step: releases the engine's keys when another thread asked
+    // for it (requestRelease) or when the agent has been switched off while keys were down.
+    void serveRelease();
+    // On another thread: asks the agent's thread to release the engine's keys and waits until it
+    // has, at most `timeout` ms; false when it did not answer in time.
+    bool requestRelease(DWORD timeout);
 
 private:
     bool gameCommand(const keyOutputEvent& event, wchar_t command);
@@ -133,6 +149,8 @@ private:
     logStream m_log;
     sectionLock m_agentLock;
     std::wstring m_statusText;
+    volatile LONG m_releaseAsked = 0;
+    HANDLE m_released;  // manual-reset; set once an asked release is done
     // "+"/"-" auto-repeat guard.
     bool m_layoutKeyHeld = false;
     DWORD m_lastLayoutSwitch = 0;
@@ -142,6 +160,7 @@ template <class PassOn>
 void inputHandler::inputKey(keyCode code, bool down, int time, PassOn passOn) {
     m_link->isConsoleForeground(false);
     if (!isActive()) {
+        serveRelease();
         passOn();
         return;
     }

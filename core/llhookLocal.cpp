@@ -12,10 +12,21 @@ namespace {
 // The hook procedure has no user argument: it finds the agent here.
 llhook_local* volatile g_agent = nullptr;
 
+// Windows finds the key of a scan-code input itself and ignores wVk. Wine takes wVk as given: with 0
+// the application would see virtual key 0 and no character, so it carries the key the scan code
+// stands for (the E0 form for an extended key; systems that don't know that form answer 0).
+WORD virtualKeyOfScanCode(DWORD scanCode, DWORD flags) {
+    UINT scan = scanCode & 0xFF;
+    UINT vk = 0;
+    if (flags & KEYEVENTF_EXTENDEDKEY) vk = MapVirtualKeyW(0xE000 | scan, MAPVK_VSC_TO_VK_EX);
+    if (vk == 0) vk = MapVirtualKeyW(scan, MAPVK_VSC_TO_VK_EX);
+    return static_cast<WORD>(vk);
+}
+
 void sendScanCode(DWORD scanCode, DWORD flags) {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
-    input.ki.wVk = 0;
+    input.ki.wVk = virtualKeyOfScanCode(scanCode, flags);
     input.ki.wScan = static_cast<WORD>(scanCode);
     input.ki.dwFlags = KEYEVENTF_SCANCODE | flags;
     SendInput(1, &input, sizeof input);
@@ -127,6 +138,10 @@ void llhook_local::workerLoop() {
         }
         Sleep(taken ? 0 : 1);
     }
+    // Nothing the engine sent down may stay down once the keys stop coming here: the releases of
+    // the keys still held would otherwise reach the system raw, or another agent's engine, which
+    // knows nothing of them. Then the keys not yet converted go on as they came.
+    releaseHeldKeysAndWait(500);
     passOnQueued();
     SetEvent(m_ended);
 }
@@ -208,6 +223,16 @@ bool llhook_local::pause() {
         m_worker = nullptr;
     }
     logWideLine(L"llhook_local::pause() の処理が完了。");
+    return true;
+}
+
+bool llhook_local::stop() {
+    pause();
+    scopedLock guard(m_controlLock);
+    if (m_hook) {
+        UnhookWindowsHookEx(m_hook);
+        m_hook = nullptr;
+    }
     return true;
 }
 

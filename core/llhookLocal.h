@@ -31,6 +31,8 @@ public:
     std::wstring id() override;
     bool outputKey(const keyOutputEvent& event) override;
     bool resume() override;
+    // Pauses, then removes the hook; resume installs it again.
+    bool stop() override;
 
     // The hook procedure; reaches the one agent through a process-wide pointer.
     static LRESULT CALLBACK hookProcedure(int code, WPARAM wParam, LPARAM lParam);

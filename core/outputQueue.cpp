@@ -52,7 +52,7 @@ void convertEngine::queueMarker(bool open) {
     queueOutput(e);
 }
 
-void convertEngine::flush() {
+void convertEngine::flush(bool force) {
     if (m_queue.empty()) return;
     outputSharedState& shared = sharedState();
     const std::int32_t t = now();
@@ -72,7 +72,7 @@ void convertEngine::flush() {
         // The first event ever sent has nothing to wait for; after that the wait is measured
         // as a wrapping difference, so a tick count past 2^31 does not stop the output. The
         // clock never runs back, so a negative difference means more than 24.8 days of quiet.
-        if (m_anySent && e.delay > 0) {
+        if (!force && m_anySent && e.delay > 0) {
             const std::int32_t since = tickDifference(t, m_lastSentTime);
             if (since >= 0 && since < e.delay) break;
         }
@@ -213,4 +213,22 @@ void convertEngine::alnumBracket(bool open, std::int32_t wait, bool down) {
         queueKey(down, alnumCode, 0, wait);
         shared.alnumKeyDown = down;
     }
+}
+
+// Closes what the replay left open: a kana toggle or alphanumeric bracket whose span has not run
+// out, and the alphanumeric key held down for a bracket. The spans start again from nothing.
+void convertEngine::closeBrackets() {
+    outputSharedState& shared = sharedState();
+    bool closed = false;
+    if (shared.kanaSpan > 0) {
+        kanaToggle(false, 0);
+        closed = true;
+    }
+    if (shared.alnumSpan > 0 || shared.alnumKeyDown) {
+        alnumBracket(false, 0, false);
+        closed = true;
+    }
+    if (closed) queueMarker(false);
+    shared.shiftSpan = shared.kanaSpan = shared.alnumSpan = 0;
+    shared.alnumSkip = false;
 }

@@ -303,8 +303,7 @@ keyResend resendOf(int vk, LPARAM lParam)
 {
     keyResend r;
     r.scan = static_cast<WORD>((lParam >> 16) & 0xFF);
-    // With a scan code the system ignores wVk; it still goes along for systems that would
-    // otherwise deliver the key without a virtual key.
+    // Sent by scan code, the key carries the virtual key mapped from it (sendKeyInput).
     r.vk = static_cast<WORD>(vk & 0xFF);
     r.flags = 0;
     if (lParam & 0x80000000) r.flags |= KEYEVENTF_KEYUP;

@@ -18,6 +18,21 @@ bool needsVkInjection(int vk)
     }
 }
 
+WORD virtualKeyOfScanCode(WORD scan, DWORD flags)
+{
+    UINT sc = scan & 0xFF;
+    UINT vk = 0;
+#ifndef TVN_ANSI
+    // The E0 form names the extended key (right Ctrl, the arrows); systems that don't know it answer 0.
+    if (flags & KEYEVENTF_EXTENDEDKEY) vk = MapVirtualKeyW(0xE000 | sc, MAPVK_VSC_TO_VK_EX);
+    if (vk == 0) vk = MapVirtualKeyW(sc, MAPVK_VSC_TO_VK_EX);
+#else
+    (void)flags;
+    vk = MapVirtualKeyA(sc, MAPVK_VSC_TO_VK);
+#endif
+    return static_cast<WORD>(vk);
+}
+
 void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 {
 #ifdef TVN_ANSI
@@ -25,7 +40,9 @@ void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 #else
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
+    // By scan code Windows finds the key itself and ignores wVk; Wine takes wVk as given, so every
+    // scan-code input carries the key its scan code stands for.
+    input.ki.wVk = (flags & KEYEVENTF_SCANCODE) ? virtualKeyOfScanCode(scan, flags) : vk;
     input.ki.wScan = scan;
     input.ki.dwFlags = flags;
     SendInput(1, &input, sizeof(input));
@@ -59,8 +76,6 @@ void injectKey(unsigned int scan, long flags)
 #ifdef TVN_ANSI
         sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags);
 #else
-        // The system takes the key from the scan code and ignores wVk; it is filled in all the
-        // same for the systems that don't map scan-code-only input to a virtual key.
         sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags | KEYEVENTF_SCANCODE);
 #endif
         s.rightShiftReleased = false;

@@ -7,6 +7,10 @@
 // Virtual keys typed by virtual key as well as by scan code, and passed by the hook unmatched.
 bool needsVkInjection(int vk);
 
+// The virtual key a scan code stands for (flags: KEYEVENTF_EXTENDEDKEY marks the E0 key).
+WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
+
+// One SendInput (keybd_event in the ANSI build); a scan-code input carries the mapped virtual key.
 void sendKeyInput(WORD vk, WORD scan, DWORD flags);
 
 // Request injectKey: records the key in the ring and types it by scan code.

@@ -113,7 +113,10 @@ void duplicateSettingsFile(HWND page)
 void saveAsStartupSettings(HWND page)
 {
     settingsHolder& live = *sheetController().liveSettings;
-    if (live.saveFile(chooseSettingsFile())) {
+    // On the first run the per-user folder is made only by the save at exit; it is made here too.
+    const std::wstring path = chooseSettingsFile();
+    createDirectoryRecursive(toT(path), true);
+    if (live.saveFile(path)) {
         MessageBoxW(page, L"現在の設定が起動時設定として保存されました。", L"Orvessa/Tavolin", MB_ICONINFORMATION);
     } else {
         MessageBoxW(page, L"起動時設定としての保存に失敗したようです。", L"Orvessa/Tavolin", MB_ICONWARNING);

@@ -32,6 +32,16 @@ fromDll_waitInfoAdds* agentFakeLink::sendRequest(fromDll::requestToDll code, uns
     return &m_answer;
 }
 
+void agentFakeLink::passKeyOn(const hookKeyEvent& event) {
+    scopedLock guard(m_lock);
+    passed.emplace_back(event.scanCode, event.keyFlags & 0xFFFF);
+}
+
+std::vector<std::pair<int, int>> agentFakeLink::passedOn() const {
+    scopedLock guard(m_lock);
+    return passed;
+}
+
 std::vector<agentFakeLink::request> agentFakeLink::requestsOf(int code) const {
     scopedLock guard(m_lock);
     std::vector<request> found;

@@ -41,6 +41,10 @@ public:
     void setMainWindow(HWND) override {}
     void setLogStream(const logStreamPtr&) override {}
     hookKeyEvent popEvent() override { return hookKeyEvent{0, 0, 0, 0}; }
+    void passKeyOn(const hookKeyEvent& event) override;
+
+    // The keys passed straight to the system, as (scan code, key word).
+    std::vector<std::pair<int, int>> passedOn() const;
 
     // The requests of one code, in order.
     std::vector<request> requestsOf(int code) const;
@@ -54,6 +58,7 @@ public:
     bool console = false;
     std::vector<request> requests;
     std::wstring typed;
+    std::vector<std::pair<int, int>> passed;
 
 private:
     mutable sectionLock m_lock;

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <sstream>
 
 #include "agentTestSupport.h"
 #include "core/classicLocal.h"
+#include "core/layoutReader.h"
 #include "core/locks.h"
 #include "core/settingsHolder.h"
 #include "core/substitutionTable.h"
@@ -14,13 +16,37 @@ namespace {
 const int released = 0x8000;
 const int extended = 0x100;
 
-// A link whose key events the test queues, and which counts the agent's polls.
+// A link whose key events the test queues, and which counts the agent's polls. Like the real link
+// it queues a key only while an agent takes them, and passes the others on.
 class queueLink : public agentFakeLink {
 public:
     void push(int scanCode, int keyWord, int modifiers = 0)
     {
+        const hookKeyEvent event{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1};
+        {
+            scopedLock guard(m_queueLock);
+            if (m_taker) {
+                m_events.push_back(event);
+                return;
+            }
+        }
+        passKeyOn(event);
+    }
+    void takeKeyEvents(const void* taker) override
+    {
         scopedLock guard(m_queueLock);
-        m_events.push_back(hookKeyEvent{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1});
+        m_taker = taker;
+    }
+    void releaseKeyEvents(const void* taker) override
+    {
+        std::deque<hookKeyEvent> left;
+        {
+            scopedLock guard(m_queueLock);
+            if (m_taker != taker) return;
+            m_taker = nullptr;
+            left.swap(m_events);
+        }
+        for (const hookKeyEvent& event : left) passKeyOn(event);
     }
     hookKeyEvent popEvent() override
     {
@@ -47,6 +73,7 @@ public:
 private:
     sectionLock m_queueLock;
     std::deque<hookKeyEvent> m_events;
+    const void* m_taker = nullptr;
 };
 
 class ClassicLocalTest : public ::testing::Test {
@@ -166,14 +193,17 @@ TEST_F(ClassicLocalTest, WhilePausedTheWorkerTakesNothingFromTheLink)
     const long reportPolls = link.reportPolls;
     link.push(0x1E, 0);
     Sleep(100);
-    // Another agent owns the link now: its key events and reports are left for it.
+    // Another agent owns the reports now; a key nobody takes is passed on, never queued.
     EXPECT_EQ(polls, link.polls);
     EXPECT_EQ(reportPolls, link.reportPolls);
-    EXPECT_EQ(1u, link.waiting());
+    EXPECT_EQ(0u, link.waiting());
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x1E, 0}}), link.passedOn());
 
+    // Resumed, the agent takes keys again, and nothing of the pause is typed late.
     EXPECT_TRUE(agent.resume());
     EXPECT_EQ(1u, link.requestsOf(fromDll::setKeyboardHook).back().w);
-    EXPECT_EQ(1u, injected(1).size());
+    link.push(0x1F, 0);
+    EXPECT_EQ((keys{{0x1F, 0}}), injected(1));
     EXPECT_EQ(0u, link.waiting());
 }
 
@@ -212,6 +242,142 @@ TEST_F(ClassicLocalTest, RemapLookupAsksWhetherTable1TranslatesTheZenkakuKey)
         holder.cache.substitutionTables[1].keyPairs.clear();
     }
     EXPECT_FALSE(agent.remapLookup(0));
+}
+
+// The hook library behind a real link: the reports its keyboard hook queued, handed out one per
+// popReport. Removing the hook leaves what it swallowed in the instant before in the queue.
+struct fakeLibrary {
+    sectionLock lock;
+    std::deque<fromDll_waitInfoAdds> reports;
+    std::vector<fromDll_waitInfoAdds> swallowedAtUnhook;
+    std::vector<std::pair<unsigned, long>> injected;
+    int lastHookRequest = -1;
+
+    static fakeLibrary& get()
+    {
+        static fakeLibrary library;
+        return library;
+    }
+    // One key the library's hook swallowed: its time report and its data report.
+    static void swallow(std::vector<fromDll_waitInfoAdds>& into, int scanCode, bool release)
+    {
+        into.push_back({reportKeyTime, static_cast<std::int32_t>(GetTickCount() | 1), 0, 0, {}});
+        const unsigned lParam = (static_cast<unsigned>(scanCode) << 16) | 1u | (release ? 0xC0000000u : 0u);
+        into.push_back({reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}});
+    }
+    static fromDll_waitInfoAdds* __cdecl entry(fromDll::requestToDll code, HWND, unsigned w, long l)
+    {
+        thread_local fromDll_waitInfoAdds answer;
+        fakeLibrary& f = get();
+        scopedLock guard(f.lock);
+        answer = fromDll_waitInfoAdds{};
+        if (code == fromDll::popReport) {
+            if (!f.reports.empty()) {
+                answer = f.reports.front();
+                f.reports.pop_front();
+            }
+        } else if (code == fromDll::injectKey) {
+            f.injected.emplace_back(w, l);
+        } else if (code == fromDll::setKeyboardHook) {
+            f.lastHookRequest = static_cast<int>(w);
+            if (w == 0) f.reports.insert(f.reports.end(), f.swallowedAtUnhook.begin(), f.swallowedAtUnhook.end());
+            f.swallowedAtUnhook.clear();
+        }
+        return &answer;
+    }
+};
+
+class recordingLink : public dllLink {
+public:
+    recordingLink() : dllLink(&fakeLibrary::entry, L"C:\\fake\\TavolinXPDll.dll") {}
+    void passKeyOn(const hookKeyEvent& event) override
+    {
+        scopedLock guard(m_passLock);
+        passed.emplace_back(event.scanCode, event.keyFlags & 0xFFFF);
+    }
+    std::vector<std::pair<int, int>> passedOn()
+    {
+        scopedLock guard(m_passLock);
+        return passed;
+    }
+    std::vector<std::pair<int, int>> passed;
+
+private:
+    sectionLock m_passLock;
+};
+
+TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookSwallowed)
+{
+    fakeLibrary& library = fakeLibrary::get();
+    {
+        scopedLock guard(library.lock);
+        library.reports.clear();
+        library.swallowedAtUnhook.clear();
+        library.injected.clear();
+    }
+    recordingLink link;
+    auto log = makeTestLog();
+    settingsHolder holder(log, &link, testVersion(), nullptr);
+    holder.setAllToDefault();
+    holder.readCache();
+    {
+        layoutReader reader(2);  // the alphabet layout: q types w
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+    classic_local::resetModifierState();
+    auto injectedCount = [&] {
+        scopedLock guard(library.lock);
+        return library.injected.size();
+    };
+    auto waitInjected = [&](size_t count) {
+        for (DWORD start = GetTickCount(); injectedCount() < count && GetTickCount() - start < 3000;) Sleep(2);
+        return injectedCount() >= count;
+    };
+
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    {
+        scopedLock guard(library.lock);
+        std::vector<fromDll_waitInfoAdds> q;
+        fakeLibrary::swallow(q, 0x10, false);  // q held down
+        library.reports.insert(library.reports.end(), q.begin(), q.end());
+        // a, typed just before the hook goes, is still in the library's reports then
+        fakeLibrary::swallow(library.swallowedAtUnhook, 0x1E, false);
+        fakeLibrary::swallow(library.swallowedAtUnhook, 0x1E, true);
+    }
+    ASSERT_TRUE(waitInjected(1));
+    EXPECT_EQ((std::pair<unsigned, long>(0x11, 0)), library.injected[0]);  // w down
+
+    // When pause returns, w is up and a went on as it was typed; nothing waits anywhere.
+    agent.pause();
+    EXPECT_EQ(0, library.lastHookRequest);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x11, 0x8000}, {0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passedOn());
+    EXPECT_EQ(0, link.popEvent().tick);
+
+    // A report that arrives later, drained by whichever agent runs, is passed on at once.
+    std::vector<fromDll_waitInfoAdds> late;
+    fakeLibrary::swallow(late, 0x1F, false);
+    for (const auto& report : late) link.handleReport(report);
+    EXPECT_EQ(4u, link.passedOn().size());
+    EXPECT_EQ(0, link.popEvent().tick);
+
+    // Resumed, nothing of before is typed late; q's release, reported now, passes as usual.
+    agent.resume();
+    EXPECT_EQ(1, library.lastHookRequest);
+    {
+        std::vector<fromDll_waitInfoAdds> release;
+        fakeLibrary::swallow(release, 0x10, true);
+        scopedLock guard(library.lock);
+        library.reports.insert(library.reports.end(), release.begin(), release.end());
+    }
+    ASSERT_TRUE(waitInjected(2));
+    Sleep(30);
+    {
+        scopedLock guard(library.lock);
+        EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x10, KEYEVENTF_KEYUP}}), library.injected);
+    }
 }
 
 }  // namespace

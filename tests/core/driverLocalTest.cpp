@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "core/driverLocal.h"
 #include "core/errors.h"
 #include "core/keyCodes.h"
+#include "core/layoutReader.h"
 #include "core/registry.h"
 #include "core/settingsHolder.h"
 #include "fakeKeyboardDevice.h"
@@ -259,6 +261,48 @@ TEST_F(DriverLocalTest, PauseSuspendsTheReaderAndResumeGoesOnWithTheSameAgent)
     ASSERT_TRUE(device.sendKey(0x1E, recordKeyBreak));
     const std::vector<keyboardRecord> out = deliveredAfter(2);
     EXPECT_TRUE(out.back() == makeRecord(0x1E, recordKeyBreak)) << describe(out);
+}
+
+TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitchedOff)
+{
+    {
+        layoutReader reader(2);  // the alphabet layout: q types w
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+    auto agent = makeAgent();
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
+    ASSERT_TRUE(device.sendKey(0x10, 0));  // q held
+    std::vector<keyboardRecord> out = deliveredAfter(2);
+    EXPECT_TRUE(out[1] == makeRecord(0x11, 0)) << describe(out);
+
+    // The session is locked: w and Shift come up before pause returns, the converted key first.
+    EXPECT_TRUE(agent->pause());
+    out = deliveredAfter(4);
+    ASSERT_EQ(4u, out.size()) << describe(out);
+    EXPECT_TRUE(out[2] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[3] == makeRecord(0x2A, recordKeyBreak)) << describe(out);
+
+    // Unlocked, q's release is an ordinary key again; a new q converts as before.
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x10, recordKeyBreak));
+    ASSERT_TRUE(device.sendKey(0x10, 0));
+    out = deliveredAfter(6);
+    EXPECT_TRUE(out[4] == makeRecord(0x10, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[5] == makeRecord(0x11, 0)) << describe(out);
+
+    // Switched off (the tray's pause, or the stop key) with w down: w comes up at once, and q's
+    // release then passes unchanged.
+    agent->setEnabled(false);
+    out = deliveredAfter(7);
+    EXPECT_TRUE(out[6] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    ASSERT_TRUE(device.sendKey(0x10, recordKeyBreak));
+    out = deliveredAfter(8);
+    EXPECT_TRUE(out[7] == makeRecord(0x10, recordKeyBreak)) << describe(out);
+    Sleep(30);
+    EXPECT_EQ(8u, device.delivered().size()) << describe(device.delivered());
 }
 
 TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)
