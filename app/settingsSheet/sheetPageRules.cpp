@@ -92,6 +92,26 @@ std::wstring freeSaveName(const std::wstring& name, const std::wstring& ext,
     return result;
 }
 
+std::wstring runFileChoice(int firstButton, const std::wstring (&folders)[3], const fileChoiceRounds& rounds)
+{
+    int button = firstButton;
+    std::wstring result;
+    while (button != 0) {
+        if (button == IDC_FOLDER_USER_DATA && !rounds.folderExists(folders[1]) && !rounds.createUserFolder()) {
+            button = IDC_FOLDER_INITIAL;
+            continue;
+        }
+        const std::wstring& folder = folders[button - IDC_FOLDER_PROGRAM_DATA];
+        std::wstring chosen;
+        int pressed = 0;
+        if (rounds.showDialog(folder, chosen, pressed)) result = chosen;
+        button = pressed == IDC_FOLDER_PROGRAM_DATA || pressed == IDC_FOLDER_USER_DATA || pressed == IDC_FOLDER_INITIAL
+                     ? pressed
+                     : 0;
+    }
+    return result;
+}
+
 std::wstring formatSeconds(int milliseconds)
 {
     long long ms = milliseconds;
