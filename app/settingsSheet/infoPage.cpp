@@ -8,6 +8,7 @@
 #include "app/windowMessages.h"
 #include "core/platform.h"
 #include "core/settingsHolder.h"
+#include "core/textFile.h"
 #include "core/versionInfo.h"
 
 #include <prsht.h>
@@ -60,6 +61,30 @@ std::wstring fileNamePart(const std::wstring& path)
     return fromT(fileNameOf(toT(path)));
 }
 
+// A chosen settings file is tried on a store of its own first. The live settings remember a file
+// they refused so that the first save over that file keeps it aside; a refused choice must not
+// make the file they are saved to look refused.
+class settingsFileCheck : public settingsStore {
+public:
+    explicit settingsFileCheck(settingsHolder& live) : m_live(live) {}
+    int currentVersion() const override { return m_live.currentVersion(); }
+    void reportError(const std::string& message) override { m_live.reportError(message); }
+
+private:
+    settingsHolder& m_live;
+};
+
+bool isLoadableSettingsFile(settingsHolder& live, const std::wstring& path)
+{
+    try {
+        textFileReader in(toT(path));
+        settingsFileCheck check(live);
+        return check.load(in);
+    } catch (...) {
+        return false;
+    }
+}
+
 void showChosenFile(HWND page)
 {
     SetDlgItemTextW(page, idChosenFile, (chosenFilePrefix + sheetController().chosenSettingsFile).c_str());
@@ -73,7 +98,7 @@ void chooseSettingsFileToLoad(HWND page)
     const std::wstring chosen = chooseFile(page, L"Tavolinの設定ファイルを選択してください。", folderOf(current),
                                            fileNamePart(current), settingsFileKind, true);
     if (chosen.empty()) return;
-    if (!live.loadSettingsFile(chosen, programFolder())) {
+    if (!isLoadableSettingsFile(live, chosen) || !live.loadSettingsFile(chosen, programFolder())) {
         MessageBoxW(page, (L"ファイル " + chosen + L" では問題があります。\n他のファイルを指定してください。").c_str(),
                     L"ファイルの読みだしに失敗しました。", MB_ICONWARNING);
         return;
@@ -96,7 +121,10 @@ void duplicateSettingsFile(HWND page)
                                             fileNamePart(current), settingsFileKind, false);
     if (newPath.empty()) return;
     if (live.saveFile(newPath)) {
-        // Later saves, the one at exit included, go to the new file.
+        // Later saves, the one at exit included, go to the new file. A file refused at start (or
+        // missing then) was guarded against that save; it is settled now, not held against the
+        // new file.
+        live.keepRefusedFile(current);
         live.settingsFilePath = newPath;
         sheet.chosenSettingsFile = fileNamePart(newPath);
         showChosenFile(page);

@@ -166,12 +166,14 @@ DWORD autoStartAnswer()
     return value;
 }
 
-// A picture of one window of the X display. Wine does not signal the end of a Unix program, so
-// the picture is written under another name and renamed when it is complete.
+// A picture of a window's client area on the X display (with no window manager there is no frame
+// to show). Wine does not signal the end of a Unix program, so the picture is written under
+// another name and renamed when it is complete.
 void screenshot(HWND window, const std::wstring& name)
 {
     RECT r{};
-    GetWindowRect(window, &r);
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const std::wstring target = std::wstring(TVN_BIN_DIR) + L"\\..\\" + name;
     const std::wstring unixTarget = unixPath(target);
     DeleteFileW(target.c_str());
@@ -269,12 +271,12 @@ protected:
         return pumpUntil([&] { return !IsWindow(sheet); }, 10000);
     }
     // Answers the message box with this caption; its texts, empty when none came.
-    std::wstring answerMessageBox(const std::wstring& caption)
+    std::wstring answerMessageBox(const std::wstring& caption, int answer = IDOK)
     {
         HWND box = shell->waitFor(L"#32770", caption);
         if (!box) return L"";
         const std::wstring text = childTexts(box);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
         pumpUntil([&] { return !IsWindow(box); }, 5000);
         return text;
     }
@@ -315,7 +317,9 @@ protected:
     HWND logEdit = nullptr;
 };
 
-const int pageControl = 2, pageInfo = 7;
+const int pageArrayFiles = 0, pageControl = 2, pageDisplay = 3, pageTime = 4, pagePractice = 5, pageIme = 6,
+          pageInfo = 7;
+const wchar_t userFolderQuestion[] = L"ユーザー用データ置き場がありません。";
 // Scan codes: k, j and l.
 const unsigned scanK = 0x25, scanJ = 0x24, scanL = 0x26;
 
@@ -471,6 +475,8 @@ TEST_F(settingsSheetTest, informationPageDuplicatesChoosesAndSavesSettingsFiles)
     // 設定複製: the settings go to a new file, which later saves use.
     const std::wstring work = appData.file(L"work.ini");
     clickAndGoOn(page, 4107);
+    // A first run has no per-user data folder yet: declined, the dialog opens in the settings' folder.
+    EXPECT_FALSE(answerMessageBox(userFolderQuestion, IDNO).empty());
     ASSERT_TRUE(answerFileDialog(L"新しいファイル名を入力してください。", work));
     EXPECT_TRUE(contains(answerMessageBox(L"ファイルの複製に成功"), work + L" を作成しました。"));
     EXPECT_TRUE(testTempFolder::exists(work));
@@ -513,4 +519,109 @@ TEST_F(settingsSheetTest, informationPageDuplicatesChoosesAndSavesSettingsFiles)
     const std::string startup = savedSettings(settingsFile());
     EXPECT_TRUE(contains(startup, "SyncKanaLockWithIME=true\r\n"));
     EXPECT_TRUE(contains(startup, "TreatInputByVk=1\r\n")) << "the exit save went to work.ini";
+    EXPECT_FALSE(testTempFolder::exists(work + L".bak")) << "the refused choice made work.ini look refused";
+}
+
+TEST_F(settingsSheetTest, filePagesAndSettingPagesChangeTheRunningConversion)
+{
+    liveTargetWindow target;
+    HWND display = shell->waitFor(L"#32770", L"配列表示");
+    ASSERT_NE(display, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return IsWindowVisible(display) != FALSE; }, 10000));
+
+    // The right-hand keys move one to the right (through the alphabet layout), kept with Apply.
+    HWND sheet = openSheet();
+    ASSERT_NE(sheet, nullptr);
+    HWND page = showPage(sheet, pageControl);
+    choose(page, 4060, 1);
+    press(sheet, PSBTN_APPLYNOW);
+    const std::vector<unsigned> moved = typeKeys(target, L"k", 1);
+    ASSERT_EQ(moved.size(), 1u);
+    ASSERT_NE(moved[0], scanK);
+
+    // Switching the alphabet layout off: k is k again.
+    page = showPage(sheet, pageArrayFiles);
+    EXPECT_TRUE(checked(page, 4005));
+    click(page, 4005);
+    EXPECT_EQ(typeKeys(target, L"k", 1), std::vector<unsigned>{scanK});
+
+    // The pause box greys the layout boxes; un-ticking it brings them back.
+    click(page, 4055);
+    EXPECT_TRUE(checked(page, 4055));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 4005)));
+    click(page, 4055);
+    EXPECT_FALSE(checked(page, 4055));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 4005)));
+
+    // A kana layout file that does not load is refused; the layout in use stays.
+    const std::wstring kanaLabel = windowText(GetDlgItem(page, 4016));
+    EXPECT_TRUE(contains(kanaLabel, L"かな配列： data\\")) << kanaLabel.size();
+    const std::wstring bad = appData.file(L"bad.tvn_kana");
+    // Plain text (UTF-8 with its mark) defining the key a twice.
+    testTempFolder::writeBytes(bad, "\xEF\xBB\xBFvisible=1\r\na\t\xE3\x81\x8B\r\na\t\xE3\x81\x8D\r\n");
+    clickAndGoOn(page, 4020);
+    ASSERT_TRUE(answerFileDialog(L"かな入力配列ファイルを選択してください。", bad));
+    EXPECT_TRUE(contains(answerMessageBox(L"ファイルの読みだしに失敗しました。"), L"ファイル " + bad + L" では問題があります。"));
+    EXPECT_EQ(windowText(GetDlgItem(page, 4016)), kanaLabel);
+
+    // The shipped kana layout is no draft: its button duplicates it into an editable copy.
+    EXPECT_EQ(windowText(GetDlgItem(page, 4032)), L"複製");
+    clickAndGoOn(page, 4032);
+    EXPECT_FALSE(answerMessageBox(userFolderQuestion, IDYES).empty());
+    ASSERT_TRUE(answerFileDialog(L"新しいファイル名を入力してください。", appData.file(L"mine")));
+    const std::wstring copy = appData.file(L"mine.tvn_kana");
+    EXPECT_TRUE(contains(answerMessageBox(L"ファイルの複製に成功"), copy + L" を作成しました。"));
+    EXPECT_TRUE(contains(testTempFolder::readBytes(copy), "DraftData=1"));
+    EXPECT_TRUE(testTempFolder::exists(appData.path() + L"\\Brannoch\\Tavolin13")) << "the user folder was made";
+
+    // Time page: the end of the scale waits as long as it can; one step back is 980 ms.
+    page = showPage(sheet, pageTime);
+    auto moveTrackbar = [&](int id, int position) {
+        HWND bar = GetDlgItem(page, id);
+        sendTo(bar, TBM_SETPOS, TRUE, position);
+        sendTo(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(bar));
+    };
+    EXPECT_EQ(sendTo(GetDlgItem(page, 4012), TBM_GETPOS), 75) << "AcceptTimer 100 ms";
+    moveTrackbar(4012, 199);
+    EXPECT_EQ(windowText(GetDlgItem(page, 4013)), L"0.980秒");
+    moveTrackbar(4012, 200);
+    EXPECT_EQ(windowText(GetDlgItem(page, 4013)), L"待てるだけ待つ");
+    moveTrackbar(4118, 200);
+    EXPECT_EQ(windowText(GetDlgItem(page, 4119)), L"1.000秒");
+
+    // IME page: an unbalanced parenthesis is shown as an error and not taken; a valid text is.
+    page = showPage(sheet, pageIme);
+    HWND edit = GetDlgItem(page, 4129);
+    sendTo(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Example (IME"));
+    const std::wstring error = windowText(GetDlgItem(page, 4137));
+    EXPECT_EQ(error.rfind(L"不完全な正規表現のようです : ", 0), 0u);
+    EXPECT_TRUE(contains(error, L"\nその内容は : Example (IME"));
+    sendTo(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Example IME"));
+    EXPECT_EQ(windowText(GetDlgItem(page, 4137)), L"※下記漢字変換ソフトウェアの指定には正規表現を用います。");
+
+    // Display page: the keyboard display goes away at once.
+    page = showPage(sheet, pageDisplay);
+    EXPECT_TRUE(checked(page, 4001));
+    click(page, 4001);
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindowVisible(display); }, 5000));
+
+    // Practice page: the practice mode enables its options.
+    page = showPage(sheet, pagePractice);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 4073)));
+    click(page, 4040);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 4073)));
+
+    press(sheet, PSBTN_OK);
+    ASSERT_TRUE(waitUntilClosed(sheet));
+    EXPECT_FALSE(IsWindowVisible(display)) << "the closing sheet keeps the display as set";
+    ASSERT_TRUE(quit());
+    const std::string saved = savedSettings(settingsFile());
+    EXPECT_TRUE(contains(saved, "shiftLayout=1\r\n")) << saved;
+    EXPECT_TRUE(contains(saved, "Dvorak=false\r\n"));
+    EXPECT_TRUE(contains(saved, "AcceptTimer=60000\r\n"));
+    EXPECT_TRUE(contains(saved, "CancelMultiDownTime=1000\r\n"));
+    EXPECT_TRUE(contains(saved, "ImeThroughOnCandidate=Example IME\r\n"));
+    EXPECT_TRUE(contains(saved, "HiddenKeyBoard=true\r\n"));
+    EXPECT_TRUE(contains(saved, "GameSwitch=true\r\n"));
+    EXPECT_FALSE(contains(saved, "bad.tvn_kana"));
 }
