@@ -52,6 +52,22 @@ const imeListRow imeListRows[imeListRowCount] = {
     {IDC_IME_NOSETSTR_EDIT, IDC_IME_NOSETSTR_DEFAULT, "ImeCantUseScsSetstr", 2},
 };
 
+const wchar_t imeRegexNote[] = L"※下記漢字変換ソフトウェアの指定には正規表現を用います。";
+
+imeEditOutcome imeExpressionEdited(const std::wstring& error, const std::wstring& text, const std::wstring& stored)
+{
+    imeEditOutcome outcome;
+    if (!error.empty()) {
+        outcome.note = L"不完全な正規表現のようです : " + error + L"\nその内容は : " + text;
+        outcome.restoreLink = true;
+        return outcome;
+    }
+    // A text that compiles clears an error shown for an earlier one, also when it is the stored text.
+    outcome.note = imeRegexNote;
+    outcome.store = text != stored;
+    return outcome;
+}
+
 int slotOfFileButton(int id)
 {
     for (int slot = 0; slot < dataFileSlotCount; ++slot) {

@@ -73,6 +73,16 @@ struct practiceControls {
 // The low byte of GameModeFlags the controls stand for; bits 1 and 32 have no control and are 0.
 int practiceFlags(const practiceControls& controls);
 
+// What the IME page does with an edited expression, given the link's error text for it (empty
+// when it compiles) and the stored expression.
+struct imeEditOutcome {
+    std::wstring note;       // the text of the note above the edits
+    bool store = false;      // the text becomes the setting
+    bool restoreLink = false; // the link gets the stored expression back
+};
+imeEditOutcome imeExpressionEdited(const std::wstring& error, const std::wstring& text, const std::wstring& stored);
+extern const wchar_t imeRegexNote[];
+
 // The IME page's four expressions: edit, default button, setting and the link's list index.
 struct imeListRow {
     int editId;

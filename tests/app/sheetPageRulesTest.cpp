@@ -212,3 +212,27 @@ TEST(practiceFlags, eachControlOwnsOneBitAndBitsOneAndThirtyTwoAreCleared)
         EXPECT_EQ(flags & (1 | 32), 0);
     }
 }
+
+TEST(imeExpressionEdited, onlyCompilingChangedTextsAreStoredAndAnEarlierErrorGoes)
+{
+    const struct {
+        const wchar_t* error;
+        const wchar_t* text;
+        const wchar_t* stored;
+        const wchar_t* note;
+        bool store;
+        bool restoreLink;
+    } cases[] = {
+        {L"Unmatched ( or \\(", L"ATOK (", L"ATOK", L"不完全な正規表現のようです : Unmatched ( or \\(\nその内容は : ATOK (", false,
+         true},
+        {L"", L"ATOK 2", L"ATOK", L"※下記漢字変換ソフトウェアの指定には正規表現を用います。", true, false},
+        // Back to the stored text after an error: nothing to store, but the error note goes.
+        {L"", L"ATOK", L"ATOK", L"※下記漢字変換ソフトウェアの指定には正規表現を用います。", false, false},
+    };
+    for (const auto& c : cases) {
+        const imeEditOutcome outcome = imeExpressionEdited(c.error, c.text, c.stored);
+        EXPECT_EQ(outcome.note, c.note) << c.text;
+        EXPECT_EQ(outcome.store, c.store) << c.text;
+        EXPECT_EQ(outcome.restoreLink, c.restoreLink) << c.text;
+    }
+}
