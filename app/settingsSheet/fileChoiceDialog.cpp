@@ -88,21 +88,16 @@ std::wstring chooseFile(HWND owner, const std::wstring& title, const std::wstrin
     const std::wstring folderUser = userDataFolder();
 
     folderChoiceSaveMode = !openMode;
-    int choice = !openMode && isWin2000OrLater() ? IDC_FOLDER_USER_DATA : IDC_FOLDER_INITIAL;
-    std::wstring result;
-    for (;;) {
-        if (choice == IDC_FOLDER_USER_DATA && !isDirectory(folderUser)) {
-            if (MessageBoxW(owner, L"まだユーザー用Tavolinデータ置き場がありません。作成しますか？",
-                            L"ユーザー用データ置き場がありません。", MB_YESNO | MB_ICONQUESTION) != IDYES) {
-                choice = IDC_FOLDER_INITIAL;
-                continue;
-            }
-            createDirectoryRecursive(toT(folderUser), false);
-        }
-        const std::wstring& startFolder = choice == IDC_FOLDER_PROGRAM_DATA ? folderProgram
-                                          : choice == IDC_FOLDER_USER_DATA  ? folderUser
-                                                                            : initialFolder;
-
+    fileChoiceRounds rounds;
+    rounds.folderExists = isDirectory;
+    rounds.createUserFolder = [&] {
+        if (MessageBoxW(owner, L"まだユーザー用Tavolinデータ置き場がありません。作成しますか？",
+                        L"ユーザー用データ置き場がありません。", MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return false;
+        createDirectoryRecursive(toT(folderUser), false);
+        return true;
+    };
+    rounds.showDialog = [&](const std::wstring& folder, std::wstring& chosen, int& button) {
         OPENFILENAMEW ofn{};
         ofn.lStructSize = sizeof ofn;
         ofn.hwndOwner = owner;
@@ -111,24 +106,26 @@ std::wstring chooseFile(HWND owner, const std::wstring& title, const std::wstrin
         ofn.lpstrFilter = filter.c_str();
         ofn.lpstrFile = buffer.data();
         ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-        ofn.lpstrInitialDir = startFolder.c_str();
+        ofn.lpstrInitialDir = folder.c_str();
         ofn.lpstrTitle = title.c_str();
         ofn.lpTemplateName = L"HAIRETUSENTAKUYOUTUIKA";
         ofn.lpfnHook = folderButtonHook;
         ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST | OFN_EXPLORER |
                     OFN_ENABLESIZING | (openMode ? OFN_FILEMUSTEXIST : 0);
-
-        // A dialog that never opens (its hook never ran) must end the loop, not reopen forever.
+        // Reset here, not only by the hook: a dialog that never opens must not look like a button.
         folderChoice = 0;
         const BOOL confirmed = openMode ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
-        choice = folderChoice;
-        if (confirmed) {
-            result = buffer.data();
-            if (!openMode) result = freeSaveName(result, ext, fileExists);
-        } else {
+        button = folderChoice;
+        if (!confirmed) {
             SetCurrentDirectoryW(rememberedDirectory.c_str());
+            return false;
         }
-        if (choice == 0) break;
-    }
-    return result;
+        chosen = buffer.data();
+        if (!openMode) chosen = freeSaveName(chosen, ext, fileExists);
+        return true;
+    };
+    const std::wstring folders[3] = {folderProgram, folderUser, initialFolder};
+    // Saving starts where the user's own files belong.
+    return runFileChoice(!openMode && isWin2000OrLater() ? IDC_FOLDER_USER_DATA : IDC_FOLDER_INITIAL, folders,
+                         rounds);
 }

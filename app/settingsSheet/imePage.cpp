@@ -13,8 +13,6 @@
 #include <vector>
 
 namespace {
-const wchar_t regexNote[] = L"※下記漢字変換ソフトウェアの指定には正規表現を用います。";
-
 const imeListRow* rowOfEdit(int id)
 {
     for (const imeListRow& row : imeListRows)
@@ -44,7 +42,7 @@ void loadImePage(HWND page)
 {
     settingsHolder& live = *sheetController().liveSettings;
     for (const imeListRow& row : imeListRows) SetDlgItemTextW(page, row.editId, live.getString(row.key).c_str());
-    SetDlgItemTextW(page, IDC_IME_NOTE, regexNote);
+    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
 }
 
 void expressionEdited(HWND page, const imeListRow& row)
@@ -55,19 +53,15 @@ void expressionEdited(HWND page, const imeListRow& row)
     if (!readEdit(page, row.editId, text)) return;
     std::wstring error;
     live.link().setImeList(error, row.listIndex, text);
-    if (!error.empty()) {
-        SetDlgItemTextW(page, IDC_IME_NOTE,
-                        (L"不完全な正規表現のようです : " + error + L"\nその内容は : " + text).c_str());
+    const imeEditOutcome outcome = imeExpressionEdited(error, text, live.getString(row.key));
+    if (outcome.restoreLink) {
         // The link keeps the last expression that compiled: the stored one.
         std::wstring ignored;
         live.link().setImeList(ignored, row.listIndex, live.getString(row.key));
-        return;
     }
-    // A compiling text no longer deserves an error shown for an earlier one.
-    SetDlgItemTextW(page, IDC_IME_NOTE, regexNote);
-    if (text == live.getString(row.key)) return;
-    sheet.pageChanged(page);
-    sheet.setString(row.key, text);
+    if (outcome.store) sheet.pageChanged(page);
+    SetDlgItemTextW(page, IDC_IME_NOTE, outcome.note.c_str());
+    if (outcome.store) sheet.setString(row.key, text);
 }
 
 void defaultPressed(HWND page, const imeListRow& row)
@@ -79,7 +73,7 @@ void defaultPressed(HWND page, const imeListRow& row)
     std::wstring shown;
     if (readEdit(page, row.editId, shown) && shown == stored) return;
     SetDlgItemTextW(page, row.editId, stored.c_str());
-    SetDlgItemTextW(page, IDC_IME_NOTE, regexNote);
+    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
     sheet.pageChanged(page);
 }
 }  // namespace

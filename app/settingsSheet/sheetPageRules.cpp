@@ -52,6 +52,22 @@ const imeListRow imeListRows[imeListRowCount] = {
     {IDC_IME_NOSETSTR_EDIT, IDC_IME_NOSETSTR_DEFAULT, "ImeCantUseScsSetstr", 2},
 };
 
+const wchar_t imeRegexNote[] = L"※下記漢字変換ソフトウェアの指定には正規表現を用います。";
+
+imeEditOutcome imeExpressionEdited(const std::wstring& error, const std::wstring& text, const std::wstring& stored)
+{
+    imeEditOutcome outcome;
+    if (!error.empty()) {
+        outcome.note = L"不完全な正規表現のようです : " + error + L"\nその内容は : " + text;
+        outcome.restoreLink = true;
+        return outcome;
+    }
+    // A text that compiles clears an error shown for an earlier one, also when it is the stored text.
+    outcome.note = imeRegexNote;
+    outcome.store = text != stored;
+    return outcome;
+}
+
 int slotOfFileButton(int id)
 {
     for (int slot = 0; slot < dataFileSlotCount; ++slot) {
@@ -88,6 +104,26 @@ std::wstring freeSaveName(const std::wstring& name, const std::wstring& ext,
     for (int n = 1; exists(result); ++n) {
         result.erase(result.size() - dotExt.size());
         result += L"(" + std::to_wstring(n) + L")" + dotExt;
+    }
+    return result;
+}
+
+std::wstring runFileChoice(int firstButton, const std::wstring (&folders)[3], const fileChoiceRounds& rounds)
+{
+    int button = firstButton;
+    std::wstring result;
+    while (button != 0) {
+        if (button == IDC_FOLDER_USER_DATA && !rounds.folderExists(folders[1]) && !rounds.createUserFolder()) {
+            button = IDC_FOLDER_INITIAL;
+            continue;
+        }
+        const std::wstring& folder = folders[button - IDC_FOLDER_PROGRAM_DATA];
+        std::wstring chosen;
+        int pressed = 0;
+        if (rounds.showDialog(folder, chosen, pressed)) result = chosen;
+        button = pressed == IDC_FOLDER_PROGRAM_DATA || pressed == IDC_FOLDER_USER_DATA || pressed == IDC_FOLDER_INITIAL
+                     ? pressed
+                     : 0;
     }
     return result;
 }

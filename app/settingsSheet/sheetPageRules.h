@@ -39,6 +39,21 @@ std::wstring dataFileSetting(const std::wstring& programFolder, const std::wstri
 std::wstring freeSaveName(const std::wstring& name, const std::wstring& ext,
                           const std::function<bool(const std::wstring&)>& exists);
 
+// The rounds of the file-choice dialog. Each of its three folder buttons (4138 the program's data
+// folder, 4139 the user's data folder, 4140 the caller's folder) closes it to reopen it in that
+// folder; the user's folder is offered for creation first when it is missing.
+struct fileChoiceRounds {
+    // Shows the dialog in `folder`. True when the user confirmed a file (then in `chosen`); `button`
+    // is the folder button that closed it, 0 when none did (also when the dialog never opened).
+    std::function<bool(const std::wstring& folder, std::wstring& chosen, int& button)> showDialog;
+    std::function<bool(const std::wstring& folder)> folderExists;
+    // Asks whether to create the missing user folder, and creates it; false when declined.
+    std::function<bool()> createUserFolder;
+};
+// Runs rounds from `firstButton`'s folder until no folder button closed the dialog; `folders` are
+// those of 4138, 4139 and 4140. Answers the confirmed file, empty when cancelled.
+std::wstring runFileChoice(int firstButton, const std::wstring (&folders)[3], const fileChoiceRounds& rounds);
+
 // A time label: milliseconds as seconds with three decimals ("0.005秒", "0.100秒", "1.000秒").
 std::wstring formatSeconds(int milliseconds);
 // The label of the simultaneous-press window; 60000 ms and more is "wait as long as it takes".
@@ -57,6 +72,16 @@ struct practiceControls {
 };
 // The low byte of GameModeFlags the controls stand for; bits 1 and 32 have no control and are 0.
 int practiceFlags(const practiceControls& controls);
+
+// What the IME page does with an edited expression, given the link's error text for it (empty
+// when it compiles) and the stored expression.
+struct imeEditOutcome {
+    std::wstring note;       // the text of the note above the edits
+    bool store = false;      // the text becomes the setting
+    bool restoreLink = false; // the link gets the stored expression back
+};
+imeEditOutcome imeExpressionEdited(const std::wstring& error, const std::wstring& text, const std::wstring& stored);
+extern const wchar_t imeRegexNote[];
 
 // The IME page's four expressions: edit, default button, setting and the link's list index.
 struct imeListRow {

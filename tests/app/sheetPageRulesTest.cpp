@@ -62,6 +62,80 @@ TEST(freeSaveName, appendsTheExtensionAndGrowsOneBracketPerTakenName)
     }
 }
 
+namespace {
+// A user at the file-choice dialog: each round answers the next planned step.
+struct plannedRound {
+    int button;              // folder button pressed, 0 for none
+    const wchar_t* chosen;   // confirmed file, nullptr for cancel
+};
+
+struct choiceRun {
+    std::vector<std::wstring> shownFolders;
+    int creationQuestions = 0;
+    std::wstring result;
+};
+
+choiceRun runPlanned(int firstButton, std::vector<plannedRound> plan, bool userFolderExists, bool agreeToCreate)
+{
+    const std::wstring folders[3] = {L"P\\data", L"U", L"I"};
+    choiceRun run;
+    bool exists = userFolderExists;
+    size_t next = 0;
+    fileChoiceRounds rounds;
+    rounds.folderExists = [&](const std::wstring& folder) { return folder != L"U" || exists; };
+    rounds.createUserFolder = [&] {
+        ++run.creationQuestions;
+        if (agreeToCreate) exists = true;
+        return agreeToCreate;
+    };
+    rounds.showDialog = [&](const std::wstring& folder, std::wstring& chosen, int& button) {
+        run.shownFolders.push_back(folder);
+        // A user who runs out of plan cancels: the loop must still end.
+        const plannedRound step = next < plan.size() ? plan[next++] : plannedRound{0, nullptr};
+        button = step.button;
+        if (!step.chosen) return false;
+        chosen = step.chosen;
+        return true;
+    };
+    run.result = runFileChoice(firstButton, folders, rounds);
+    return run;
+}
+}  // namespace
+
+TEST(runFileChoice, folderButtonsReopenTheDialogInTheirFolder)
+{
+    // Confirmed at once in the caller's folder.
+    choiceRun run = runPlanned(4140, {{0, L"I\\a"}}, true, false);
+    EXPECT_EQ(run.shownFolders, (std::vector<std::wstring>{L"I"}));
+    EXPECT_EQ(run.result, L"I\\a");
+
+    // Program folder, then user folder, then the file.
+    run = runPlanned(4140, {{4138, nullptr}, {4139, nullptr}, {0, L"U\\b"}}, true, false);
+    EXPECT_EQ(run.shownFolders, (std::vector<std::wstring>{L"I", L"P\\data", L"U"}));
+    EXPECT_EQ(run.result, L"U\\b");
+    EXPECT_EQ(run.creationQuestions, 0);
+
+    // A folder round followed by a plain cancel answers nothing.
+    run = runPlanned(4140, {{4138, nullptr}, {0, nullptr}}, true, false);
+    EXPECT_EQ(run.shownFolders.size(), 2u);
+    EXPECT_EQ(run.result, L"");
+}
+
+TEST(runFileChoice, aMissingUserFolderIsOfferedAndDecliningFallsBackToTheCallersFolder)
+{
+    // Saving starts in the missing user folder: declined, the dialog opens in the caller's folder.
+    choiceRun run = runPlanned(4139, {{0, L"I\\x.ini"}}, false, false);
+    EXPECT_EQ(run.creationQuestions, 1);
+    EXPECT_EQ(run.shownFolders, (std::vector<std::wstring>{L"I"}));
+    EXPECT_EQ(run.result, L"I\\x.ini");
+
+    // Accepted, it opens there; asked again later, the folder exists and nobody is asked.
+    run = runPlanned(4139, {{4140, nullptr}, {4139, nullptr}, {0, L"U\\y"}}, false, true);
+    EXPECT_EQ(run.creationQuestions, 1);
+    EXPECT_EQ(run.shownFolders, (std::vector<std::wstring>{L"U", L"I", L"U"}));
+    EXPECT_EQ(run.result, L"U\\y");
+}
+
 TEST(dataFileSetting, filesBelowTheProgramFolderAreStoredRelative)
 {
     const struct {
@@ -136,5 +210,29 @@ TEST(practiceFlags, eachControlOwnsOneBitAndBitsOneAndThirtyTwoAreCleared)
         const int flags = practiceFlags(c.controls);
         EXPECT_EQ(flags, c.flags);
         EXPECT_EQ(flags & (1 | 32), 0);
+    }
+}
+
+TEST(imeExpressionEdited, onlyCompilingChangedTextsAreStoredAndAnEarlierErrorGoes)
+{
+    const struct {
+        const wchar_t* error;
+        const wchar_t* text;
+        const wchar_t* stored;
+        const wchar_t* note;
+        bool store;
+        bool restoreLink;
+    } cases[] = {
+        {L"Unmatched ( or \\(", L"ATOK (", L"ATOK", L"不完全な正規表現のようです : Unmatched ( or \\(\nその内容は : ATOK (", false,
+         true},
+        {L"", L"ATOK 2", L"ATOK", L"※下記漢字変換ソフトウェアの指定には正規表現を用います。", true, false},
+        // Back to the stored text after an error: nothing to store, but the error note goes.
+        {L"", L"ATOK", L"ATOK", L"※下記漢字変換ソフトウェアの指定には正規表現を用います。", false, false},
+    };
+    for (const auto& c : cases) {
+        const imeEditOutcome outcome = imeExpressionEdited(c.error, c.text, c.stored);
+        EXPECT_EQ(outcome.note, c.note) << c.text;
+        EXPECT_EQ(outcome.store, c.store) << c.text;
+        EXPECT_EQ(outcome.restoreLink, c.restoreLink) << c.text;
     }
 }
