@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <climits>
+#include <mutex>
 #include <sstream>
 #include <streambuf>
 #include <thread>
@@ -28,16 +29,25 @@ public:
 
     void setString(const std::string& key, const std::wstring& text) override
     {
-        setterCalls.emplace_back(key, text);
+        record(key, text);
         settingsStore::setString(key, text);
     }
     void setInt(const std::string& key, int value) override
     {
-        setterCalls.emplace_back(key, std::to_wstring(value));
+        record(key, std::to_wstring(value));
         settingsStore::setInt(key, value);
     }
     int currentVersion() const override { return version; }
     void reportError(const std::string& message) override { messages.push_back(message); }
+
+private:
+    // The concurrency test calls the setters from two threads at once.
+    void record(const std::string& key, const std::wstring& text)
+    {
+        static std::mutex callsLock;
+        std::lock_guard<std::mutex> hold(callsLock);
+        setterCalls.emplace_back(key, text);
+    }
 };
 
 // CP932 bytes of a wide text, converted here independently of the code under test.
