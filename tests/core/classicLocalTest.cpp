@@ -184,76 +184,60 @@ TEST_F(ClassicLocalTest, RemapLookupAsksWhetherTable1TranslatesTheZenkakuKey)
     EXPECT_FALSE(agent.remapLookup(0));
 }
 
-// The hook library behind a real link: the reports its keyboard hook queued, handed out one per
-// popReport. Removing the hook leaves what it swallowed in the instant before in the queue.
-struct fakeLibrary {
-    sectionLock lock;
-    std::deque<fromDll_waitInfoAdds> reports;
-    std::vector<fromDll_waitInfoAdds> swallowedAtUnhook;
-    std::vector<std::pair<unsigned, long>> injected;
-    int lastHookRequest = -1;
+// The hook library behind a real link: popReport hands out the reports the test queued; removing
+// the keyboard hook leaves the keys it swallowed an instant before in the queue.
+sectionLock g_libraryLock;
+std::deque<fromDll_waitInfoAdds> g_reports, g_swallowedAtUnhook;
+std::vector<std::pair<unsigned, long>> g_injected;
 
-    static fakeLibrary& get()
-    {
-        static fakeLibrary library;
-        return library;
+void swallow(std::deque<fromDll_waitInfoAdds>& into, int scanCode, bool release)
+{
+    const unsigned lParam = (static_cast<unsigned>(scanCode) << 16) | 1u | (release ? 0xC0000000u : 0u);
+    into.push_back({reportKeyTime, static_cast<std::int32_t>(GetTickCount() | 1), 0, 0, {}});
+    into.push_back({reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}});
+}
+
+fromDll_waitInfoAdds* __cdecl fakeLibrary(fromDll::requestToDll code, HWND, unsigned w, long l)
+{
+    thread_local fromDll_waitInfoAdds answer;
+    scopedLock guard(g_libraryLock);
+    answer = fromDll_waitInfoAdds{};
+    if (code == fromDll::popReport && !g_reports.empty()) {
+        answer = g_reports.front();
+        g_reports.pop_front();
+    } else if (code == fromDll::injectKey) {
+        g_injected.emplace_back(w, l);
+    } else if (code == fromDll::setKeyboardHook && w == 0) {
+        g_reports.insert(g_reports.end(), g_swallowedAtUnhook.begin(), g_swallowedAtUnhook.end());
+        g_swallowedAtUnhook.clear();
     }
-    // One key the library's hook swallowed: its time report and its data report.
-    static void swallow(std::vector<fromDll_waitInfoAdds>& into, int scanCode, bool release)
-    {
-        into.push_back({reportKeyTime, static_cast<std::int32_t>(GetTickCount() | 1), 0, 0, {}});
-        const unsigned lParam = (static_cast<unsigned>(scanCode) << 16) | 1u | (release ? 0xC0000000u : 0u);
-        into.push_back({reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}});
-    }
-    static fromDll_waitInfoAdds* __cdecl entry(fromDll::requestToDll code, HWND, unsigned w, long l)
-    {
-        thread_local fromDll_waitInfoAdds answer;
-        fakeLibrary& f = get();
-        scopedLock guard(f.lock);
-        answer = fromDll_waitInfoAdds{};
-        if (code == fromDll::popReport) {
-            if (!f.reports.empty()) {
-                answer = f.reports.front();
-                f.reports.pop_front();
-            }
-        } else if (code == fromDll::injectKey) {
-            f.injected.emplace_back(w, l);
-        } else if (code == fromDll::setKeyboardHook) {
-            f.lastHookRequest = static_cast<int>(w);
-            if (w == 0) f.reports.insert(f.reports.end(), f.swallowedAtUnhook.begin(), f.swallowedAtUnhook.end());
-            f.swallowedAtUnhook.clear();
-        }
-        return &answer;
-    }
-};
+    return &answer;
+}
 
 class recordingLink : public dllLink {
 public:
-    recordingLink() : dllLink(&fakeLibrary::entry, L"C:\\fake\\TavolinXPDll.dll") {}
-    void passKeyOn(const hookKeyEvent& event) override
-    {
-        scopedLock guard(m_passLock);
-        passed.emplace_back(event.scanCode, event.keyFlags & 0xFFFF);
-    }
-    std::vector<std::pair<int, int>> passedOn()
-    {
-        scopedLock guard(m_passLock);
-        return passed;
-    }
-    std::vector<std::pair<int, int>> passed;
-
-private:
-    sectionLock m_passLock;
+    recordingLink() : dllLink(&fakeLibrary, L"fake.dll") {}
+    void passKeyOn(const hookKeyEvent& event) override { passed.emplace_back(event.scanCode, event.keyFlags & 0xFFFF); }
+    std::vector<std::pair<int, int>> passed;  // only the agent's thread passes keys on here
 };
+
+size_t injectedAfter(size_t count)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 3000; Sleep(2)) {
+        scopedLock guard(g_libraryLock);
+        if (g_injected.size() >= count) break;
+    }
+    scopedLock guard(g_libraryLock);
+    return g_injected.size();
+}
 
 TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookSwallowed)
 {
-    fakeLibrary& library = fakeLibrary::get();
     {
-        scopedLock guard(library.lock);
-        library.reports.clear();
-        library.swallowedAtUnhook.clear();
-        library.injected.clear();
+        scopedLock guard(g_libraryLock);
+        g_reports.clear();
+        g_swallowedAtUnhook.clear();
+        g_injected.clear();
     }
     recordingLink link;
     auto log = makeTestLog();
@@ -267,57 +251,31 @@ TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookS
         holder.cache.layoutTables[2] = readLayout(reader, text);
     }
     classic_local::resetModifierState();
-    auto injectedCount = [&] {
-        scopedLock guard(library.lock);
-        return library.injected.size();
-    };
-    auto waitInjected = [&](size_t count) {
-        for (DWORD start = GetTickCount(); injectedCount() < count && GetTickCount() - start < 3000;) Sleep(2);
-        return injectedCount() >= count;
-    };
-
     classic_local agent(&link, log, &holder);
     agent.resume();
     {
-        scopedLock guard(library.lock);
-        std::vector<fromDll_waitInfoAdds> q;
-        fakeLibrary::swallow(q, 0x10, false);  // q held down
-        library.reports.insert(library.reports.end(), q.begin(), q.end());
-        // a, typed just before the hook goes, is still in the library's reports then
-        fakeLibrary::swallow(library.swallowedAtUnhook, 0x1E, false);
-        fakeLibrary::swallow(library.swallowedAtUnhook, 0x1E, true);
+        scopedLock guard(g_libraryLock);
+        swallow(g_reports, 0x10, false);            // q held down
+        swallow(g_swallowedAtUnhook, 0x1E, false);  // a, typed just before the hook goes
+        swallow(g_swallowedAtUnhook, 0x1E, true);
     }
-    ASSERT_TRUE(waitInjected(1));
-    EXPECT_EQ((std::pair<unsigned, long>(0x11, 0)), library.injected[0]);  // w down
+    ASSERT_EQ(1u, injectedAfter(1));  // w down
 
-    // When pause returns, w is up and a went on as it was typed; nothing waits anywhere.
+    // When pause returns, w is up and a went on as it was typed; nothing waits in the link.
     agent.pause();
-    EXPECT_EQ(0, library.lastHookRequest);
-    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x11, 0x8000}, {0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passedOn());
-    EXPECT_EQ(0, link.popEvent().tick);
-
-    // A report that arrives later, drained by whichever agent runs, is passed on at once.
-    std::vector<fromDll_waitInfoAdds> late;
-    fakeLibrary::swallow(late, 0x1F, false);
-    for (const auto& report : late) link.handleReport(report);
-    EXPECT_EQ(4u, link.passedOn().size());
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x11, 0x8000}, {0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passed);
     EXPECT_EQ(0, link.popEvent().tick);
 
     // Resumed, nothing of before is typed late; q's release, reported now, passes as usual.
     agent.resume();
-    EXPECT_EQ(1, library.lastHookRequest);
     {
-        std::vector<fromDll_waitInfoAdds> release;
-        fakeLibrary::swallow(release, 0x10, true);
-        scopedLock guard(library.lock);
-        library.reports.insert(library.reports.end(), release.begin(), release.end());
+        scopedLock guard(g_libraryLock);
+        swallow(g_reports, 0x10, true);
     }
-    ASSERT_TRUE(waitInjected(2));
+    ASSERT_EQ(2u, injectedAfter(2));
     Sleep(30);
-    {
-        scopedLock guard(library.lock);
-        EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x10, KEYEVENTF_KEYUP}}), library.injected);
-    }
+    scopedLock guard(g_libraryLock);
+    EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x10, KEYEVENTF_KEYUP}}), g_injected);
 }
 
 }  // namespace
