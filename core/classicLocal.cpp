@@ -176,11 +176,12 @@ void classic_local::settle()
     link()->releaseKeyEvents(this);
 }
 
-void classic_local::injectKey(int scanCode, int flags)
+void classic_local::injectKey(int scanCode, int flags, bool direct)
 {
-    if (m_paused) {
-        // The library's hook is gone: a key recorded for it there would never be matched and would
-        // make it take this agent's later keys for foreign ones.
+    if (direct) {
+        // The library's hook is gone, or lets every key pass while conversion is switched off: a
+        // key recorded for it there would never be matched and would make it take this agent's
+        // later keys for foreign ones.
         int keyWord = 0;
         if (flags & KEYEVENTF_EXTENDEDKEY) keyWord |= keyWordExtended;
         if (flags & KEYEVENTF_KEYUP) keyWord |= keyWordRelease;
@@ -196,7 +197,7 @@ void classic_local::passOn(const hookKeyEvent& event)
     int flags = 0;
     if (event.keyFlags & keyWordExtended) flags |= KEYEVENTF_EXTENDEDKEY;
     if (event.keyFlags & keyWordRelease) flags |= KEYEVENTF_KEYUP;
-    injectKey(event.scanCode, flags);
+    injectKey(event.scanCode, flags, m_paused != 0);
 }
 
 void classic_local::handleEvent(const hookKeyEvent& event)
@@ -236,7 +237,9 @@ bool classic_local::outputKey(const keyOutputEvent& event)
     int flags = 0;
     if (event.keyCode & 0x80) flags |= KEYEVENTF_EXTENDEDKEY;
     if (!event.down) flags |= KEYEVENTF_KEYUP;
-    injectKey(event.keyCode & 0x7F, flags);
+    // Switched off, the agent only sends the releases of what its engine held (a physical key
+    // passes through passOn): they go straight to the system.
+    injectKey(event.keyCode & 0x7F, flags, m_paused != 0 || !isActive());
     return keyLog(static_cast<keyCode>(event.keyCode & 0x7F), (event.keyCode & 0x80) != 0, event.down, event);
 }
 

@@ -32,6 +32,7 @@ public:
     // The input steps for one key event of the link (the thread's work; open for tests).
     void handleEvent(const hookKeyEvent& event);
     bool paused() const { return m_paused != 0; }
+    bool workerRunning() const { return m_worker != nullptr; }
 
     // The modifier state carried between events: bit 0 right Shift, bit 1 right Alt, bit 2 left Alt.
     // Process-wide, so a new agent goes on from what the previous one saw.
@@ -45,7 +46,9 @@ private:
     // The thread's last work before it parks or ends.
     void settle();
     void passOn(const hookKeyEvent& event);
-    void injectKey(int scanCode, int flags);
+    // Through the library, which lets the injected key pass its hook; direct, straight to the
+    // system.
+    void injectKey(int scanCode, int flags, bool direct);
 
     volatile LONG m_stopRequest = 0;
     volatile LONG m_paused = 0;

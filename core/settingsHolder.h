@@ -110,9 +110,11 @@ public:
     bool loadLayoutFile(const std::wstring& path, int kind);
     bool loadConversionFile(const std::wstring& path, int kind);
     bool loadSwapFile(const std::wstring& path, int kind);
-    // Applies DriverType; true when the current agent changed (defined with the agents).
+    // Applies DriverType; true when the current agent changed (defined with the agents). The agent
+    // that stops being live, this holder's or `previous`'s (a snapshot that shares it), is stopped
+    // completely: only the live agent ever takes keys.
     bool changeInputHandler(settingsHolder& previous);
-    // Pauses the current agent and falls back to the empty agent (defined with the agents).
+    // Stops the current agent and falls back to the empty agent (defined with the agents).
     void stopInputHandler();
 
     settingsCache cache;

@@ -64,3 +64,50 @@ std::wstring takeLogText(omsgstream& log) {
 std::shared_ptr<omsgstream> makeTestLog() {
     return std::make_shared<omsgstream>(logTextMessage, nullptr);
 }
+
+void keyQueueLink::push(int scanCode, int keyWord, int modifiers) {
+    const hookKeyEvent event{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1};
+    {
+        scopedLock guard(m_queueLock);
+        if (m_taker) {
+            m_events.push_back(event);
+            return;
+        }
+    }
+    passKeyOn(event);
+}
+
+hookKeyEvent keyQueueLink::popEvent() {
+    scopedLock guard(m_queueLock);
+    ++polls;
+    if (m_events.empty()) return hookKeyEvent{0, 0, 0, 0};
+    hookKeyEvent event = m_events.front();
+    m_events.pop_front();
+    return event;
+}
+
+fromDll_waitInfoAdds* keyQueueLink::sendRequest(fromDll::requestToDll code, unsigned int w, long l) {
+    if (code == fromDll::popReport) ++reportPolls;
+    return agentFakeLink::sendRequest(code, w, l);
+}
+
+void keyQueueLink::takeKeyEvents(const void* taker) {
+    scopedLock guard(m_queueLock);
+    m_taker = taker;
+}
+
+void keyQueueLink::releaseKeyEvents(const void* taker) {
+    std::deque<hookKeyEvent> left;
+    {
+        scopedLock guard(m_queueLock);
+        if (m_taker != taker) return;
+        m_taker = nullptr;
+        left.swap(m_events);
+    }
+    for (const hookKeyEvent& event : left) passKeyOn(event);
+}
+
+size_t keyQueueLink::waiting() {
+    scopedLock guard(m_queueLock);
+    return m_events.size();
+}

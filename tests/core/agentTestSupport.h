@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +65,26 @@ private:
     mutable sectionLock m_lock;
     std::wstring m_path = L"fake.dll";
     fromDll_waitInfoAdds m_answer = {};
+};
+
+// A link whose swallowed keys the test queues, counting the agent's polls. Like the real link it
+// queues a key only while an agent takes them, and passes the others on.
+class keyQueueLink : public agentFakeLink {
+public:
+    // One swallowed key: its scan code, key word (bit 8 extended, bit 15 release) and modifier bits.
+    void push(int scanCode, int keyWord, int modifiers = 0);
+    hookKeyEvent popEvent() override;
+    fromDll_waitInfoAdds* sendRequest(fromDll::requestToDll code, unsigned int w, long l) override;
+    void takeKeyEvents(const void* taker) override;
+    void releaseKeyEvents(const void* taker) override;
+    size_t waiting();
+    volatile long polls = 0;
+    volatile long reportPolls = 0;
+
+private:
+    sectionLock m_queueLock;
+    std::deque<hookKeyEvent> m_events;
+    const void* m_taker = nullptr;
 };
 
 class versionInfo;

@@ -151,6 +151,7 @@ TEST_F(agentsTest, StoppingTheAgentBeforeTheHolderGoesLeavesNothingRunning) {
     }
     auto* agent = static_cast<llhook_local*>(hook.get());
     EXPECT_TRUE(agent->isIdle());
+    EXPECT_FALSE(agent->hookInstalled());  // stopped, not only paused: the hook is released
     KBDLLHOOKSTRUCT key = {};
     key.scanCode = 0x1E;
     key.time = GetTickCount();
@@ -162,6 +163,7 @@ TEST_F(agentsTest, StoppingTheAgentBeforeTheHolderGoesLeavesNothingRunning) {
     EXPECT_EQ(hook, holder.currentAgent);
     EXPECT_EQ(&holder, hook->holder());
     EXPECT_FALSE(agent->isIdle());
+    EXPECT_TRUE(agent->hookInstalled());
 }
 
 TEST(emptyHandler, PassesNothingAndNamesItself) {

@@ -16,66 +16,6 @@ namespace {
 const int released = 0x8000;
 const int extended = 0x100;
 
-// A link whose key events the test queues, and which counts the agent's polls. Like the real link
-// it queues a key only while an agent takes them, and passes the others on.
-class queueLink : public agentFakeLink {
-public:
-    void push(int scanCode, int keyWord, int modifiers = 0)
-    {
-        const hookKeyEvent event{scanCode, keyWord | (modifiers << 16), 0, static_cast<int>(GetTickCount()) | 1};
-        {
-            scopedLock guard(m_queueLock);
-            if (m_taker) {
-                m_events.push_back(event);
-                return;
-            }
-        }
-        passKeyOn(event);
-    }
-    void takeKeyEvents(const void* taker) override
-    {
-        scopedLock guard(m_queueLock);
-        m_taker = taker;
-    }
-    void releaseKeyEvents(const void* taker) override
-    {
-        std::deque<hookKeyEvent> left;
-        {
-            scopedLock guard(m_queueLock);
-            if (m_taker != taker) return;
-            m_taker = nullptr;
-            left.swap(m_events);
-        }
-        for (const hookKeyEvent& event : left) passKeyOn(event);
-    }
-    hookKeyEvent popEvent() override
-    {
-        scopedLock guard(m_queueLock);
-        ++polls;
-        if (m_events.empty()) return hookKeyEvent{0, 0, 0, 0};
-        hookKeyEvent event = m_events.front();
-        m_events.pop_front();
-        return event;
-    }
-    fromDll_waitInfoAdds* sendRequest(fromDll::requestToDll code, unsigned int w, long l) override
-    {
-        if (code == fromDll::popReport) ++reportPolls;
-        return agentFakeLink::sendRequest(code, w, l);
-    }
-    size_t waiting()
-    {
-        scopedLock guard(m_queueLock);
-        return m_events.size();
-    }
-    volatile long polls = 0;
-    volatile long reportPolls = 0;
-
-private:
-    sectionLock m_queueLock;
-    std::deque<hookKeyEvent> m_events;
-    const void* m_taker = nullptr;
-};
-
 class ClassicLocalTest : public ::testing::Test {
 protected:
     ClassicLocalTest() : log(makeTestLog()), holder(log, &link, nullptr, nullptr)
@@ -100,7 +40,7 @@ protected:
         return keys;
     }
 
-    queueLink link;
+    keyQueueLink link;
     std::shared_ptr<omsgstream> log;
     settingsHolder holder;
 };

@@ -159,6 +159,45 @@ TEST_F(chordTest, alphanumericSkipKeepsTheBracketShut) {
     EXPECT_EQ("+a -a", e.eventText());
 }
 
+// Conversion pauses (the session locks, the tray's pause, the stop key, another agent takes
+// over): whatever the engine sent down comes up at once, and nothing stays waiting.
+TEST_F(chordTest, releaseAllLiftsWhatTheEngineSentDownAndLeavesNothingWaiting) {
+    const struct {
+        const char* what;
+        std::vector<keyCode> pressed;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"a converted key held", {key('a')}, "+a", "-a"},
+        {"a key waiting for its partner is decided", {key('j')}, "", "+t +a -t -a"},
+        {"converted key before the Shift under it", {0x2A, key('a')}, "+2A +a", "-a -2A"},
+        {"both keys of a chord", {key('j'), key('k')}, "", "+k +i -k -i"},
+        {"a kana toggle left open", {key('z')}, "[ +7C -7C", "+7C -7C ]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testEngine e;
+        loadChordLayout(e);
+        ASSERT_TRUE(e.loadLayout(2, L"z\tFK\n"));  // the kana toggle alone: its bracket stays open
+        e.cancelMulti = 50;
+        for (keyCode k : c.pressed) e.press(k);
+        if (c.pressed.front() == key('z')) e.release(key('z'));
+        EXPECT_EQ(c.before, e.eventText());
+        e.clearSent();
+        e.releaseAll();
+        EXPECT_EQ(c.after, e.eventText());
+        EXPECT_FALSE(e.holdsKeys());
+        EXPECT_EQ(0u, e.pendingGroupCount());
+        // A physical release that comes afterwards is no key of the engine's: it passes as it is.
+        e.clearSent();
+        e.release(c.pressed.back());
+        EXPECT_EQ(1u, e.sent.size());
+        if (!e.sent.empty()) EXPECT_EQ(c.pressed.back(), e.sent[0].event.keyCode);
+        e.releaseAll();
+        EXPECT_EQ(1u, e.sent.size()) << "released twice";
+    }
+}
+
 TEST(modifierTest, shiftIsPassedOnAndAStrayReleaseIsNot) {
     testEngine e;
     e.release(0x2A);
@@ -606,6 +645,16 @@ TEST_F(romajiTest, enterAndEscapeEditWhatIsHeld) {
     EXPECT_EQ("", e.typed());  // Esc only clears it
     e.tap(0x01);
     EXPECT_EQ("01", e.typed());
+}
+
+TEST_F(romajiTest, releaseAllTypesWhatCompositionHoldsBack) {
+    e.tap(key('t'));
+    e.tap(key('k'));
+    EXPECT_EQ("", e.typed());
+    e.releaseAll();
+    EXPECT_EQ("kka", e.typed());  // っ か
+    EXPECT_EQ(L"", e.compositionText());
+    EXPECT_FALSE(e.holdsKeys());
 }
 
 TEST_F(romajiTest, compositionTextShowsWhatIsHeld) {

@@ -40,6 +40,8 @@ public:
     }
     imeFacts facts{false, false, L"Fake IME 2.0"};
     std::vector<wchar_t> typed;
+    std::vector<hookKeyEvent> passed;
+    void passKeyOn(const hookKeyEvent& event) override { passed.push_back(event); }
 
 protected:
     UINT typeUnicodeChar(wchar_t ch) override
@@ -182,6 +184,8 @@ TEST_F(dllLinkTest, conversionModeLogsEightMarksAndSentenceModeItsWords)
 
 TEST_F(dllLinkTest, keyReportsQueueEventsFirstInFirstOut)
 {
+    const int agent = 0;
+    link.takeKeyEvents(&agent);
     // lParam: repeat 1, scan code 0x1E, extended; modifiers: left Alt.
     link.handleReport(report(reportKeyTime, 123456, 'A'));
     link.handleReport(report(reportKeyData, 0x011E0001, 4));
@@ -199,6 +203,36 @@ TEST_F(dllLinkTest, keyReportsQueueEventsFirstInFirstOut)
     EXPECT_EQ(VK_SPACE, second.vk);
     EXPECT_EQ(123460, second.tick);
     EXPECT_EQ(0, link.popEvent().scanCode);
+    EXPECT_TRUE(link.passed.empty());
+}
+
+TEST_F(dllLinkTest, keysNobodyTakesArePassedOnNeverQueued)
+{
+    const int agent = 0, other = 0;
+    auto swallow = [&](int tick, unsigned lParam) {
+        link.handleReport(report(reportKeyTime, tick, 'A'));
+        link.handleReport(report(reportKeyData, static_cast<int>(lParam), 0));
+    };
+    // Before any agent takes keys: passed on at once.
+    swallow(1, 0x001E0001u);
+    ASSERT_EQ(1u, link.passed.size());
+    EXPECT_EQ(0x1E, link.passed[0].keyFlags & 0xFFFF);
+    EXPECT_EQ(0, link.popEvent().tick);
+
+    // The taker lets go: what it left queued goes on in order, and later keys go on at once.
+    link.takeKeyEvents(&agent);
+    swallow(2, 0x001E0001u);
+    swallow(3, 0xC01E0001u);
+    link.releaseKeyEvents(&other);  // not the taker: nothing happens
+    EXPECT_EQ(1u, link.passed.size());
+    link.releaseKeyEvents(&agent);
+    ASSERT_EQ(3u, link.passed.size());
+    EXPECT_EQ(2, link.passed[1].tick);
+    EXPECT_EQ(0xC01E, link.passed[2].keyFlags & 0xFFFF);
+    EXPECT_EQ(0, link.popEvent().tick);
+    swallow(4, 0xC01E0001u);
+    EXPECT_EQ(4u, link.passed.size());
+    EXPECT_EQ(0, link.popEvent().tick);
 }
 
 TEST_F(dllLinkTest, aNewKeyboardLayoutIsClassifiedLoggedAndAskedForItsImeState)

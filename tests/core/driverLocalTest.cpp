@@ -18,35 +18,6 @@
 
 namespace {
 
-BOOL WINAPI versionQuery(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED)
-{
-    if (code != driverVersionControlCode) return FALSE;
-    static const wchar_t text[] = L"stand-in 1.0";
-    std::memcpy(out, text, sizeof text - sizeof(wchar_t));
-    *returned = sizeof text - sizeof(wchar_t);
-    return TRUE;
-}
-
-int WINAPI refuseBox(HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; }
-
-deviceOperations standInOperations()
-{
-    deviceOperations operations = systemDeviceOperations();
-    operations.deviceIoControl = &versionQuery;
-    operations.messageBox = &refuseBox;
-    return operations;
-}
-
-deviceNames namesFor(const std::wstring& path)
-{
-    static std::atomic<int> counter{0};
-    deviceNames names = driverDeviceNames();
-    names.devicePath = path;
-    names.mutexName = L"tvnDriverLocalTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                      std::to_wstring(++counter);
-    return names;
-}
-
 keyOutputEvent outputOf(bool down, keyCode code)
 {
     keyOutputEvent event;
@@ -102,7 +73,7 @@ protected:
     std::unique_ptr<driver_local> makeAgent()
     {
         auto agent = std::unique_ptr<driver_local>(
-            new driver_local(&link, log, &holder, namesFor(device.path()), standInOperations()));
+            new driver_local(&link, log, &holder, standInDeviceNames(device.path()), standInDeviceOperations()));
         agent->setScancodeMap(scancodeMap());
         return agent;
     }
@@ -329,10 +300,10 @@ TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)
 
 TEST_F(DriverLocalTest, TheExclusionMutexHeldElsewhereRefusesTheAgent)
 {
-    const deviceNames names = namesFor(device.path());
+    const deviceNames names = standInDeviceNames(device.path());
     HANDLE other = CreateMutexW(nullptr, TRUE, sessionQualifiedName(names.mutexName).c_str());
     try {
-        driver_local agent(&link, log, &holder, names, standInOperations());
+        driver_local agent(&link, log, &holder, names, standInDeviceOperations());
         ADD_FAILURE() << "built while the driver is held elsewhere";
     } catch (ErrorMessage& e) {
         EXPECT_EQ(L"Vexaを援用する手続きを中段しました。", e.text());

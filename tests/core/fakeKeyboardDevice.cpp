@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 struct fakeKeyboardDevice::connection {
     HANDLE pipe;
@@ -269,4 +270,33 @@ int fakeKeyboardDevice::connections()
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_connections;
+}
+
+static BOOL WINAPI versionQuery(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED)
+{
+    if (code != driverVersionControlCode) return FALSE;
+    static const wchar_t text[] = L"stand-in 1.0";
+    std::memcpy(out, text, sizeof text - sizeof(wchar_t));
+    *returned = sizeof text - sizeof(wchar_t);
+    return TRUE;
+}
+
+static int WINAPI refuseBox(HWND, LPCWSTR, LPCWSTR, UINT) { return IDCANCEL; }
+
+deviceOperations standInDeviceOperations()
+{
+    deviceOperations operations = systemDeviceOperations();
+    operations.deviceIoControl = &versionQuery;
+    operations.messageBox = &refuseBox;
+    return operations;
+}
+
+deviceNames standInDeviceNames(const std::wstring& path)
+{
+    static std::atomic<int> counter{0};
+    deviceNames names = driverDeviceNames();
+    names.devicePath = path;
+    names.mutexName = L"tvnDriverLocalTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                      std::to_wstring(++counter);
+    return names;
 }

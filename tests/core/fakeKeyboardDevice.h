@@ -64,3 +64,8 @@ private:
 
 keyboardRecord makeRecord(std::uint16_t makeCode, std::uint16_t flags);
 bool operator==(const keyboardRecord& a, const keyboardRecord& b);
+
+// The device names of a stand-in at `path`, with an exclusion mutex of its own, and the calls a
+// stand-in can't answer: the version query answers "stand-in 1.0", the retry box cancels.
+deviceNames standInDeviceNames(const std::wstring& path);
+deviceOperations standInDeviceOperations();

@@ -137,4 +137,29 @@ TEST_F(llhookConversionTest, PausedAgentLetsEveryKeyThroughUnconverted) {
     holder.currentAgent->resume();
 }
 
+TEST_F(llhookConversionTest, AConvertedKeyHeldWhenConversionPausesComesUp) {
+    // The session locks while s is held: t comes up with the pause, and s's release passes.
+    ASSERT_EQ(0, runXdotool(L"keydown s"));
+    pumpUntil([&] { return contains(window.pressedScanCodes(), 0x14); }, 1500);
+    holder.currentAgent->pause();
+    pumpMessages(100);
+    EXPECT_TRUE(contains(window.releasedScanCodes(), 0x14)) << "t stays down";
+    ASSERT_EQ(0, runXdotool(L"keyup s"));
+    pumpUntil([&] { return contains(window.releasedScanCodes(), 0x1F); }, 1500);
+    EXPECT_TRUE(contains(window.releasedScanCodes(), 0x1F));
+    holder.currentAgent->resume();
+
+    // Switched off (the tray's pause, the stop key) while s is held: the same.
+    window.clear();
+    ASSERT_EQ(0, runXdotool(L"keydown s"));
+    pumpUntil([&] { return contains(window.pressedScanCodes(), 0x14); }, 1500);
+    holder.currentAgent->setEnabled(false);
+    pumpUntil([&] { return contains(window.releasedScanCodes(), 0x14); }, 1500);
+    EXPECT_TRUE(contains(window.releasedScanCodes(), 0x14)) << "t stays down";
+    ASSERT_EQ(0, runXdotool(L"keyup s"));
+    pumpUntil([&] { return contains(window.releasedScanCodes(), 0x1F); }, 1500);
+    EXPECT_TRUE(contains(window.releasedScanCodes(), 0x1F));
+    holder.currentAgent->setEnabled(true);
+}
+
 }  // namespace
