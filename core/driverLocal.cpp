@@ -30,6 +30,9 @@ bool driver_local::pause()
     // The engine belongs to the reader thread: it releases there, while the device still takes
     // what it writes. A thread that does not answer (its device failing) is parked all the same,
     // and then nothing else touches the engine.
+    // From here on a record that still comes is written back unchanged, so the engine takes no
+    // new key between its release and the suspension.
+    InterlockedExchange(&m_pausing, 1);
     const bool reading = threadRunning() && !suspended() && deviceOpen();
     const bool released = reading && requestRelease(1000);
     deviceReader::suspend();
@@ -51,6 +54,7 @@ bool driver_local::suspend() { return pause(); }
 
 bool driver_local::resume()
 {
+    InterlockedExchange(&m_pausing, 0);
     startThread();
     deviceReader::resume();
     announce();
@@ -61,7 +65,7 @@ bool driver_local::handleRecord(const keyboardRecord& record)
 {
     link()->isConsoleForeground(false);
     scopedLock guard(deviceLock());
-    if (!isActive()) {
+    if (!isActive() || m_pausing) {
         serveRelease();
         writeRecord(record, 1);
         return true;

@@ -42,6 +42,7 @@ public:
 
 private:
     scancodeMap m_scancodeMap;
+    volatile LONG m_pausing = 0;  // set by pause until the next resume
 };
 
 // The builder the agent switch calls for DriverType 1.

@@ -77,7 +77,7 @@ EOF
     # Once the question is answered: Notepad beside the keyboard display and the log window.
     ( control wait orvessaTasktray 600 >/dev/null 2>&1 || exit 0
       "$wine" notepad >/dev/null 2>&1 </dev/null &
-      control wait Notepad 30 >/dev/null 2>&1 && sleep 1 && control activate Notepad 330 60 680 480 ) &
+      control wait Notepad 30 >/dev/null 2>&1 && sleep 1 && control activate Notepad 450 60 570 480 ) &
     ;;
   esac
   set +e
@@ -128,7 +128,10 @@ if ! control wait orvessaTasktray 60; then
   exit 1
 fi
 "$wine" notepad >/dev/null 2>&1 </dev/null &
-control wait Notepad 30
+if ! control wait Notepad 30; then
+  echo "Wine's Notepad did not start." >&2
+  exit 1
+fi
 sleep 2
 # Notepad beside the keyboard display (top left), with the focus.
 control activate Notepad 420 40 820 420
@@ -181,8 +184,22 @@ echo
 echo "Typed with xdotool into Notepad:"
 for k in "${typed_keys[@]}"; do echo "  $k"; done
 echo "What Notepad holds:"
-sed 's/^/  | /' "$demo/notepad.txt" 2>/dev/null || echo "  (could not read Notepad's text)"
+if [ -f "$demo/notepad.txt" ]; then
+  printf '%s\n' "$(tr -d '\r' <"$demo/notepad.txt")" | sed 's/^/  | /'
+else
+  echo "  (could not read Notepad's text)"
+fi
+expected=$'Tavolin on Wine. aiueo\r\nmakana'
+outcome=0
+if [ "$(cat "$demo/notepad.txt" 2>/dev/null)" = "$expected" ]; then
+  echo "  (what the default layouts make of those keys)"
+else
+  echo "  The layouts make of those keys: ${expected//$'\r\n'/ ⏎ }; Notepad holds something else." >&2
+  outcome=1
+fi
 echo
 echo "TavolinXP.exe $quit after the tray command 3001."
+[ "$quit" = "still running" ] && outcome=1
 echo "Pictures of the desktop:"
 for p in "${pictures[@]}"; do echo "  $p"; done
+exit "$outcome"

@@ -66,9 +66,10 @@ tvn_start_display() {
 
 # The registry every prefix of these scripts gets once: Windows' Japanese and dialog font names
 # mapped to the IPA fonts (the resources ask for "MS UI Gothic", Wine's own dialogs for "MS Shell
-# Dlg" and Tahoma, which has no Japanese), and no crash dialog, which would wait for ever on a
+# Dlg" and Tahoma, which has no Japanese; controls without a font of their own draw with "System",
+# a Japanese face on a Japanese Windows), and no crash dialog, which would wait for ever on a
 # display nobody sees; the crash report goes to the program's output instead.
-tvn_registry_version=1
+tvn_registry_version=2
 tvn_multi_sz() {
   # REG_MULTI_SZ of one string, in .reg notation.
   local hex
@@ -83,7 +84,8 @@ tvn_write_registry() {
     # A replacement applies to names no installed font has.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
     for face in "MS UI Gothic" "ＭＳ Ｐゴシック" "MS PGothic" "Meiryo" "メイリオ" "Meiryo UI" \
-                "Yu Gothic" "Yu Gothic UI" "游ゴシック" "Segoe UI" "MS Sans Serif" "Microsoft Sans Serif"; do
+                "Yu Gothic" "Yu Gothic UI" "游ゴシック" "Segoe UI" "MS Sans Serif" "Microsoft Sans Serif" \
+                "System"; do
       printf '"%s"="IPAPGothic"\n' "$face"
     done
     for face in "ＭＳ ゴシック" "MS Gothic"; do printf '"%s"="IPAGothic"\n' "$face"; done
@@ -119,14 +121,15 @@ tvn_prepare_prefix() {
   /usr/lib/wine/wineserver -p
   tvn_started_wineserver=1
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null || true
-  # This Wine does not find its own fonts (Tahoma, and Marlett, which draws the caption buttons
-  # and menu marks): the prefix's font folder shows them.
+  # This Wine does not find its own fonts: the prefix's font folder shows Tahoma (its dialogs'
+  # Latin face) and Marlett (caption buttons, menu marks). The others stay out: "System" and the
+  # like keep coming from the Japanese fonts, which draw the yen sign for 0x5C as Windows does.
   local font fonts=$WINEPREFIX/drive_c/windows/Fonts
-  if [ -d "$fonts" ]; then
-    for font in /usr/share/wine/fonts/*.ttf; do
-      if [ -e "$font" ] && [ ! -e "$fonts/${font##*/}" ]; then ln -s "$font" "$fonts/${font##*/}"; fi
-    done
-  fi
+  for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
+    if [ -d "$fonts" ] && [ -e "/usr/share/wine/fonts/$font" ] && [ ! -e "$fonts/$font" ]; then
+      ln -s "/usr/share/wine/fonts/$font" "$fonts/$font"
+    fi
+  done
   if [ "$(cat "$WINEPREFIX/.tvn-registry" 2>/dev/null)" != "$tvn_registry_version" ]; then
     tvn_write_registry
     echo "$tvn_registry_version" >"$WINEPREFIX/.tvn-registry"

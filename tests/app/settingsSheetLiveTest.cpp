@@ -432,6 +432,7 @@ TEST_F(settingsSheetTest, controlPageChangesTakeEffectWhileTypingWithApplyOkAndC
     EXPECT_TRUE(contains(windowText(GetDlgItem(dialog, 4128)), L"/ Vk 0x20 /"));
     sendTo(GetDlgItem(dialog, 4028), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"300"));
     EXPECT_TRUE(contains(windowText(GetDlgItem(dialog, 4128)), L"/ Vk 0x20 /")) << "300 is no key code";
+    screenshot(dialog, L"sheet-thumb-key-dialog.png");
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return !IsWindow(dialog); }, 5000));
     EXPECT_TRUE(contains(windowText(GetDlgItem(page, 4024)), L"左手親指キー："));

@@ -35,12 +35,17 @@ public:
         ++pauses;
         return true;
     }
+    bool stop() override {
+        ++stops;
+        return true;
+    }
     std::wstring displayName() override { return L"版1.0/1.1号互換入力代行"; }
     bool setFlag(unsigned char value) override { return value != 0; }
     std::wstring id() override { return L"1.1C"; }
     bool outputKey(const keyOutputEvent&) override { return true; }
     bool resume() override { return true; }
     int pauses = 0;
+    int stops = 0;
 };
 inputHandler* buildClassic(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder) {
     return new classicStandIn(link, std::move(log), holder);
@@ -126,14 +131,16 @@ TEST_F(agentsTest, ClassicAgentThatCannotBeBuiltLeavesTheKeyboardWithTheHook) {
     EXPECT_EQ(0, boxes().count);
 }
 
-TEST_F(agentsTest, ThePreviousHoldersAgentIsPausedWhenItIsNotTheNewOne) {
+TEST_F(agentsTest, ThePreviousHoldersAgentIsStoppedWhenItIsNotTheNewOne) {
     agentFactory().classic = buildClassic;
     settingsHolder previous(log, &link, testVersion(), getEmptyHandler(log, nullptr));
     previous.currentAgent = std::make_shared<classicStandIn>(&link, log, &previous);
     auto* old = static_cast<classicStandIn*>(previous.currentAgent.get());
     holder.setInt("DriverType", 2);
     holder.changeInputHandler(previous);
-    EXPECT_EQ(1, old->pauses);
+    // Stopped, not only paused: a snapshot that still refers to it must not keep it half alive.
+    EXPECT_EQ(1, old->stops);
+    EXPECT_EQ(0, old->pauses);
 }
 
 TEST_F(agentsTest, StoppingTheAgentBeforeTheHolderGoesLeavesNothingRunning) {
