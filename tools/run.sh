@@ -161,7 +161,7 @@ tray=$(control trayicon 2>/dev/null || true)
 if [ -n "$tray" ]; then
   xdotool mousemove ${tray} click 3 >/dev/null 2>&1 || true
   shot 4-tray-menu
-  xdotool key Escape >/dev/null 2>&1 || true
+  xdotool key Escape mousemove 640 300 >/dev/null 2>&1 || true
 fi
 
 control text Notepad "$(winpath "$demo/notepad.txt")" || true
