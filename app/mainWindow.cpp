@@ -366,6 +366,8 @@ void mainWindow::shutdown()
         m_log->setWindow(nullptr);
     }
     KillTimer(m_window, trayRetryTimer);
+    // An open sheet refers to the holder; it goes first, keeping the settings as they are now.
+    closeSettingsSheet();
     // The agents are single objects that outlive the holder: stop the current one (and with it
     // the keyboard hook) while the holder and the windows it talks to still exist.
     m_holder->stopInputHandler();

@@ -1,32 +1,29 @@
 #include "app/settingsSheet.h"
 
-#include "app/appText.h"
 #include "app/mainWindow.h"
-#include "app/windowMessages.h"
-#include "core/settingsHolder.h"
+#include "app/settingsSheet/sheetController.h"
 
 bool isSettingsSheetOpen()
 {
-    return false;
+    return sheetController().isSettingsSheetOpen();
 }
 
-void refreshSettingsPage(bool)
+void refreshSettingsPage(bool markChanged)
 {
+    sheetController().refreshSettingsPage(markChanged);
 }
 
-bool settingsSheetDialogMessage(MSG*)
+bool settingsSheetDialogMessage(MSG* msg)
 {
-    return false;
+    return sheetController().isSettingsSheetMessage(msg);
 }
 
-void openSettingsSheet(mainWindow& owner, HWND)
+void openSettingsSheet(mainWindow& owner, HWND ownerWindow)
 {
-    // Without the sheet, the user is pointed at the settings file and shown the log window.
-    const std::wstring text = L"設定画面はこの版にはまだありません。設定ファイル [ " +
-                              owner.holder().settingsFilePath + L" ] を Tavolin の終了後に編集してください。";
-    {
-        scopedLock guard(*owner.holder().log);
-        *owner.holder().log << toT(text) << std::endl;
-    }
-    SendMessageW(owner.window(), showLogWindow, 1, owner.holder().getInt("LogLevel"));
+    sheetController().openSettingsSheet(owner.window() ? owner.window() : ownerWindow, owner.holder());
+}
+
+void closeSettingsSheet()
+{
+    sheetController().closeSheet();
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 class settingsHolder;
+struct pageRefreshInput;
 
 // Tab order of the pages; the index is also what `startPage` remembers.
 enum sheetPageIndex {
@@ -47,6 +48,8 @@ public:
     // Sends sheetRefreshPage to the current page, when the sheet is open.
     void refreshSettingsPage(bool markChanged);
     bool isSettingsSheetOpen() const { return sheetWindow != nullptr; }
+    // Destroys an open sheet and its snapshot without applying or cancelling (program exit).
+    void closeSheet();
 
     // Settings access on the live holder.
     bool getBool(const char* key) const;
@@ -68,11 +71,14 @@ public:
     // WM_NOTIFY other than PSN_SETACTIVE: query-cancel, apply and reset; answers the dialog result.
     INT_PTR commonNotify(HWND page, LPARAM lParam);
     void applySettingsCopy(bool pressApply);
-    void announceAgentChange();
+    // Re-selects the input agent after the settings changed; true when it was exchanged.
+    bool announceAgentChange();
     // The pause box 4055 of the page.
     void pauseBox(HWND page);
     // Enables/checks the page's controls from the live settings and the agent's state.
     void refreshPageControls(HWND page);
+    // What the refresh routine reads: the live settings and the agent's state.
+    pageRefreshInput refreshInput() const;
     // Shows or hides the keyboard display per HiddenKeyBoard, then renews the tray (0x8074, 0x8075).
     void displayUpdate();
     // PSM_CHANGED for the page.

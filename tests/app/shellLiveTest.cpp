@@ -329,12 +329,11 @@ TEST_F(shellTest, secondStartMakesTheFirstOpenItsSettingsAndEnds)
     const runningWindows running = waitUntilRunning(first);
     ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
     HWND main = running.main;
-    HWND edit = running.logEdit;
 
     shellProcess second(exe, L"");
     EXPECT_EQ(second.waitForExit(20000), 0u);
-    // Without a settings sheet in this version, the first instance points at the settings file.
-    EXPECT_TRUE(pumpUntil([&] { return windowText(edit).find(L"設定画面") != std::wstring::npos; }, 10000));
+    // The first instance opens its settings sheet.
+    EXPECT_NE(first.waitForWindow(L"#32770", L"設定窓口/Orvessa"), nullptr);
     EXPECT_TRUE(IsWindow(main));
 }
 

@@ -1,0 +1,118 @@
+// The IME page: the four regular expressions that name IMEs needing special treatment. A typed
+// expression reaches the hook-library link at once when it compiles; the settings only ever hold
+// expressions that compile.
+#include "app/settingsSheet/settingPageIds.h"
+#include "app/settingsSheet/sheetController.h"
+#include "app/settingsSheet/sheetPageRules.h"
+#include "app/settingsSheet/sheetPages.h"
+#include "core/dllLink.h"
+#include "core/settingsHolder.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+namespace {
+const imeListRow* rowOfEdit(int id)
+{
+    for (const imeListRow& row : imeListRows)
+        if (row.editId == id) return &row;
+    return nullptr;
+}
+
+const imeListRow* rowOfDefaultButton(int id)
+{
+    for (const imeListRow& row : imeListRows)
+        if (row.defaultId == id) return &row;
+    return nullptr;
+}
+
+bool readEdit(HWND page, int id, std::wstring& text)
+{
+    HWND edit = GetDlgItem(page, id);
+    if (!edit) return false;
+    const int length = GetWindowTextLengthW(edit);
+    std::vector<wchar_t> buffer(length + 1, L'\0');
+    if (length > 0 && GetWindowTextW(edit, buffer.data(), length + 1) == 0) return false;
+    text.assign(buffer.data());
+    return true;
+}
+
+void loadImePage(HWND page)
+{
+    settingsHolder& live = *sheetController().liveSettings;
+    for (const imeListRow& row : imeListRows) SetDlgItemTextW(page, row.editId, live.getString(row.key).c_str());
+    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
+}
+
+void expressionEdited(HWND page, const imeListRow& row)
+{
+    settingsSheetController& sheet = sheetController();
+    settingsHolder& live = *sheet.liveSettings;
+    std::wstring text;
+    if (!readEdit(page, row.editId, text)) return;
+    std::wstring error;
+    live.link().setImeList(error, row.listIndex, text);
+    const imeEditOutcome outcome = imeExpressionEdited(error, text, live.getString(row.key));
+    if (outcome.restoreLink) {
+        // The link keeps the last expression that compiled: the stored one.
+        std::wstring ignored;
+        live.link().setImeList(ignored, row.listIndex, live.getString(row.key));
+    }
+    if (outcome.store) sheet.pageChanged(page);
+    SetDlgItemTextW(page, IDC_IME_NOTE, outcome.note.c_str());
+    if (outcome.store) sheet.setString(row.key, text);
+}
+
+void defaultPressed(HWND page, const imeListRow& row)
+{
+    settingsSheetController& sheet = sheetController();
+    settingsHolder& live = *sheet.liveSettings;
+    live.resetToDefault(row.key);
+    const std::wstring stored = live.getString(row.key);
+    std::wstring shown;
+    if (readEdit(page, row.editId, shown) && shown == stored) return;
+    SetDlgItemTextW(page, row.editId, stored.c_str());
+    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
+    sheet.pageChanged(page);
+}
+}  // namespace
+
+INT_PTR CALLBACK imePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    settingsSheetController& sheet = sheetController();
+    switch (message) {
+    case WM_INITDIALOG:
+        loadImePage(page);
+        return TRUE;
+    case WM_NOTIFY:
+        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
+            sheet.startPage = imePageIndex;
+            loadImePage(page);
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        return sheet.commonNotify(page, lParam);
+    case sheetRefreshPage:
+        sheet.refreshPageControls(page);
+        if (wParam) sheet.pageChanged(page);
+        return TRUE;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        if (HIWORD(wParam) == EN_CHANGE) {
+            if (const imeListRow* row = rowOfEdit(id)) {
+                expressionEdited(page, *row);
+                return TRUE;
+            }
+        } else if (HIWORD(wParam) == BN_CLICKED) {
+            if (const imeListRow* row = rowOfDefaultButton(id)) {
+                defaultPressed(page, *row);
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+

@@ -1,0 +1,212 @@
+// The information page (INFOPAGE): the version, switching to another settings file, saving the
+// settings under a new name or as the start-up settings, and two shortcuts.
+#include "app/appText.h"
+#include "app/settingsSheet/sheetController.h"
+#include "app/settingsSheet/sheetPages.h"
+#include "app/settingsSheet/sheetRules.h"
+#include "app/startup.h"
+#include "app/windowMessages.h"
+#include "core/platform.h"
+#include "core/settingsHolder.h"
+#include "core/textFile.h"
+#include "core/versionInfo.h"
+
+#include <prsht.h>
+#include <shellapi.h>
+
+namespace {
+
+enum : int {
+    idChosenFile = 4108,
+    idChooseSettings = 4106,
+    idDuplicateSettings = 4107,
+    idSaveAsStartup = 4111,
+    idRegionalOptions = 4096,
+    idWebSite = 4090,
+    idVersion = 4053,
+};
+
+const wchar_t siteAddress[] = L"https://tavolin.example.org/";
+const wchar_t chosenFilePrefix[] = L"一時的に設定全体を変更できます ： ";
+const int settingsFileKind = 8;
+
+WNDPROC previousButtonProc = nullptr;
+
+// The web-site button shows the pointing arrow of a link.
+LRESULT CALLBACK webButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETCURSOR) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32516)));  // IDC_UPARROW
+        return 0;
+    }
+    return CallWindowProcW(previousButtonProc, button, message, wParam, lParam);
+}
+
+void restoreWebButton(HWND page)
+{
+    HWND button = GetDlgItem(page, idWebSite);
+    if (button && previousButtonProc &&
+        GetWindowLongPtrW(button, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(webButtonProc)) {
+        SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousButtonProc));
+    }
+}
+
+std::wstring folderOf(const std::wstring& path)
+{
+    return fromT(directoryOf(toT(path)));
+}
+
+std::wstring fileNamePart(const std::wstring& path)
+{
+    return fromT(fileNameOf(toT(path)));
+}
+
+// A chosen settings file is tried on a store of its own first. The live settings remember a file
+// they refused so that the first save over that file keeps it aside; a refused choice must not
+// make the file they are saved to look refused.
+class settingsFileCheck : public settingsStore {
+public:
+    explicit settingsFileCheck(settingsHolder& live) : m_live(live) {}
+    int currentVersion() const override { return m_live.currentVersion(); }
+    void reportError(const std::string& message) override { m_live.reportError(message); }
+
+private:
+    settingsHolder& m_live;
+};
+
+bool isLoadableSettingsFile(settingsHolder& live, const std::wstring& path)
+{
+    try {
+        textFileReader in(toT(path));
+        settingsFileCheck check(live);
+        return check.load(in);
+    } catch (...) {
+        return false;
+    }
+}
+
+void showChosenFile(HWND page)
+{
+    SetDlgItemTextW(page, idChosenFile, (chosenFilePrefix + sheetController().chosenSettingsFile).c_str());
+}
+
+void chooseSettingsFileToLoad(HWND page)
+{
+    settingsSheetController& sheet = sheetController();
+    settingsHolder& live = *sheet.liveSettings;
+    const std::wstring current = live.settingsFilePath;
+    const std::wstring chosen = chooseFile(page, L"Tavolinの設定ファイルを選択してください。", folderOf(current),
+                                           fileNamePart(current), settingsFileKind, true);
+    if (chosen.empty()) return;
+    if (!isLoadableSettingsFile(live, chosen) || !live.loadSettingsFile(chosen, programFolder())) {
+        MessageBoxW(page, (L"ファイル " + chosen + L" では問題があります。\n他のファイルを指定してください。").c_str(),
+                    L"ファイルの読みだしに失敗しました。", MB_ICONWARNING);
+        return;
+    }
+    sheet.chosenSettingsFile = fileNamePart(chosen);
+    showChosenFile(page);
+    sheet.notifyMain(placeKeyboardDisplay);
+    sheet.notifyMain(showLogWindow, sheet.getBool("ShowLogSwitch") ? 1 : 0, sheet.getInt("LogLevel"));
+    sheet.displayUpdate();
+    sheet.applySettingsCopy(true);
+    sheet.notifyMain(settingChangedByKey, 0);
+}
+
+void duplicateSettingsFile(HWND page)
+{
+    settingsSheetController& sheet = sheetController();
+    settingsHolder& live = *sheet.liveSettings;
+    const std::wstring current = live.settingsFilePath;
+    const std::wstring newPath = chooseFile(page, L"新しいファイル名を入力してください。", folderOf(current),
+                                            fileNamePart(current), settingsFileKind, false);
+    if (newPath.empty()) return;
+    if (live.saveFile(newPath)) {
+        // Later saves, the one at exit included, go to the new file. A file refused at start (or
+        // missing then) was guarded against that save; it is settled now, not held against the
+        // new file.
+        live.keepRefusedFile(current);
+        live.settingsFilePath = newPath;
+        sheet.chosenSettingsFile = fileNamePart(newPath);
+        showChosenFile(page);
+        MessageBoxW(page, (newPath + L" を作成しました。").c_str(), L"ファイルの複製に成功", MB_ICONINFORMATION);
+    } else {
+        MessageBoxW(page,
+                    (newPath + L"を作成できませんでした。\n\nマイドキュメントフォルダなどのアクセス権のある場所を指定"
+                               L"する必要があるかもしれません。")
+                        .c_str(),
+                    L"ファイルの複製に失敗", MB_ICONWARNING);
+    }
+}
+
+void saveAsStartupSettings(HWND page)
+{
+    settingsHolder& live = *sheetController().liveSettings;
+    // On the first run the per-user folder is made only by the save at exit; it is made here too.
+    const std::wstring path = chooseSettingsFile();
+    createDirectoryRecursive(toT(path), true);
+    if (live.saveFile(path)) {
+        MessageBoxW(page, L"現在の設定が起動時設定として保存されました。", L"Orvessa/Tavolin", MB_ICONINFORMATION);
+    } else {
+        MessageBoxW(page, L"起動時設定としての保存に失敗したようです。", L"Orvessa/Tavolin", MB_ICONWARNING);
+    }
+}
+
+void openRegionalOptions(HWND page)
+{
+    const INT_PTR result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(page, nullptr, L"control.exe", L"international", L"", SW_SHOWNORMAL));
+    if (result <= 31) {
+        MessageBoxW(page,
+                    L"地域と言語のオプションを呼び出すことができませんでした。\n\nただし、もう少し待つと表示されることがあり"
+                    L"ます。",
+                    L"コントロールパネル呼び出しに失敗", MB_ICONINFORMATION);
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    settingsSheetController& sheet = sheetController();
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetDlgItemTextW(page, idVersion, getVersionInfo().versionText().c_str());
+        const std::wstring siteText =
+            L"『Tavolin』のインターネット上のサイトへ行く\n" + addressWithoutScheme(siteAddress);
+        SetDlgItemTextW(page, idWebSite, siteText.c_str());
+        if (HWND button = GetDlgItem(page, idWebSite)) {
+            previousButtonProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(webButtonProc)));
+        }
+        showChosenFile(page);
+        return TRUE;
+    }
+    case WM_CLOSE:
+    case WM_DESTROY:
+        restoreWebButton(page);
+        return FALSE;
+    case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR*>(lParam)->code == PSN_SETACTIVE) {
+            sheet.startPage = infoPageIndex;
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        return sheet.commonNotify(page, lParam);
+    case sheetRefreshPage:
+        sheet.refreshPageControls(page);
+        if (wParam) sheet.pageChanged(page);
+        return TRUE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED) return FALSE;
+        switch (LOWORD(wParam)) {
+        case idWebSite: ShellExecuteW(page, nullptr, siteAddress, nullptr, nullptr, SW_SHOWNORMAL); return TRUE;
+        case idRegionalOptions: openRegionalOptions(page); return TRUE;
+        case idChooseSettings: chooseSettingsFileToLoad(page); return TRUE;
+        case idDuplicateSettings: duplicateSettingsFile(page); return TRUE;
+        case idSaveAsStartup: saveAsStartupSettings(page); return TRUE;
+        default: return FALSE;
+        }
+    default:
+        return FALSE;
+    }
+}
