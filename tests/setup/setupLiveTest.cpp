@@ -243,7 +243,9 @@ public:
         pumpUntil([&] {
             for (HWND w : topWindowsOf(m_process.dwProcessId)) {
                 const std::wstring title = windowText(w);
+                // A box is found while it is still being built: wait for its caption and buttons.
                 if (!caption.empty() && title != caption) continue;
+                if (title.empty() || !GetDlgItem(w, GetDlgItem(w, IDYES) ? IDNO : IDOK)) continue;
                 shown.window = w;
                 shown.caption = title;
                 for (HWND child = GetWindow(w, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
@@ -308,14 +310,26 @@ void stopMainProgram()
     }
 }
 
-// Closes the folder windows the setup program opened for the user.
-void closeFolderWindows(const std::wstring& folderName)
+std::vector<HWND> folderWindows(const std::wstring& folderName)
 {
-    std::vector<HWND> all;
+    std::vector<HWND> all, found;
     EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&all));
     for (HWND w : all) {
-        if (IsWindowVisible(w) && windowText(w).find(folderName) != std::wstring::npos) PostMessageW(w, WM_CLOSE, 0, 0);
+        if (IsWindowVisible(w) && windowText(w).find(folderName) != std::wstring::npos) found.push_back(w);
     }
+    return found;
+}
+
+// Closes the folder window the setup program opens for the user at the end (waiting for it when
+// one is expected), so no program of the test outlives it.
+void closeFolderWindows(const std::wstring& folderName, bool expected)
+{
+    if (expected) pumpUntil([&] { return !folderWindows(folderName).empty(); }, 10000);
+    pumpUntil([&] {
+        const std::vector<HWND> open = folderWindows(folderName);
+        for (HWND w : open) PostMessageW(w, WM_CLOSE, 0, 0);
+        return open.empty();
+    }, 10000);
 }
 
 std::wstring specialFolder(int csidl)
@@ -345,7 +359,8 @@ protected:
     void TearDown() override
     {
         stopMainProgram();
-        closeFolderWindows(L"Keys");
+        pumpMessages(1000);
+        closeFolderWindows(L"Keys", false);
         forgetInstallation();
         DeleteFileW((menuFolder + L"\\Tavolin1.3+.lnk").c_str());
         DeleteFileW((menuFolder + L"\\Tavolinの説明書.lnk").c_str());
@@ -412,31 +427,24 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
         SetWindowPos(d, nullptr, 0, 0, before.right - before.left, before.bottom - before.top,
                      SWP_NOMOVE | SWP_NOZORDER);
 
-        // Unticking registration offers the documents folder; cancelling a second change keeps the
-        // box as it was.
-        click(d, 1006);
-        shownWindow question = setup.waitForWindow(L"撤去情報書き込みの設定を変更を指示されました。");
-        ASSERT_NE(question.window, nullptr);
-        PostMessageW(question.window, WM_COMMAND, IDYES, 0);
+        // Unticking registration offers the documents folder, "標準へ戻す" Program Files again, and
+        // ticking it again asks once more.
+        const std::wstring standard = programFiles + L"\\Brannoch\\Tavolin13";
         const std::wstring documents = specialFolder(CSIDL_PERSONAL) + L"\\Brannoch\\Tavolin13";
-        EXPECT_TRUE(pumpUntil([&] { return windowText(GetDlgItem(d, 1001)) == documents; }, 5000));
-        EXPECT_EQ(SendMessageW(GetDlgItem(d, 1006), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-        click(d, 1006);
-        question = setup.waitForWindow(L"撤去情報書き込みの設定を変更を指示されました。");
-        ASSERT_NE(question.window, nullptr);
-        PostMessageW(question.window, WM_COMMAND, IDCANCEL, 0);
-        EXPECT_TRUE(pumpUntil([&] { return !IsWindow(question.window); }, 5000));
-        pumpMessages(200);
-        EXPECT_EQ(SendMessageW(GetDlgItem(d, 1006), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-        click(d, 1006);
-        question = setup.waitForWindow(L"撤去情報書き込みの設定を変更を指示されました。");
-        ASSERT_NE(question.window, nullptr);
-        PostMessageW(question.window, WM_COMMAND, IDNO, 0);
-        EXPECT_TRUE(pumpUntil([&] { return SendMessageW(GetDlgItem(d, 1006), BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000));
-        EXPECT_EQ(windowText(GetDlgItem(d, 1001)), documents);
-        click(d, 1003);
-        EXPECT_TRUE(pumpUntil([&] { return windowText(GetDlgItem(d, 1001)) == programFiles + L"\\Brannoch\\Tavolin13"; },
-                              5000));
+        for (const std::wstring& offered : {documents, standard}) {
+            click(d, 1006);
+            shownWindow question = setup.waitForWindow(L"撤去情報書き込みの設定を変更を指示されました。");
+            ASSERT_NE(question.window, nullptr);
+            PostMessageW(question.window, WM_COMMAND, IDYES, 0);
+            EXPECT_TRUE(pumpUntil([&] { return !IsWindow(question.window); }, 5000));
+            EXPECT_TRUE(pumpUntil([&] { return windowText(GetDlgItem(d, 1001)) == offered; }, 5000));
+            EXPECT_EQ(SendMessageW(GetDlgItem(d, 1006), BM_GETCHECK, 0, 0),
+                      offered == standard ? BST_CHECKED : BST_UNCHECKED);
+            if (offered == documents) {
+                click(d, 1003);
+                EXPECT_TRUE(pumpUntil([&] { return windowText(GetDlgItem(d, 1001)) == standard; }, 5000));
+            }
+        }
 
         SendMessageW(GetDlgItem(d, 1001), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(destination().c_str()));
         PostMessageW(d, WM_COMMAND, IDOK, 0);
@@ -465,7 +473,7 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
     EXPECT_EQ(startup.target, destination() + L"\\TavolinXP.exe");
     EXPECT_EQ(startup.arguments, L"-S");
     EXPECT_EQ(readShortcut(menuFolder + L"\\Tavolinの説明書.lnk").target, destination() + L"\\説明書.html");
-    closeFolderWindows(L"Keys");
+    closeFolderWindows(L"Keys", true);
 
     // 2. An update over a running TavolinXP.exe, no dialog: it quits, its files are replaced (one
     //    held open as a loaded program holds it is put aside), and it is started again. The new
@@ -523,6 +531,7 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
         shownWindow dialog = setup.waitForWindow(L"Tavolinの設置前確認です。");
         ASSERT_NE(dialog.window, nullptr);
         PostMessageW(dialog.window, WM_COMMAND, IDOK, 0);
+        pumpUntil([&] { return !IsWindow(dialog.window); }, 5000);
         const std::vector<shownWindow> boxes = setup.answerUntilEnd();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, L"Tavolinの設置/更新");
@@ -533,7 +542,7 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
               testTempFolder::readBytes(setupFolder() + L"\\TavolinXP.exe"));
     EXPECT_EQ(testTempFolder::readBytes(destination() + L"\\Uninstar.dat"), utf16(installedWalk));
     EXPECT_FALSE(deletionPending(destination() + L"\\TavolinXP.exe.0"));
-    closeFolderWindows(L"Keys");
+    closeFolderWindows(L"Keys", true);
 
     // 5. A setup folder without its read-me: the warning, and nothing is installed.
     {
@@ -553,11 +562,12 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
     {
         program running(destination() + L"\\TavolinXP.exe", L"");
         ASSERT_TRUE(pumpUntil([] { return FindWindowW(L"orvessaTasktray", nullptr) != nullptr; }, 30000));
+        pumpMessages(1000);
         const std::wstring removalExe = destination() + L"\\Tavolinの撤去Xp.exe";
         program removal(removalExe, L"");
         const std::vector<shownWindow> boxes = removal.answerUntilEnd();
         EXPECT_EQ(removal.exitCode(), 0u);
-        EXPECT_TRUE(running.ended());
+        EXPECT_TRUE(pumpUntil([&] { return running.ended(); }, 5000));
         ASSERT_GE(boxes.size(), 3u);
         EXPECT_EQ(boxes.front().caption, L"Tavolinの撤去前確認です。");
         EXPECT_EQ(boxes.back().caption, L"Tavolinの撤去手続");
