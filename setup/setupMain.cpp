@@ -1,6 +1,7 @@
 // Entry point of tvnSetup (also shipped as the removal program "Tavolinの撤去Xp.exe"): installs
 // when its arguments hold 'I', removes otherwise. The ANSI build is "Tavolinの撤去Me.exe", which
 // the Unicode build starts in its place on the 9x platform.
+#include "core/japaneseText.h"
 #include "core/platform.h"
 #include "setup/install.h"
 #include "setup/removal.h"
@@ -22,22 +23,26 @@ tstring ownFolder()
 
 #ifndef TVN_ANSI
 // On the 9x platform the work is the ANSI twin's: install mode waits for it and ends with its
-// exit code, removal mode only starts it.
-int handOverToAnsiTwin(const tstring& folder, const tstring& arguments, bool install)
+// exit code, removal mode only starts it. The calls are the ANSI ones: there the wide ones are
+// stubs that fail.
+int handOverToAnsiTwin(const std::wstring& folder, const std::wstring& arguments, bool install)
 {
+    const std::string twin = "Tavolinの撤去Me.exe";
+    const std::string narrowFolder = toNarrowString(folder);
+    const std::string narrowArguments = toNarrowString(arguments);
     if (!install) {
-        ShellExecute(nullptr, nullptr, ansiTwinName, arguments.c_str(), folder.c_str(), SW_SHOW);
+        ShellExecuteA(nullptr, nullptr, twin.c_str(), narrowArguments.c_str(), narrowFolder.c_str(), SW_SHOW);
         return 0;
     }
-    tstring command = tstring(ansiTwinName) + TEXT(" ") + arguments;
-    std::vector<TCHAR> line(command.begin(), command.end());
+    std::string command = twin + " " + narrowArguments;
+    std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
-    STARTUPINFO startup{};
+    STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcess(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, folder.c_str(),
-                       &startup, &process)) {
-        MessageBox(nullptr, TEXT("CreateProcess が失敗しました。"), removalProgramName, MB_ICONERROR);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        narrowFolder.c_str(), &startup, &process)) {
+        MessageBoxA(nullptr, "CreateProcess が失敗しました。", "Tavolinの撤去Xp.exe", MB_ICONERROR);
         return 41;
     }
     for (;;) {
