@@ -457,7 +457,10 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
     EXPECT_EQ(testTempFolder::readBytes(destination() + L"\\Uninstar.dat"), utf16(firstWalk));
     EXPECT_EQ(testTempFolder::readBytes(destination() + L"\\TavolinXP.exe"),
               testTempFolder::readBytes(setupFolder() + L"\\TavolinXP.exe"));
-    EXPECT_TRUE(testTempFolder::exists(destination() + L"\\data"));
+    for (size_t at = 0, end; (end = firstWalk.find(L"\r\n", at)) != std::wstring::npos; at = end + 2) {
+        EXPECT_TRUE(testTempFolder::exists(destination() + L"\\" + firstWalk.substr(at, end - at)));
+    }
+    EXPECT_NE(firstWalk.find(L"data\\"), std::wstring::npos);
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, productKeyName, L"InstallDir"), destination());
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"UninstallString"),
               destination() + L"\\Tavolinの撤去Xp.exe");
@@ -578,7 +581,12 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
         EXPECT_TRUE(deletionPending(removalExe));
         EXPECT_FALSE(testTempFolder::exists(destination() + L"\\TavolinXP.exe"));
         EXPECT_FALSE(testTempFolder::exists(destination() + L"\\Uninstar.dat"));
-        EXPECT_FALSE(testTempFolder::exists(destination() + L"\\Tavolinの撤去Me.exe"));
+        // Every listed file is gone, or announced for deletion at restart.
+        for (size_t at = 0, end; (end = installedWalk.find(L"\r\n", at)) != std::wstring::npos; at = end + 2) {
+            const std::wstring path = destination() + L"\\" + installedWalk.substr(at, end - at);
+            const bool announced = std::any_of(boxes.begin(), boxes.end(), [&](const shownWindow& b) { return b.caption == path; });
+            EXPECT_TRUE(!testTempFolder::exists(path) || announced) << at;
+        }
         EXPECT_TRUE(testTempFolder::exists(destination() + L"\\data"));
         EXPECT_FALSE(keyExists(uninstallKeyName));
         EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, productKeyName, L"InstallDir"), destination());
