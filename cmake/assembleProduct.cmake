@@ -1,5 +1,6 @@
 # Lays out the product folder as it ships: the programs and DLLs, data\ with the default
-# definition files, and the manual. Run at build time with FILES, DATA_DIR, MANUAL and OUT set.
+# definition files, the manual, and the files that ship under another name (COPIES: source*name,
+# separated by |). Run at build time with FILES, COPIES, DATA_DIR, MANUAL and OUT set.
 file(MAKE_DIRECTORY ${OUT})
 string(REPLACE "|" ";" files "${FILES}")
 foreach(f ${files})
@@ -13,3 +14,10 @@ if(EXISTS ${DATA_DIR})
   endif()
 endif()
 file(COPY ${MANUAL} DESTINATION ${OUT})
+string(REPLACE "|" ";" copies "${COPIES}")
+foreach(c ${copies})
+  string(REPLACE "*" ";" pair "${c}")
+  list(GET pair 0 from)
+  list(GET pair 1 name)
+  file(COPY_FILE ${from} ${OUT}/${name} ONLY_IF_DIFFERENT)
+endforeach()

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the 18 tray icons (resources 7000-7017) as 16x16 and 32x32 .ico files.
+"""Draws the 18 tray icons (resources 7000-7017) as 16x16 and 32x32 .ico files, and the setup
+program's two icons (installer.ico, installing.ico) as 16x16 up to 64x64.
 
 Each state the tray can show gets its own colour and letter:
   grey T with a red slash  - conversion stopped
@@ -10,6 +11,8 @@ Each state the tray can show gets its own colour and letter:
   purple ア                - IME open, katakana (framed: full width)
   red あ                   - IME open, hiragana
   a yellow bar at the foot - kana lock on
+The setup program: a green arrow into the tray (the installer file), a blue T with a green bar
+(the setup dialog at work).
 Run it from the repository root; it rewrites resources/icons/*.ico.
 """
 import struct, os
@@ -23,6 +26,7 @@ GLYPHS = {
     '?': [" ##### ", "#     #", "      #", "     # ", "   ##  ", "   #   ", "       ", "   #   ", "   #   "],
     'ka': ["  #    ", "  #    ", "#######", "  #   #", "  #   #", " #    #", " #    #", "#   # #", "     # "],
     'a_kata': ["#######", "      #", "   # # ", "   ##  ", "   #   ", "   #   ", "  #    ", "  #    ", " #     "],
+    'arrow': ["   #   ", "   #   ", "   #   ", "#  #  #", " # # # ", "  ###  ", "   #   ", "       ", "#######"],
     'a_hira': ["  #    ", "#######", "  #    ", "  ###  ", " ## ## ", "# #  # ", "# #   #", " #   # ", " ###   "],
 }
 
@@ -53,7 +57,14 @@ ICONS = {
 }
 
 
-def draw16(bg, glyph, framed, lock, slash):
+# file name -> (background, glyph, bar colour at the foot or None)
+SETUP_ICONS = {
+    'installer': (GREEN, 'arrow', None),
+    'installing': (BLUE, 'T', GREEN),
+}
+
+
+def draw16(bg, glyph, framed, lock, slash, bar=YELLOW):
     px = [[None] * 16 for _ in range(16)]
     for y in range(16):
         for x in range(16):
@@ -75,7 +86,7 @@ def draw16(bg, glyph, framed, lock, slash):
                 px[oy + gy][ox + gx] = fg
     if lock:
         for x in range(2, 14):
-            px[14][x] = YELLOW
+            px[14][x] = bar
     if slash:
         for i in range(2, 14):
             px[i][15 - i] = SLASH
@@ -127,6 +138,9 @@ def main():
     for index, (rid, bg, glyph, framed, lock, slash) in ICONS.items():
         small = draw16(bg, glyph, framed, lock, slash)
         write_ico(os.path.join(folder, f'{rid}.ico'), [small, scale(small, 2)])
+    for name, (bg, glyph, bar) in SETUP_ICONS.items():
+        small = draw16(bg, glyph, False, bar is not None, False, bar or YELLOW)
+        write_ico(os.path.join(folder, f'{name}.ico'), [small] + [scale(small, f) for f in (2, 3, 4)])
 
 
 if __name__ == '__main__':

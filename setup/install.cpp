@@ -1,0 +1,378 @@
+#include "setup/install.h"
+
+#include "core/errors.h"
+#include "core/japaneseText.h"
+#include "core/platform.h"
+#include "setup/setupSystem.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+const TCHAR uninstallListName[] = TEXT("Uninstar.dat");
+const TCHAR productKey[] = TEXT("Software\\Brannoch\\Tavolin13");
+const TCHAR installDirValue[] = TEXT("InstallDir");
+const TCHAR uninstallKey[] = TEXT("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brannochTvn13");
+const TCHAR defaultSubfolder[] = TEXT("Brannoch\\Tavolin13");
+const TCHAR mainProgramName[] = TEXT("TavolinXP.exe");
+const TCHAR removalProgramName[] = TEXT("Tavolinの撤去Xp.exe");
+const TCHAR ansiTwinName[] = TEXT("Tavolinの撤去Me.exe");
+const TCHAR readMeName[] = TEXT("ご利用の前に.txt");
+const TCHAR startMenuFolderName[] = TEXT("Tavolin 1.3+");
+const TCHAR mainShortcutName[] = TEXT("Tavolin1.3+.lnk");
+const TCHAR manualShortcutName[] = TEXT("Tavolinの説明書.lnk");
+const TCHAR manualName[] = TEXT("説明書.html");
+const TCHAR mainWindowClass[] = TEXT("orvessaTasktray");
+
+namespace {
+
+// The removal list is UTF-16 in both builds; the ANSI build works on CP932 paths.
+std::wstring toWide(const tstring& text)
+{
+#ifdef TVN_ANSI
+    return toWideString(text);
+#else
+    return text;
+#endif
+}
+
+tstring fromWide(const std::wstring& text)
+{
+#ifdef TVN_ANSI
+    return toNarrowString(text);
+#else
+    return text;
+#endif
+}
+
+const TCHAR productWebPage[] = TEXT("https://tavolin.brannoch.example/");
+const TCHAR publisherName[] = TEXT("Brannoch");
+
+bool isAbsoluteEntry(const tstring& entry)
+{
+    return (!entry.empty() && entry[0] == TEXT('\\')) || entry.find(TEXT(':')) != tstring::npos;
+}
+
+bool isBlank(const tstring& line)
+{
+    return std::all_of(line.begin(), line.end(), [](TCHAR c) { return static_cast<unsigned>(c) <= 0x20; });
+}
+
+void writeUninstallList(setupSystem& system, const tstring& destination, const tstring& list)
+{
+    const std::wstring text = toWide(list);
+    const tstring path = joinPath(destination, uninstallListName);
+    HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        system.messageBox(nullptr, TEXT("撤去情報の設置に失敗しました。書き込むことができませんでした。"),
+                          TEXT("Tavolin設置作業"), MB_ICONWARNING);
+        return;
+    }
+    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    if (size > 0 && (!WriteFile(file, text.data(), size, &written, nullptr) || written < size)) {
+        system.messageBox(nullptr, TEXT("撤去情報の設置が不完全な状態で失敗しました。"), TEXT("Tavolin設置作業"),
+                          MB_ICONWARNING);
+    }
+    CloseHandle(file);
+}
+
+void writeRegistryEntries(setupSystem& system, const tstring& destination)
+{
+    const HKEY root = system.machineRoot();
+    writeRegistryString(root, productKey, installDirValue, destination);
+    writeRegistryString(root, uninstallKey, TEXT("DisplayIcon"), joinPath(destination, mainProgramName));
+    writeRegistryString(root, uninstallKey, TEXT("DisplayName"), TEXT("Tavolin 版1.3000号以降"));
+    writeRegistryString(root, uninstallKey, TEXT("DisplayVersion"), TEXT("版1.3007号 構築#062"));
+    writeRegistryString(root, uninstallKey, TEXT("HelpLink"), productWebPage);
+    writeRegistryString(root, uninstallKey, TEXT("Publisher"), publisherName);
+    writeRegistryString(root, uninstallKey, TEXT("UninstallString"), joinPath(destination, removalProgramName));
+    writeRegistryString(root, uninstallKey, TEXT("URLInfoAbout"), productWebPage);
+    writeRegistryString(root, uninstallKey, TEXT("URLUpdateInfo"), productWebPage);
+}
+
+void saveShortcut(IPersistFile* file, const tstring& path)
+{
+    file->Save(toWide(path).c_str(), TRUE);
+}
+
+// One shell-link object, reused for the three shortcuts. Save failures are not checked: a missing
+// shortcut does not make the installation fail.
+void writeShortcuts(setupSystem& system, const tstring& destination)
+{
+    IShellLink* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLink,
+                                reinterpret_cast<void**>(&link))))
+        return;
+    IPersistFile* file = nullptr;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        link->Release();
+        return;
+    }
+    const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
+    const tstring menuFolder = joinPath(programs, startMenuFolderName);
+    link->SetPath(joinPath(destination, mainProgramName).c_str());
+    link->SetArguments(TEXT(""));
+    link->SetShowCmd(SW_SHOWMINNOACTIVE);
+    link->SetWorkingDirectory(destination.c_str());
+    link->SetDescription(TEXT("キー入力入れ替えソフト"));
+    // Without the Programs folder a relative name would land in the current folder.
+    if (!programs.empty()) {
+        createDirectoryRecursive(system, menuFolder, false);
+        saveShortcut(file, joinPath(menuFolder, mainShortcutName));
+    }
+
+    link->SetArguments(TEXT("-S"));
+    const tstring startup = system.specialFolderPath(CSIDL_COMMON_STARTUP);
+    if (!startup.empty()) saveShortcut(file, joinPath(startup, mainShortcutName));
+
+    link->SetPath(joinPath(destination, manualName).c_str());
+    link->SetArguments(TEXT(""));
+    link->SetDescription(TEXT(""));
+    if (!programs.empty()) saveShortcut(file, joinPath(menuFolder, manualShortcutName));
+    file->Release();
+    link->Release();
+}
+
+}  // namespace
+
+bool createDirectoryRecursive(setupSystem& system, const tstring& path, bool takeDirectoryPart)
+{
+    const tstring folder = takeDirectoryPart ? directoryOf(path) : path;
+    if (folder.empty()) return false;
+    if (system.createDirectory(folder)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return true;
+    if (error != ERROR_PATH_NOT_FOUND) return false;
+    // Up to the root and no further: a drive that does not exist makes nothing at all.
+    const tstring parent = directoryOf(folder);
+    if (parent.empty() || parent == folder) {
+        SetLastError(error);
+        return false;
+    }
+    if (!createDirectoryRecursive(system, parent, false)) return false;
+    return system.createDirectory(folder) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+tstring defaultBaseFolder(setupSystem& system, bool perUser)
+{
+    if (system.isAdministratorOrPowerUser() && !perUser) return system.specialFolderPath(CSIDL_PROGRAM_FILES);
+    tstring documents = system.specialFolderPath(CSIDL_PERSONAL);
+    return documents.empty() ? system.specialFolderPath(CSIDL_DESKTOPDIRECTORY) : documents;
+}
+
+tstring readRegistryString(HKEY root, const tstring& key, const tstring& value)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyEx(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return tstring();
+    DWORD size = 0;
+    tstring text;
+    if (RegQueryValueEx(handle, value.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size > 0) {
+        std::vector<TCHAR> buffer(size / sizeof(TCHAR) + 1, 0);
+        if (RegQueryValueEx(handle, value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                            &size) == ERROR_SUCCESS) {
+            text.assign(buffer.data(), std::min<size_t>(size / sizeof(TCHAR), buffer.size()));
+            const size_t nul = text.find(TCHAR(0));
+            if (nul != tstring::npos) text.resize(nul);
+        }
+    }
+    RegCloseKey(handle);
+    return text;
+}
+
+bool writeRegistryString(HKEY root, const tstring& key, const tstring& value, const tstring& text)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyEx(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
+                       nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG result = RegSetValueEx(handle, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                      static_cast<DWORD>((text.size() + 1) * sizeof(TCHAR)));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+tstring systemErrorTextT(DWORD code)
+{
+    return fromWide(systemErrorText(code));
+}
+
+void showErrorBox(setupSystem& system, const tstring& text, const tstring& caption, DWORD code)
+{
+    system.messageBox(nullptr, text + systemErrorTextT(code), caption, MB_OK);
+}
+
+tstring readUninstallList(const tstring& folder)
+{
+    const tstring path = joinPath(folder, uninstallListName);
+    HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return tstring();
+    std::wstring text;
+    const DWORD size = GetFileSize(file, nullptr);
+    if (size != INVALID_FILE_SIZE && size >= sizeof(wchar_t)) {
+        // A last odd byte is no character: it is left out.
+        text.resize(size / sizeof(wchar_t));
+        DWORD read = 0;
+        const DWORD wanted = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (!ReadFile(file, &text[0], wanted, &read, nullptr) || read != wanted) text.clear();
+    }
+    CloseHandle(file);
+    const size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos) text.resize(nul);
+    return fromWide(text);
+}
+
+tstring trimTrailingControlChars(const tstring& text)
+{
+    size_t end = text.size();
+    while (end > 0 && static_cast<unsigned>(static_cast<std::make_unsigned<TCHAR>::type>(text[end - 1])) < 0x20) --end;
+    return text.substr(0, end);
+}
+
+std::vector<tstring> uninstallListLines(const tstring& text)
+{
+    std::vector<tstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(TEXT('\n'), start);
+        if (end == tstring::npos) end = text.size();
+        const tstring line = trimTrailingControlChars(text.substr(start, end - start));
+        if (!isBlank(line)) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<tstring> listFilesRecursive(const tstring& folder)
+{
+    std::vector<tstring> entries;
+    WIN32_FIND_DATA data;
+    HANDLE find = FindFirstFile(joinPath(folder, TEXT("*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return entries;
+    do {
+        const tstring name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            entries.push_back(name);
+        } else if (name[0] != TEXT('.')) {
+            for (const tstring& inner : listFilesRecursive(joinPath(folder, name))) {
+                entries.push_back(name + TEXT("\\") + inner);
+            }
+        }
+    } while (FindNextFile(find, &data));
+    FindClose(find);
+    return entries;
+}
+
+tstring mergeUninstallList(const std::vector<tstring>& copied, std::vector<tstring> old)
+{
+    tstring list;
+    for (const tstring& entry : copied) {
+        auto same = std::find(old.begin(), old.end(), entry);
+        if (same != old.end()) old.erase(same);
+        list += entry + TEXT("\r\n");
+    }
+    for (const tstring& entry : old) {
+        if (!isBlank(entry)) list += entry + TEXT("\r\n");
+    }
+    return list;
+}
+
+bool isSameFile(const tstring& a, const tstring& b)
+{
+    TCHAR fullA[MAX_PATH + 1], fullB[MAX_PATH + 1];
+    const DWORD lengthA = GetFullPathName(a.c_str(), MAX_PATH + 1, fullA, nullptr);
+    const DWORD lengthB = GetFullPathName(b.c_str(), MAX_PATH + 1, fullB, nullptr);
+    if (lengthA > 0 && lengthA <= MAX_PATH && lengthB > 0 && lengthB <= MAX_PATH && lstrcmpi(fullA, fullB) == 0)
+        return true;
+    // The same file may be reached by two names (a drive letter and a network path, say).
+    BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+    bool known = false;
+    HANDLE fileA = CreateFile(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    HANDLE fileB = CreateFile(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (fileA != INVALID_HANDLE_VALUE && fileB != INVALID_HANDLE_VALUE) {
+        known = GetFileInformationByHandle(fileA, &infoA) && GetFileInformationByHandle(fileB, &infoB);
+    }
+    if (fileA != INVALID_HANDLE_VALUE) CloseHandle(fileA);
+    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
+    return known && infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination)
+{
+    const tstring target = joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry);
+    const tstring source = joinPath(setupFolder, entry);
+    if (!createDirectoryRecursive(system, target, true)) return 1;
+    // The installed copy run as its own setup: copying a file onto itself would fail and then
+    // put the only copy aside for deletion.
+    if (isSameFile(source, target)) return 0;
+    if (system.copyFile(source, target)) return 0;
+    // The old file is in use: a running program's file can still be renamed.
+    for (int i = 0; i < 100; ++i) {
+        const tstring aside = target + TEXT(".") + fromWide(std::to_wstring(i));
+        if (!system.moveFile(target, aside)) continue;
+        system.deleteAtRestart(aside);
+        // Copied, not moved, so the setup folder stays whole and can install again.
+        return system.copyFile(source, target) ? 0 : 3;
+    }
+    return 2;
+}
+
+int runInstallation(setupSystem& system, const tstring& setupFolder)
+{
+    bool wasRunning = false;
+    if (HWND running = system.findMainProgram()) {
+        system.stopMainProgram(running);
+        wasRunning = true;
+    }
+    const bool administrator = system.isAdministratorOrPowerUser();
+    installTarget target;
+    target.baseFolder = defaultBaseFolder(system, false);
+    target.subfolder = defaultSubfolder;
+    target.registerEntries = administrator;
+    bool update = false;
+    if (administrator) {
+        const tstring installed = readRegistryString(system.machineRoot(), productKey, installDirValue);
+        if (!installed.empty()) {
+            update = true;
+            target.baseFolder = installed;
+            target.subfolder.clear();
+        }
+    }
+    if (!(wasRunning && update) && system.showSetupDialog(target) != IDOK) return 0;
+
+    const tstring destination = joinPath(target.baseFolder, target.subfolder);
+    const std::vector<tstring> old = uninstallListLines(readUninstallList(destination));
+    std::vector<tstring> copied;
+    for (const tstring& entry : listFilesRecursive(setupFolder)) {
+        const int code = installFile(system, setupFolder, entry, destination);
+        if (code != 0) {
+            const DWORD error = GetLastError();
+            static const TCHAR* const messages[] = {
+                TEXT("ディレクトリを作ることができませんでした。"),
+                TEXT("古いファイルの一時的改名に失敗しました。"),
+                TEXT("古いファイルを改名しましたが、新しいファイルを置くことができませんでした。"),
+            };
+            showErrorBox(system, tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : "),
+                         TEXT("Tavolin設置を中断しました。"), error);
+            return -2;
+        }
+        copied.push_back(entry);
+    }
+    writeUninstallList(system, destination, mergeUninstallList(copied, old));
+    if (administrator && target.registerEntries) {
+        writeRegistryEntries(system, destination);
+        writeShortcuts(system, destination);
+    }
+    if (wasRunning) {
+        system.openWithShell(joinPath(destination, mainProgramName));
+    } else {
+        system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)が完了いたしました。"), TEXT("Tavolinの設置/更新"),
+                          MB_ICONINFORMATION);
+        system.openWithShell(destination);
+    }
+    return 0;
+}

@@ -1,0 +1,72 @@
+// Installing or updating the product folder: the install target, the removal list
+// "Uninstar.dat", copying with files in use put aside, the registry entries and the shortcuts.
+// Also the small path, list and registry helpers that removal and the setup dialog share.
+#pragma once
+
+#include "core/tstring.h"
+
+#include <windows.h>
+
+#include <vector>
+
+class setupSystem;
+
+// Where to install and whether to register the installation (registry entries and shortcuts).
+struct installTarget {
+    tstring baseFolder;
+    tstring subfolder;
+    bool registerEntries = false;
+};
+
+extern const TCHAR uninstallListName[];    // "Uninstar.dat"
+extern const TCHAR productKey[];           // "Software\Brannoch\Tavolin13"
+extern const TCHAR installDirValue[];      // "InstallDir"
+extern const TCHAR uninstallKey[];         // "...\Uninstall\brannochTvn13"
+extern const TCHAR defaultSubfolder[];     // "Brannoch\Tavolin13"
+extern const TCHAR mainProgramName[];      // "TavolinXP.exe"
+extern const TCHAR removalProgramName[];   // "Tavolinの撤去Xp.exe"
+extern const TCHAR ansiTwinName[];         // "Tavolinの撤去Me.exe"
+extern const TCHAR readMeName[];           // "ご利用の前に.txt"
+extern const TCHAR startMenuFolderName[];  // "Tavolin 1.3+"
+extern const TCHAR mainShortcutName[];     // "Tavolin1.3+.lnk"
+extern const TCHAR manualShortcutName[];   // "Tavolinの説明書.lnk"
+extern const TCHAR manualName[];           // "説明書.html"
+extern const TCHAR mainWindowClass[];      // "orvessaTasktray"
+const WPARAM mainProgramQuitCommand = 3001;
+
+// Creates the folder (with `takeDirectoryPart`, the folder of the path) and its missing parents.
+// A folder that already exists counts as made. Fails when no part of the path can be made.
+bool createDirectoryRecursive(setupSystem& system, const tstring& path, bool takeDirectoryPart);
+// Program Files for an administrator or power user installing for everyone; else the user's
+// documents folder, or the desktop folder when that is unknown.
+tstring defaultBaseFolder(setupSystem& system, bool perUser);
+
+// A REG_SZ value; empty when the key or value is missing.
+tstring readRegistryString(HKEY root, const tstring& key, const tstring& value);
+bool writeRegistryString(HKEY root, const tstring& key, const tstring& value, const tstring& text);
+
+// "10進" + code + " : " + the system's text for it.
+tstring systemErrorTextT(DWORD code);
+void showErrorBox(setupSystem& system, const tstring& text, const tstring& caption, DWORD code);
+
+// The removal list of the folder, whole, up to its first NUL; empty when it can't be read.
+tstring readUninstallList(const tstring& folder);
+// Its lines: split at LF, trailing control characters dropped, empty and blank lines left out.
+std::vector<tstring> uninstallListLines(const tstring& text);
+tstring trimTrailingControlChars(const tstring& text);
+// The files below the folder as relative paths in walk order; folders whose name begins with
+// "." are skipped.
+std::vector<tstring> listFilesRecursive(const tstring& folder);
+// The new removal list: the entries copied in their order, then the old entries not copied
+// again, in their old order; each line ends with CR LF.
+tstring mergeUninstallList(const std::vector<tstring>& copied, std::vector<tstring> old);
+
+// Whether the two paths name one file (the installed copy run as its own setup).
+bool isSameFile(const tstring& a, const tstring& b);
+// Copies the setup folder's entry into the destination: 0 installed, 1 the folder could not be
+// made, 2 the old file is in use and could not be put aside, 3 the new file could not be put in
+// place after the old one was put aside.
+int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination);
+
+// The whole installation from the setup folder; answers the program's exit code.
+int runInstallation(setupSystem& system, const tstring& setupFolder);

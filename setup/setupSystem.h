@@ -1,0 +1,48 @@
+// What the setup program asks of the system, behind one class so its rules can run without a
+// person: accounts, special folders, the running tray program, message boxes and the setup
+// dialog, the shell, the file calls whose failures decide what happens to a file in use, and
+// the registry root that stands for HKEY_LOCAL_MACHINE. The base class does the real thing;
+// tests override what they need to script or watch.
+#pragma once
+
+#include "core/tstring.h"
+
+#include <windows.h>
+
+struct installTarget;
+
+class setupSystem {
+public:
+    virtual ~setupSystem() = default;
+
+    virtual bool isAdministratorOrPowerUser();
+    // SHGetSpecialFolderLocation + SHGetPathFromIDList; empty on failure.
+    virtual tstring specialFolderPath(int csidl);
+
+    // The tray window of a running main program, or null.
+    virtual HWND findMainProgram();
+    // Sends it its quit command and waits, within 10 s in all, until its process has ended.
+    virtual void stopMainProgram(HWND window);
+
+    virtual int messageBox(HWND owner, const tstring& text, const tstring& caption, UINT type);
+    // The setup dialog on `target`: IDOK to go on, -2 cancelled, 4 no read-me.
+    virtual INT_PTR showSetupDialog(installTarget& target);
+    // ShellExecute "open" with SW_SHOW (a program is started, a folder opened).
+    virtual void openWithShell(const tstring& path);
+
+    // The file calls; each leaves the system's error code for GetLastError when it fails.
+    virtual bool createDirectory(const tstring& path);
+    virtual bool copyFile(const tstring& from, const tstring& to);
+    virtual bool moveFile(const tstring& from, const tstring& to);
+    virtual bool deleteFile(const tstring& path);
+    // MoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT).
+    virtual bool deleteAtRestart(const tstring& path);
+
+    // The root under which the product key and the Uninstall key live.
+    virtual HKEY machineRoot() { return HKEY_LOCAL_MACHINE; }
+};
+
+// The real test behind setupSystem::isAdministratorOrPowerUser: the process token is a member of
+// BUILTIN\Administrators or BUILTIN\Power Users. A failure counts as not a member; on the 9x
+// platform, which has no accounts, everyone may install.
+bool isAdministratorOrPowerUser();

@@ -1,0 +1,248 @@
+// The installation's rules through the system seam: real files in temporary folders, a private
+// registry root, scripted accounts and answers.
+#include "core/platform.h"
+#include "fakeSetupSystem.h"
+#include "setup/install.h"
+#include "testTempFolder.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+namespace {
+
+std::string utf16(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// A file held open the way a loaded program holds it (others may read and rename it), or with no
+// sharing at all.
+class heldFile {
+public:
+    heldFile(const std::wstring& path, DWORD share)
+        : m_handle(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~heldFile() { if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle); }
+    bool held() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+
+class installTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CreateDirectoryW(setup.file(L"data").c_str(), nullptr);
+        CreateDirectoryW(setup.file(L".svn").c_str(), nullptr);
+        testTempFolder::writeBytes(setup.file(L"TavolinXP.exe"), "new program");
+        testTempFolder::writeBytes(setup.file(L"data\\a.tvn_kana"), "kana");
+        testTempFolder::writeBytes(setup.file(L".svn\\entries"), "svn");
+        testTempFolder::writeBytes(setup.file(L".x"), "dot file");
+        for (const wchar_t* name : {L"programFiles", L"documents", L"programs", L"startup"})
+            CreateDirectoryW(places.file(name).c_str(), nullptr);
+        system.folders = {{CSIDL_PROGRAM_FILES, places.file(L"programFiles")},
+                          {CSIDL_PERSONAL, places.file(L"documents")},
+                          {CSIDL_COMMON_PROGRAMS, places.file(L"programs")},
+                          {CSIDL_COMMON_STARTUP, places.file(L"startup")}};
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    std::wstring defaultDestination(const wchar_t* base) const { return places.file(base) + L"\\Brannoch\\Tavolin13"; }
+    // The walk as the program sees it, each entry + CR LF.
+    std::wstring walkedList() const
+    {
+        std::wstring list;
+        for (const auto& entry : listFilesRecursive(setup.path())) list += entry + L"\r\n";
+        return list;
+    }
+
+    testTempFolder setup, places;
+    fakeSetupSystem system;
+};
+
+}  // namespace
+
+TEST(installRules, pathsAndTheRemovalListFormat)
+{
+    // joinPath as the list entries use it: a drive or a leading backslash stands alone.
+    EXPECT_EQ(joinPath(L"C:\\p", L"data\\a.txt"), L"C:\\p\\data\\a.txt");
+    EXPECT_EQ(joinPath(L"C:\\p\\", L"a.txt"), L"C:\\p\\a.txt");
+    EXPECT_EQ(joinPath(L"C:\\p", L"D:\\x\\b.txt"), L"D:\\x\\b.txt");
+    EXPECT_EQ(joinPath(L"C:\\p", L""), L"C:\\p");
+
+    // Old entries follow the copied ones in their old order; blank lines and the CR of each line
+    // never become entries; only the first equal old entry is taken by a copy.
+    const struct {
+        const wchar_t* oldText;
+        std::vector<std::wstring> copied;
+        const wchar_t* expected;
+    } merges[] = {
+        {L"a\r\nold.txt\r\nb\r\n", {L"b", L"a", L"c"}, L"b\r\na\r\nc\r\nold.txt\r\n"},
+        {L"\r\n  \r\nx\r\n\r\n", {L"y"}, L"y\r\nx\r\n"},
+        {L"a\r\na\r\n", {L"a"}, L"a\r\na\r\n"},
+        {L"p\nq", {}, L"p\r\nq\r\n"},
+        {L"", {L"data\\a.tvn_kana"}, L"data\\a.tvn_kana\r\n"},
+    };
+    for (const auto& m : merges) {
+        EXPECT_EQ(mergeUninstallList(m.copied, uninstallListLines(m.oldText)), m.expected) << m.oldText;
+    }
+
+    // The list file: UTF-16LE, up to its first NUL; a last odd byte is left out.
+    testTempFolder folder;
+    EXPECT_EQ(readUninstallList(folder.path()), L"");
+    const struct {
+        std::string bytes;
+        const wchar_t* text;
+    } files[] = {
+        {utf16(L"ab\r\n") + "X", L"ab\r\n"},
+        {utf16(std::wstring(L"a\0b", 3)), L"a"},
+        {"Z", L""},
+    };
+    for (const auto& f : files) {
+        testTempFolder::writeBytes(folder.file(L"Uninstar.dat"), f.bytes);
+        EXPECT_EQ(readUninstallList(folder.path()), f.text);
+    }
+}
+
+TEST_F(installTest, createDirectoryRecursiveStopsAtTheRoot)
+{
+    // On Windows a missing drive answers "path not found" at every level: without a stop at the
+    // root the parents would be tried for ever.
+    system.missingDrive = L"Q:";
+    EXPECT_FALSE(createDirectoryRecursive(system, L"Q:\\x", false));
+    EXPECT_EQ(system.directoriesTried, (std::vector<std::wstring>{L"Q:\\x", L"Q:"}));
+    system.directoriesTried.clear();
+    EXPECT_FALSE(createDirectoryRecursive(system, L"", false));
+    EXPECT_FALSE(createDirectoryRecursive(system, L"nofolder.txt", true));
+    EXPECT_TRUE(system.directoriesTried.empty());
+
+    EXPECT_TRUE(createDirectoryRecursive(system, places.file(L"n1\\n2\\file.txt"), true));
+    EXPECT_TRUE(testTempFolder::exists(places.file(L"n1\\n2")));
+    EXPECT_TRUE(createDirectoryRecursive(system, places.file(L"n1"), false));
+}
+
+TEST_F(installTest, walkSkipsDotFoldersAndFilesInUseArePutAside)
+{
+    std::vector<std::wstring> entries = listFilesRecursive(setup.path());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::wstring>{L".x", L"TavolinXP.exe", L"data\\a.tvn_kana"}));
+
+    // A file in use moves aside to the first free number and is deleted at restart; the new file
+    // takes its place and the setup folder keeps its own copy.
+    testTempFolder destination;
+    const std::wstring target = destination.file(L"TavolinXP.exe");
+    testTempFolder::writeBytes(target, "old program");
+    testTempFolder::writeBytes(target + L".0", "older leftover");
+    {
+        heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        ASSERT_TRUE(loaded.held());
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 0);
+    }
+    EXPECT_EQ(testTempFolder::readBytes(target), "new program");
+    EXPECT_EQ(testTempFolder::readBytes(target + L".1"), "old program");
+    EXPECT_EQ(testTempFolder::readBytes(target + L".0"), "older leftover");
+    EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{target + L".1"});
+    EXPECT_EQ(testTempFolder::readBytes(setup.file(L"TavolinXP.exe")), "new program");
+
+    // Held with no sharing, it can't be renamed either.
+    heldFile locked(target, 0);
+    ASSERT_TRUE(locked.held());
+    EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 2);
+
+    // The installed copy as its own setup folder: each file counts as installed and stays.
+    system.restartDeletions.clear();
+    EXPECT_EQ(installFile(system, setup.path(), L"data\\a.tvn_kana", setup.path()), 0);
+    EXPECT_EQ(testTempFolder::readBytes(setup.file(L"data\\a.tvn_kana")), "kana");
+    EXPECT_TRUE(system.restartDeletions.empty());
+}
+
+TEST_F(installTest, administratorInstallsListsRegistersAndOpensTheFolder)
+{
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    const std::wstring destination = defaultDestination(L"programFiles");
+    ASSERT_EQ(system.dialogsShown.size(), 1u);
+    EXPECT_EQ(system.dialogsShown[0].baseFolder, places.file(L"programFiles"));
+    EXPECT_EQ(system.dialogsShown[0].subfolder, L"Brannoch\\Tavolin13");
+    EXPECT_EQ(testTempFolder::readBytes(destination + L"\\data\\a.tvn_kana"), "kana");
+    EXPECT_FALSE(testTempFolder::exists(destination + L"\\.svn"));
+    EXPECT_EQ(testTempFolder::readBytes(destination + L"\\Uninstar.dat"), utf16(walkedList()));
+
+    EXPECT_EQ(system.registryValue(L"Software\\Brannoch\\Tavolin13", L"InstallDir"), destination);
+    const std::wstring uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brannochTvn13";
+    EXPECT_EQ(system.registryValue(uninstall, L"UninstallString"), destination + L"\\Tavolinの撤去Xp.exe");
+    EXPECT_EQ(system.registryValue(uninstall, L"DisplayIcon"), destination + L"\\TavolinXP.exe");
+    EXPECT_EQ(system.registryValue(uninstall, L"DisplayName"), L"Tavolin 版1.3000号以降");
+    EXPECT_EQ(system.registryValue(uninstall, L"DisplayVersion"), L"版1.3007号 構築#062");
+    EXPECT_TRUE(testTempFolder::exists(places.file(L"programs\\Tavolin 1.3+\\Tavolin1.3+.lnk")));
+    EXPECT_TRUE(testTempFolder::exists(places.file(L"programs\\Tavolin 1.3+\\Tavolinの説明書.lnk")));
+    EXPECT_TRUE(testTempFolder::exists(places.file(L"startup\\Tavolin1.3+.lnk")));
+
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].text, L"Tavolinの設置(または更新)が完了いたしました。");
+    EXPECT_EQ(system.opened, std::vector<std::wstring>{destination});
+
+    // The update over a running program needs no dialog: it is stopped, its folder updated, and
+    // it is started again. A file the new version lacks stays listed after the copied ones, and
+    // the list's blank lines are not carried on.
+    testTempFolder::writeBytes(destination + L"\\Uninstar.dat", utf16(walkedList() + L"\r\nold.txt\r\n\r\n"));
+    DeleteFileW(setup.file(L".x").c_str());
+    system.running = reinterpret_cast<HWND>(1);
+    system.boxes.clear();
+    system.opened.clear();
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    EXPECT_EQ(system.stopped, 1);
+    EXPECT_EQ(system.dialogsShown.size(), 1u);
+    EXPECT_TRUE(system.boxes.empty());
+    EXPECT_EQ(system.opened, std::vector<std::wstring>{destination + L"\\TavolinXP.exe"});
+    EXPECT_EQ(testTempFolder::readBytes(destination + L"\\Uninstar.dat"), utf16(walkedList() + L".x\r\nold.txt\r\n"));
+}
+
+TEST_F(installTest, normalUserInstallsIntoDocumentsWithoutRegistering)
+{
+    system.administrator = false;
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    ASSERT_EQ(system.dialogsShown.size(), 1u);
+    EXPECT_EQ(system.dialogsShown[0].baseFolder, places.file(L"documents"));
+    EXPECT_FALSE(system.dialogsShown[0].registerEntries);
+    EXPECT_TRUE(testTempFolder::exists(defaultDestination(L"documents") + L"\\Uninstar.dat"));
+    EXPECT_FALSE(system.registryKeyExists(L"Software"));
+    EXPECT_EQ(testTempFolder::listing(places.file(L"programs")), L"");
+    EXPECT_EQ(testTempFolder::listing(places.file(L"startup")), L"");
+}
+
+TEST_F(installTest, stoppedInstallationsShowWhyAndWriteNothing)
+{
+    // Cancelled in the dialog.
+    system.dialogAnswer = -2;
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    EXPECT_FALSE(testTempFolder::exists(defaultDestination(L"programFiles")));
+    EXPECT_TRUE(system.boxes.empty());
+
+    // A destination on a drive that does not exist.
+    system.dialogAnswer = IDOK;
+    system.missingDrive = L"Q:";
+    system.dialogEdit = [](installTarget& t) { t.baseFolder = L"Q:\\x"; t.subfolder.clear(); };
+    EXPECT_EQ(runInstallation(system, setup.path()), -2);
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].caption, L"Tavolin設置を中断しました。");
+    EXPECT_EQ(system.boxes[0].text.find(L"ディレクトリを作ることができませんでした。\n\n"), 0u);
+    EXPECT_FALSE(system.registryKeyExists(L"Software"));
+
+    // A file that can't even be renamed: the files before it stay, nothing is listed or registered.
+    testTempFolder destination;
+    system.boxes.clear();
+    system.dialogEdit = [&](installTarget& t) { t.baseFolder = destination.path(); t.subfolder.clear(); };
+    for (const auto& entry : listFilesRecursive(setup.path())) {
+        if (entry.find(L'\\') == std::wstring::npos) testTempFolder::writeBytes(destination.file(entry), "old");
+    }
+    heldFile locked(destination.file(L"TavolinXP.exe"), 0);
+    EXPECT_EQ(runInstallation(system, setup.path()), -2);
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].text.find(L"古いファイルの一時的改名に失敗しました。\n\nTavolinXP.exe : 10進"), 0u);
+    EXPECT_FALSE(testTempFolder::exists(destination.file(L"Uninstar.dat")));
+    EXPECT_FALSE(system.registryKeyExists(L"Software"));
+}

@@ -1,0 +1,129 @@
+// Removal through the system seam: real files, a private registry root, scripted answers.
+#include "fakeSetupSystem.h"
+#include "setup/removal.h"
+#include "testTempFolder.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+namespace {
+
+const wchar_t uninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brannochTvn13";
+
+std::string utf16(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+class removalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateDirectoryW(product.file(L"data").c_str(), nullptr);
+        CreateDirectoryW(places.file(L"programs").c_str(), nullptr);
+        CreateDirectoryW(places.file(L"programs\\Tavolin 1.3+").c_str(), nullptr);
+        CreateDirectoryW(places.file(L"startup").c_str(), nullptr);
+        system.folders = {{CSIDL_COMMON_PROGRAMS, places.file(L"programs")},
+                          {CSIDL_COMMON_STARTUP, places.file(L"startup")}};
+        for (const auto& f : {product.file(L"TavolinXP.exe"), product.file(L"data\\a.txt"), elsewhere.file(L"b.txt"),
+                              product.file(L"user.ini"), places.file(L"programs\\Tavolin 1.3+\\Tavolin1.3+.lnk"),
+                              places.file(L"programs\\Tavolin 1.3+\\Tavolinの説明書.lnk"),
+                              places.file(L"startup\\Tavolin1.3+.lnk"), places.file(L"startup\\other.lnk")})
+            testTempFolder::writeBytes(f, "x");
+        // Blank lines, a line naming a folder and an absolute entry among the files.
+        testTempFolder::writeBytes(product.file(L"Uninstar.dat"),
+                                   utf16(L"TavolinXP.exe\r\ndata\\a.txt\r\n\r\n  \r\ndata\r\n" + elsewhere.file(L"b.txt") +
+                                         L"\r\n"));
+        writeRegistryString(system.machineRoot(), uninstall, L"UninstallString", L"x");
+        writeRegistryString(system.machineRoot(), L"Software\\Brannoch\\Tavolin13", L"InstallDir", product.path());
+    }
+
+    bool untouched() const
+    {
+        return testTempFolder::exists(product.file(L"TavolinXP.exe")) &&
+               testTempFolder::exists(product.file(L"Uninstar.dat")) && system.registryKeyExists(uninstall) &&
+               testTempFolder::exists(places.file(L"startup\\Tavolin1.3+.lnk"));
+    }
+
+    testTempFolder product, elsewhere, places;
+    fakeSetupSystem system;
+};
+
+}  // namespace
+
+TEST(removalRules, keyTreeGoesWithItsSubkeysAndNothingOutsideIt)
+{
+    fakeSetupSystem system;
+    const HKEY root = system.machineRoot();
+    writeRegistryString(root, L"k\\sub\\deeper", L"v", L"1");
+    writeRegistryString(root, L"k\\C:x", L"v", L"1");
+    // What a colon name would hit if it were taken for a path of its own.
+    writeRegistryString(root, L"C:x", L"v", L"keep");
+    EXPECT_TRUE(deleteRegistryKeyTree(root, L"k"));
+    EXPECT_FALSE(system.registryKeyExists(L"k"));
+    EXPECT_EQ(system.registryValue(L"C:x", L"v"), L"keep");
+    EXPECT_FALSE(deleteRegistryKeyTree(root, L"missing"));
+}
+
+TEST_F(removalTest, confirmedRemovalDeletesTheListedFilesKeyAndShortcuts)
+{
+    system.running = reinterpret_cast<HWND>(1);
+    system.answers = {IDYES};
+    // A listed file still in use is deleted at restart, announced with its own box.
+    const std::wstring busy = product.file(L"data\\a.txt");
+    HANDLE held = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    removeInstallation(system, product.path());
+    CloseHandle(held);
+
+    EXPECT_EQ(system.stopped, 1);
+    EXPECT_FALSE(testTempFolder::exists(product.file(L"TavolinXP.exe")));
+    EXPECT_FALSE(testTempFolder::exists(elsewhere.file(L"b.txt")));
+    EXPECT_FALSE(testTempFolder::exists(product.file(L"Uninstar.dat")));
+    EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{busy});
+    EXPECT_TRUE(testTempFolder::exists(product.file(L"user.ini")));
+    EXPECT_TRUE(testTempFolder::exists(product.file(L"data")));
+    EXPECT_FALSE(system.registryKeyExists(uninstall));
+    EXPECT_EQ(system.registryValue(L"Software\\Brannoch\\Tavolin13", L"InstallDir"), product.path());
+    EXPECT_FALSE(testTempFolder::exists(places.file(L"programs\\Tavolin 1.3+")));
+    EXPECT_EQ(testTempFolder::listing(places.file(L"startup")), L"other.lnk");
+
+    ASSERT_EQ(system.boxes.size(), 3u);
+    EXPECT_EQ(system.boxes[0].caption, L"Tavolinの撤去前確認です。");
+    EXPECT_EQ(system.boxes[0].type, UINT(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_EQ(system.boxes[1].caption, busy);
+    EXPECT_EQ(system.boxes[1].text, L"上記のファイルは再起動時に削除されます。");
+    EXPECT_EQ(system.boxes[2].caption, L"Tavolinの撤去手続");
+}
+
+TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
+{
+    // A normal user: one box, nothing else.
+    system.administrator = false;
+    system.running = reinterpret_cast<HWND>(1);
+    removeInstallation(system, product.path());
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].caption, L"Tavolin撤去作業");
+    EXPECT_EQ(system.stopped, 0);
+    EXPECT_TRUE(untouched());
+
+    // The question answered no.
+    system.administrator = true;
+    system.boxes.clear();
+    system.answers = {IDNO};
+    removeInstallation(system, product.path());
+    EXPECT_EQ(system.boxes.size(), 1u);
+    EXPECT_TRUE(untouched());
+
+    // A list of blank lines names nothing: the product folder itself is never scheduled.
+    for (const std::string& list : {utf16(L"\r\n \r\n"), std::string()}) {
+        testTempFolder::writeBytes(product.file(L"Uninstar.dat"), list);
+        system.boxes.clear();
+        system.answers = {IDYES};
+        removeInstallation(system, product.path());
+        ASSERT_EQ(system.boxes.size(), 2u);
+        EXPECT_EQ(system.boxes[1].text, L"撤去すべきファイルの一覧が取得できませんでした。");
+        EXPECT_TRUE(system.restartDeletions.empty());
+        EXPECT_TRUE(untouched());
+    }
+}
