@@ -229,6 +229,11 @@ int runThumbKeyDialog(HWND owner, int parameter)
 INT_PTR CALLBACK controlPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, controlPageIndex, [&] {
+        loadControlPage(page);
+        sheet.refreshPageControls(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG:
         showThumbKeys(page);
@@ -239,19 +244,6 @@ INT_PTR CALLBACK controlPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         settingsSheetController::fillCombo(page, idDriverType, driverTypeItems);
         loadControlPage(page);
         sheet.refreshPageControls(page);
-        return TRUE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<const NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = controlPageIndex;
-            loadControlPage(page);
-            sheet.refreshPageControls(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

@@ -34,21 +34,13 @@ bool storeBox(HWND page, int id)
 INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, displayPageIndex, [&] {
+        sheet.refreshPageControls(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG:
         sheet.refreshPageControls(page);
-        return TRUE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = displayPageIndex;
-            sheet.refreshPageControls(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

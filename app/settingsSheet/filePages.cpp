@@ -181,28 +181,20 @@ void boxClicked(HWND page, int id)
 INT_PTR filePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam, int pageIndex)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, pageIndex, [&] {
+        sheet.checkFromBool(page, IDC_DVORAK, "Dvorak");
+        sheet.checkFromBool(page, IDC_KANA_CONVERT, "KanaConvert");
+        sheet.checkFromBool(page, IDC_FUNC_OUTPUT, "FuncOutput");
+        sheet.checkFromBool(page, IDC_NUMLOCK_CONVERT, "NumLockConvert");
+        sheet.checkFromBool(page, IDC_CTRL_QWERTY, "CtrlQwerty");
+        sheet.checkFromBool(page, IDC_ALWAYS_REPLACE, "AlwaysReplaceSwitch");
+        sheet.refreshPageControls(page);
+        showFileLabels(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG:
         showFileLabels(page);
-        return TRUE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = pageIndex;
-            sheet.checkFromBool(page, IDC_DVORAK, "Dvorak");
-            sheet.checkFromBool(page, IDC_KANA_CONVERT, "KanaConvert");
-            sheet.checkFromBool(page, IDC_FUNC_OUTPUT, "FuncOutput");
-            sheet.checkFromBool(page, IDC_NUMLOCK_CONVERT, "NumLockConvert");
-            sheet.checkFromBool(page, IDC_CTRL_QWERTY, "CtrlQwerty");
-            sheet.checkFromBool(page, IDC_ALWAYS_REPLACE, "AlwaysReplaceSwitch");
-            sheet.refreshPageControls(page);
-            showFileLabels(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

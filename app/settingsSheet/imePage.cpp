@@ -81,21 +81,13 @@ void defaultPressed(HWND page, const imeListRow& row)
 INT_PTR CALLBACK imePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, imePageIndex, [&] {
+        loadImePage(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG:
         loadImePage(page);
-        return TRUE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = imePageIndex;
-            loadImePage(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

@@ -168,6 +168,8 @@ void openRegionalOptions(HWND page)
 INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, infoPageIndex, [] {}, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG: {
         SetDlgItemTextW(page, idVersion, getVersionInfo().versionText().c_str());
@@ -185,17 +187,6 @@ INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     case WM_DESTROY:
         restoreWebButton(page);
         return FALSE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<const NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = infoPageIndex;
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
-        return TRUE;
     case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
         switch (LOWORD(wParam)) {

@@ -117,6 +117,10 @@ bool handleCommand(HWND page, int id, int code)
 INT_PTR CALLBACK practicePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, practicePageIndex, [&] {
+        sheet.refreshPageControls(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG: {
         static const wchar_t* const kinds[] = {L"ローマ字練習用ソフトを使う", L"JISかな練習用ソフトを使う", L""};
@@ -125,18 +129,6 @@ INT_PTR CALLBACK practicePageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         sheet.refreshPageControls(page);
         return TRUE;
     }
-    case WM_NOTIFY:
-        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = practicePageIndex;
-            sheet.refreshPageControls(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
-        return TRUE;
     case WM_COMMAND:
         return handleCommand(page, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     }

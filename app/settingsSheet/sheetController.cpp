@@ -228,6 +228,30 @@ INT_PTR settingsSheetController::commonNotify(HWND page, LPARAM lParam)
     }
 }
 
+bool settingsSheetController::sharedPageMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam,
+                                                int pageIndex, const std::function<void()>& activate,
+                                                INT_PTR& result)
+{
+    if (message == WM_NOTIFY) {
+        if (reinterpret_cast<const NMHDR*>(lParam)->code != PSN_SETACTIVE) {
+            result = commonNotify(page, lParam);
+            return true;
+        }
+        startPage = pageIndex;
+        activate();
+        SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+        result = TRUE;
+        return true;
+    }
+    if (message == sheetRefreshPage) {
+        refreshPageControls(page);
+        if (wParam) pageChanged(page);
+        result = TRUE;
+        return true;
+    }
+    return false;
+}
+
 void settingsSheetController::applySettingsCopy(bool pressApply)
 {
     autoStartAtOpen = autoStartEnabled();

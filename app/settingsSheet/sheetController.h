@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -70,6 +71,11 @@ public:
     // Behaviour shared by the pages.
     // WM_NOTIFY other than PSN_SETACTIVE: query-cancel, apply and reset; answers the dialog result.
     INT_PTR commonNotify(HWND page, LPARAM lParam);
+    // What every page handles alike: PSN_SETACTIVE remembers the page as the one to reopen on and
+    // runs `activate`; other notifications get commonNotify; sheetRefreshPage runs the refresh
+    // routine and marks the page when asked. True when handled, with the dialog result in `result`.
+    bool sharedPageMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, int pageIndex,
+                           const std::function<void()>& activate, INT_PTR& result);
     void applySettingsCopy(bool pressApply);
     // Re-selects the input agent after the settings changed; true when it was exchanged.
     bool announceAgentChange();

@@ -112,24 +112,16 @@ void storeOutputWaitBoxes(HWND page)
 INT_PTR CALLBACK timePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     settingsSheetController& sheet = sheetController();
+    INT_PTR shared = 0;
+    if (sheet.sharedPageMessage(page, message, wParam, lParam, timePageIndex, [&] {
+        loadTimePage(page);
+        sheet.refreshPageControls(page);
+    }, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG:
         initialiseTrackbars(page);
         loadTimePage(page);
         sheet.refreshPageControls(page);
-        return TRUE;
-    case WM_NOTIFY:
-        if (reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-            sheet.startPage = timePageIndex;
-            loadTimePage(page);
-            sheet.refreshPageControls(page);
-            SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return sheet.commonNotify(page, lParam);
-    case sheetRefreshPage:
-        sheet.refreshPageControls(page);
-        if (wParam) sheet.pageChanged(page);
         return TRUE;
     case WM_HSCROLL:
         if (lParam && movedByUser(LOWORD(wParam))) {

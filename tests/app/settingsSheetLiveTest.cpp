@@ -3,6 +3,7 @@
 // lists and buttons clicked, dialogs answered, Apply / OK / Cancel pressed; the effect is checked
 // on typed keys, the log window, the registry and the settings files written at exit.
 #include "liveDesktop.h"
+#include "programWindows.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,133 +20,6 @@ const UINT openSettingsRequest = 0x8080;
 const int commandSettings = 4011;
 const int commandQuit = 3001;
 const wchar_t sheetTitle[] = L"設定窓口/Orvessa";
-
-std::wstring productFolder()
-{
-    return std::wstring(TVN_BIN_DIR) + L"\\..\\product";
-}
-
-std::wstring unixPath(const std::wstring& windowsPath)
-{
-    std::wstring path = windowsPath.substr(2);  // drop "Z:"
-    for (wchar_t& c : path) {
-        if (c == L'\\') c = L'/';
-    }
-    return path;
-}
-
-std::wstring windowText(HWND window)
-{
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
-    std::vector<wchar_t> buffer(length + 1);
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                        SMTO_ABORTIFHUNG, 2000, &copied);
-    return std::wstring(buffer.data(), copied);
-}
-
-LRESULT sendTo(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
-{
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10000, &result);
-    return static_cast<LRESULT>(result);
-}
-
-struct windowSearch {
-    DWORD process;
-    std::wstring title;
-    std::wstring className;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<windowSearch*>(parameter);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != search->process) return TRUE;
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    if (!search->className.empty() && search->className != name) return TRUE;
-    if (!search->title.empty() && windowText(window) != search->title) return TRUE;
-    search->found.push_back(window);
-    return TRUE;
-}
-
-BOOL CALLBACK collectChild(HWND window, LPARAM parameter)
-{
-    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
-    return TRUE;
-}
-
-// The texts of a dialog's children, joined with "|" (what a message box says).
-std::wstring childTexts(HWND parent)
-{
-    std::vector<HWND> children;
-    EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&children));
-    std::wstring text;
-    for (HWND child : children) text += windowText(child) + L"|";
-    return text;
-}
-
-// One run of the tray program.
-class shellProcess {
-public:
-    explicit shellProcess(const std::wstring& exe)
-    {
-        std::wstring command = L"\"" + exe + L"\"";
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        m_started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &m_process) != FALSE;
-    }
-    ~shellProcess()
-    {
-        if (!m_started) return;
-        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
-            if (HWND main = find(L"orvessaTasktray", L"")) PostMessageW(main, WM_COMMAND, commandQuit, 0);
-            if (!pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, 10000)) {
-                TerminateProcess(m_process.hProcess, 1);
-            }
-        }
-        CloseHandle(m_process.hThread);
-        CloseHandle(m_process.hProcess);
-    }
-    shellProcess(const shellProcess&) = delete;
-    shellProcess& operator=(const shellProcess&) = delete;
-
-    std::vector<HWND> findAll(const std::wstring& className, const std::wstring& title) const
-    {
-        windowSearch search{m_process.dwProcessId, title, className, {}};
-        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    HWND find(const std::wstring& className, const std::wstring& title) const
-    {
-        const auto all = findAll(className, title);
-        return all.empty() ? nullptr : all.front();
-    }
-    HWND waitFor(const std::wstring& className, const std::wstring& title, DWORD timeout = 15000) const
-    {
-        HWND found = nullptr;
-        pumpUntil([&] { return (found = find(className, title)) != nullptr; }, timeout);
-        return found;
-    }
-    DWORD waitForExit(DWORD timeout)
-    {
-        pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, timeout);
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(m_process.hProcess, &code);
-        return code;
-    }
-
-private:
-    bool m_started = false;
-    PROCESS_INFORMATION m_process{};
-};
 
 void setAutoStartAnswer(DWORD value)
 {
@@ -164,33 +38,6 @@ DWORD autoStartAnswer()
     RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", L"autoStart", RRF_RT_REG_DWORD, nullptr,
                  &value, &size);
     return value;
-}
-
-// A picture of a window's client area on the X display (with no window manager there is no frame
-// to show). Wine does not signal the end of a Unix program, so the picture is written under
-// another name and renamed when it is complete.
-void screenshot(HWND window, const std::wstring& name)
-{
-    RECT r{};
-    GetClientRect(window, &r);
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    const std::wstring target = std::wstring(TVN_BIN_DIR) + L"\\..\\" + name;
-    const std::wstring unixTarget = unixPath(target);
-    DeleteFileW(target.c_str());
-    const std::wstring geometry = std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top) +
-                                  L"+" + std::to_wstring(r.left) + L"+" + std::to_wstring(r.top);
-    std::wstring command = L"Z:\\bin\\sh -c \"/usr/bin/import -window root -crop " + geometry + L" " + unixTarget +
-                           L".part.png && mv " + unixTarget + L".part.png " + unixTarget + L"\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        pumpUntil([&] { return GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000);
-    }
 }
 
 bool contains(const std::wstring& text, const std::wstring& part)
@@ -213,7 +60,7 @@ protected:
         ASSERT_TRUE(xdotoolAvailable());
         SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());
         setAutoStartAnswer(1);
-        shell.reset(new shellProcess(exe));
+        shell.reset(new programProcess(exe));
         main = shell->waitFor(L"orvessaTasktray", L"");
         ASSERT_NE(main, nullptr);
         HWND log = shell->waitFor(L"#32770", L"動作記録");
@@ -312,7 +159,7 @@ protected:
 
     testTempFolder appData;
     std::wstring exe;
-    std::unique_ptr<shellProcess> shell;
+    std::unique_ptr<programProcess> shell;
     HWND main = nullptr;
     HWND logEdit = nullptr;
 };
@@ -380,7 +227,7 @@ TEST_F(settingsSheetTest, controlPageChangesTakeEffectWhileTypingWithApplyOkAndC
     // A second start asks the running program for its settings: the sheet reopens on the page
     // shown last, with the applied values.
     {
-        shellProcess second(exe);
+        programProcess second(exe);
         EXPECT_EQ(second.waitForExit(20000), 0u);
     }
     sheet = shell->waitFor(L"#32770", sheetTitle);
@@ -432,7 +279,7 @@ TEST_F(settingsSheetTest, controlPageChangesTakeEffectWhileTypingWithApplyOkAndC
     EXPECT_TRUE(contains(windowText(GetDlgItem(dialog, 4128)), L"/ Vk 0x20 /"));
     sendTo(GetDlgItem(dialog, 4028), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"300"));
     EXPECT_TRUE(contains(windowText(GetDlgItem(dialog, 4128)), L"/ Vk 0x20 /")) << "300 is no key code";
-    screenshot(dialog, L"sheet-thumb-key-dialog.png");
+    screenshot(L"sheet-thumb-key-dialog.png", dialog);
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return !IsWindow(dialog); }, 5000));
     EXPECT_TRUE(contains(windowText(GetDlgItem(page, 4024)), L"左手親指キー："));
@@ -465,7 +312,7 @@ TEST_F(settingsSheetTest, informationPageDuplicatesChoosesAndSavesSettingsFiles)
     for (int index = 0; index < 8; ++index) {
         ASSERT_NE(showPage(sheet, index), nullptr) << index;
         pumpMessages(200);
-        screenshot(sheet, L"sheet-page-" + std::to_wstring(index) + L".png");
+        screenshot(L"sheet-page-" + std::to_wstring(index) + L".png", sheet);
     }
     HWND page = showPage(sheet, pageInfo);
     ASSERT_NE(page, nullptr);

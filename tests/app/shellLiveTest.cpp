@@ -4,6 +4,7 @@
 #include "core/settingsStore.h"
 #include "core/textFile.h"
 #include "liveDesktop.h"
+#include "programWindows.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -17,123 +18,6 @@ namespace {
 
 const UINT wtsSessionChange = 0x02B1;
 
-std::wstring productFolder()
-{
-    return std::wstring(TVN_BIN_DIR) + L"\\..\\product";
-}
-
-std::wstring unixPath(const std::wstring& windowsPath)
-{
-    std::wstring path = windowsPath.substr(2);  // drop "Z:"
-    for (wchar_t& c : path) {
-        if (c == L'\\') c = L'/';
-    }
-    return path;
-}
-
-std::wstring windowText(HWND window)
-{
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
-    std::vector<wchar_t> buffer(length + 1);
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                        SMTO_ABORTIFHUNG, 2000, &copied);
-    return std::wstring(buffer.data(), copied);
-}
-
-struct windowSearch {
-    DWORD process;
-    std::wstring title;
-    std::wstring className;
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<windowSearch*>(parameter);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != search->process) return TRUE;
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    if (!search->className.empty() && search->className != name) return TRUE;
-    if (!search->title.empty() && windowText(window) != search->title) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK collectChild(HWND window, LPARAM parameter)
-{
-    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> childrenOf(HWND parent)
-{
-    std::vector<HWND> children;
-    EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
-// One run of the tray program.
-class shellProcess {
-public:
-    shellProcess(const std::wstring& exe, const std::wstring& arguments)
-    {
-        std::wstring command = L"\"" + exe + L"\" " + arguments;
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        m_started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &m_process) != FALSE;
-    }
-    ~shellProcess()
-    {
-        if (!m_started) return;
-        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
-            if (HWND main = mainWindow()) SendMessageTimeoutW(main, WM_COMMAND, 3001, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
-            if (!pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, 10000)) {
-                TerminateProcess(m_process.hProcess, 1);
-            }
-        }
-        CloseHandle(m_process.hThread);
-        CloseHandle(m_process.hProcess);
-    }
-    shellProcess(const shellProcess&) = delete;
-    shellProcess& operator=(const shellProcess&) = delete;
-
-    bool started() const { return m_started; }
-
-    HWND findWindow(const std::wstring& className, const std::wstring& title) const
-    {
-        windowSearch search{m_process.dwProcessId, title, className, nullptr};
-        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    HWND waitForWindow(const std::wstring& className, const std::wstring& title, DWORD timeout = 20000) const
-    {
-        HWND found = nullptr;
-        pumpUntil([&] { return (found = findWindow(className, title)) != nullptr; }, timeout);
-        return found;
-    }
-    HWND mainWindow() const { return findWindow(L"orvessaTasktray", L""); }
-
-    // The exit code, or STILL_ACTIVE when it has not ended in time.
-    DWORD waitForExit(DWORD timeout)
-    {
-        pumpUntil([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, timeout);
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(m_process.hProcess, &code);
-        return code;
-    }
-
-private:
-    bool m_started = false;
-    PROCESS_INFORMATION m_process{};
-};
-
 // The windows of a started program, once its log window shows the log header (null when it
 // did not get that far).
 struct runningWindows {
@@ -141,11 +25,11 @@ struct runningWindows {
     HWND logEdit = nullptr;
 };
 
-runningWindows waitUntilRunning(const shellProcess& shell)
+runningWindows waitUntilRunning(const programProcess& shell)
 {
     runningWindows w;
-    HWND main = shell.waitForWindow(L"orvessaTasktray", L"");
-    HWND log = shell.waitForWindow(L"#32770", L"動作記録");
+    HWND main = shell.waitFor(L"orvessaTasktray", L"");
+    HWND log = shell.waitFor(L"#32770", L"動作記録");
     if (!main || !log) return w;
     HWND edit = GetDlgItem(log, 4099);
     if (!pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000)) return w;
@@ -182,22 +66,6 @@ std::string expectedDefaultIni()
     return bytes;
 }
 
-void screenshot(const std::wstring& name)
-{
-    const std::wstring target = unixPath(std::wstring(TVN_BIN_DIR) + L"\\..\\" + name);
-    std::wstring command = L"Z:\\usr\\bin\\import -window root " + target;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        pumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-}
-
 class shellTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -232,7 +100,7 @@ const int keyQ = 16, keyW = 17, keyA = 30, keyS = 31;
 TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
 {
     ASSERT_TRUE(xdotoolAvailable());
-    shellProcess shell(exe, L"");
+    programProcess shell(exe, L"");
     ASSERT_TRUE(shell.started());
     const runningWindows running = waitUntilRunning(shell);
     ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
@@ -249,7 +117,7 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
 
     // The keyboard display shows what the active layout types for each key: with the IME closed
     // (Wine has no Japanese IME) that is the default alphabet layout.
-    HWND display = shell.waitForWindow(L"#32770", L"配列表示");
+    HWND display = shell.waitFor(L"#32770", L"配列表示");
     ASSERT_NE(display, nullptr);
     ASSERT_TRUE(pumpUntil([&] { return IsWindowVisible(display) != FALSE; }, 10000));
     std::vector<std::wstring> labels;
@@ -314,7 +182,7 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
 
 TEST_F(shellTest, quitCommandOfTheSetupProgramLeavesTheDefaultSettings)
 {
-    shellProcess shell(exe, L"");
+    programProcess shell(exe, L"");
     const runningWindows running = waitUntilRunning(shell);
     ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
     // The folder did not exist: it and default.ini are made at exit, holding every default.
@@ -325,22 +193,22 @@ TEST_F(shellTest, quitCommandOfTheSetupProgramLeavesTheDefaultSettings)
 
 TEST_F(shellTest, secondStartMakesTheFirstOpenItsSettingsAndEnds)
 {
-    shellProcess first(exe, L"");
+    programProcess first(exe, L"");
     const runningWindows running = waitUntilRunning(first);
     ASSERT_NE(running.logEdit, nullptr) << "no log header in the log window";
     HWND main = running.main;
 
-    shellProcess second(exe, L"");
+    programProcess second(exe, L"");
     EXPECT_EQ(second.waitForExit(20000), 0u);
     // The first instance opens its settings sheet.
-    EXPECT_NE(first.waitForWindow(L"#32770", L"設定窓口/Orvessa"), nullptr);
+    EXPECT_NE(first.waitFor(L"#32770", L"設定窓口/Orvessa"), nullptr);
     EXPECT_TRUE(IsWindow(main));
 }
 
 TEST_F(shellTest, startupFolderStartWithAutoStartDeclinedEndsQuietlyWith72)
 {
     setAutoStartAnswer(2);
-    shellProcess shell(exe, L"-S");
+    programProcess shell(exe, L"-S");
     EXPECT_EQ(shell.waitForExit(20000), 72u);
     EXPECT_EQ(shell.mainWindow(), nullptr);
 }
@@ -350,8 +218,8 @@ TEST_F(shellTest, missingHookLibraryShowsTheReasonAndEndsWith301)
     testTempFolder lonely;
     const std::wstring copy = lonely.file(L"TavolinXP.exe");
     ASSERT_TRUE(CopyFileW(exe.c_str(), copy.c_str(), FALSE));
-    shellProcess shell(copy, L"");
-    HWND box = shell.waitForWindow(L"#32770", L"Tavolin 版1.3007号 構築#072");
+    programProcess shell(copy, L"");
+    HWND box = shell.waitFor(L"#32770", L"Tavolin 版1.3007号 構築#072");
     ASSERT_NE(box, nullptr);
     std::wstring text;
     for (HWND child : childrenOf(box)) text += windowText(child) + L"|";

@@ -3,6 +3,7 @@
 // in use, a stopped update, the installed copy run as its own setup, a setup folder without its
 // read-me, and the removal by the installed "Tavolinの撤去Xp.exe".
 #include "liveDesktop.h"
+#include "programWindows.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +19,6 @@ const wchar_t productKeyName[] = L"Software\\Brannoch\\Tavolin13";
 const wchar_t uninstallKeyName[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brannochTvn13";
 const wchar_t sessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const DWORD stoppedAtAFile = static_cast<DWORD>(-2);
-
-std::wstring productFolder() { return std::wstring(TVN_BIN_DIR) + L"\\..\\product"; }
-
-std::wstring windowText(HWND window)
-{
-    wchar_t text[4096] = {};
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
-    return text;
-}
 
 BOOL CALLBACK collectWindow(HWND window, LPARAM list)
 {
@@ -188,26 +179,6 @@ shortcut readShortcut(const std::wstring& path)
     const std::string bytes = testTempFolder::exists(path) ? testTempFolder::readBytes(path) : std::string();
     if (bytes.size() > 0x3C) s.showByte = static_cast<unsigned char>(bytes[0x3C]);
     return s;
-}
-
-void screenshot(const std::wstring& name)
-{
-    std::wstring target = std::wstring(TVN_BIN_DIR).substr(2) + L"\\..\\" + name;
-    std::replace(target.begin(), target.end(), L'\\', L'/');
-    std::wstring command = L"Z:\\usr\\bin\\import -window root " + target;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        // A Unix program's handle is not signalled when it ends under Wine: wait for the file.
-        const std::wstring windowsPath = L"Z:" + target;
-        pumpUntil([&] { return testTempFolder::exists(windowsPath); }, 20000);
-        pumpMessages(1500);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
 }
 
 // One run of a program, with its windows found and answered from outside.
