@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/japaneseText.h"
 #include "core/platform.h"
+#include "core/tstring.h"
 
 namespace {
 
@@ -17,15 +18,6 @@ namespace {
 const TCHAR* const libraryFileName = TEXT("TavolinXPDll.dll");
 const TCHAR* const ansiLibraryFileName = TEXT("TavolinMeDll.dll");
 const TCHAR* const fallbackLibraryFileName = TEXT("orvessa.dll");
-
-std::wstring wideOf(const tstring& text)
-{
-#ifdef TVN_ANSI
-    return toWideString(text);
-#else
-    return text;
-#endif
-}
 
 
 std::wstring hex8(unsigned long value)
@@ -74,7 +66,7 @@ private:
 
 dllLink::dllLink() : m_library(nullptr), m_entry(nullptr)
 {
-    load(wideOf(directoryOf(programPath())));
+    load(fromT(directoryOf(programPath())));
 }
 
 dllLink::dllLink(const std::wstring& folder) : m_library(nullptr), m_entry(nullptr)
@@ -116,7 +108,7 @@ void dllLink::load(const std::wstring& wideFolder)
     }
     m_library = library;
     m_entry = reinterpret_cast<njankotanFunction>(entry);
-    m_libraryPath = wideOf(path);
+    m_libraryPath = fromT(path);
     startValues();
 }
 

@@ -2,8 +2,29 @@
 // Paths and other texts handed to the A/W Windows calls use it.
 #pragma once
 
+#include "core/japaneseText.h"
+
 #include <windows.h>
 
 #include <string>
 
 using tstring = std::basic_string<TCHAR>;
+
+// Between the build's text type and wide text (CP932 in the ANSI build).
+inline tstring toT(const std::wstring& text)
+{
+#ifdef TVN_ANSI
+    return toNarrowString(text);
+#else
+    return text;
+#endif
+}
+
+inline std::wstring fromT(const tstring& text)
+{
+#ifdef TVN_ANSI
+    return toWideString(text);
+#else
+    return text;
+#endif
+}

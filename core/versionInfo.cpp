@@ -23,15 +23,6 @@ tstring pathOf(const std::wstring& path)
 #endif
 }
 
-std::wstring wideOf(const tstring& text)
-{
-#ifdef TVN_ANSI
-    return toWideString(text);
-#else
-    return text;
-#endif
-}
-
 }  // namespace
 
 std::wstring fileVersionProvider::productVersion(const std::wstring& path, bool& found)
@@ -57,7 +48,7 @@ std::wstring fileVersionProvider::productVersion(const std::wstring& path, bool&
     for (UINT i = 0; i < length && text + i < end && text[i] != TEXT('\0'); ++i)
         answer += text[i];
     found = true;
-    return wideOf(answer);
+    return fromT(answer);
 }
 
 bool parseVersionNumber(const std::wstring& productVersion, int& number)
@@ -105,7 +96,7 @@ void versionInfo::composeVersionText()
     out << L"Tavolin (UNICODE/Windows XP) : ";
 #endif
     out << readFileVersion(m_programPath, true) << L"\n";
-    out << wideOf(fileNameOf(pathOf(m_libraryPath))) << L"(Tavolin用DLL): " << readFileVersion(m_libraryPath, false) << L"\n";
+    out << fromT(fileNameOf(pathOf(m_libraryPath))) << L"(Tavolin用DLL): " << readFileVersion(m_libraryPath, false) << L"\n";
     out << agentName << L"\n";
     m_versionText = out.str();
 }
@@ -150,6 +141,6 @@ std::wstring compilerDescription()
 versionInfo& getVersionInfo()
 {
     static fileVersionProvider files;
-    static versionInfo instance(files, wideOf(programPath()), getDllLink().dllPath());
+    static versionInfo instance(files, fromT(programPath()), getDllLink().dllPath());
     return instance;
 }

@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/japaneseText.h"
 #include "core/platform.h"
+#include "core/tstring.h"
 #include "setup/setupSystem.h"
 
 #include <objbase.h>
@@ -28,15 +29,6 @@ const TCHAR mainWindowClass[] = TEXT("orvessaTasktray");
 namespace {
 
 // The removal list is UTF-16 in both builds; the ANSI build works on CP932 paths.
-std::wstring toWide(const tstring& text)
-{
-#ifdef TVN_ANSI
-    return toWideString(text);
-#else
-    return text;
-#endif
-}
-
 tstring fromWide(const std::wstring& text)
 {
 #ifdef TVN_ANSI
@@ -61,7 +53,7 @@ bool isBlank(const tstring& line)
 
 void writeUninstallList(setupSystem& system, const tstring& destination, const tstring& list)
 {
-    const std::wstring text = toWide(list);
+    const std::wstring text = fromT(list);
     const tstring path = joinPath(destination, uninstallListName);
     HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -94,7 +86,7 @@ void writeRegistryEntries(setupSystem& system, const tstring& destination)
 
 void saveShortcut(IPersistFile* file, const tstring& path)
 {
-    file->Save(toWide(path).c_str(), TRUE);
+    file->Save(fromT(path).c_str(), TRUE);
 }
 
 // One shell-link object, reused for the three shortcuts. Save failures are not checked: a missing

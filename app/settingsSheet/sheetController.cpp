@@ -131,7 +131,7 @@ void settingsSheetController::refreshSettingsPage(bool markChanged)
 {
     if (!sheetWindow) return;
     if (HWND page = PropSheet_GetCurrentPageHwnd(sheetWindow)) {
-        SendMessageW(page, sheetRefreshPage, markChanged ? 1 : 0, 0);
+        SendMessageW(page, pageReload, markChanged ? 1 : 0, 0);
     }
 }
 
@@ -243,7 +243,7 @@ bool settingsSheetController::sharedPageMessage(HWND page, UINT message, WPARAM 
         result = TRUE;
         return true;
     }
-    if (message == sheetRefreshPage) {
+    if (message == pageReload) {
         refreshPageControls(page);
         if (wParam) pageChanged(page);
         result = TRUE;

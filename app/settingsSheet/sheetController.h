@@ -3,6 +3,8 @@
 // All of it runs on the UI thread.
 #pragma once
 
+#include "app/windowMessages.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -25,8 +27,6 @@ enum sheetPageIndex {
     sheetPageCount = 8
 };
 
-// Sent to the current page: re-read the controls; wParam non-zero also marks the page changed.
-const UINT sheetRefreshPage = 0x8000;
 
 class settingsSheetController {
 public:
@@ -46,7 +46,7 @@ public:
     bool openSettingsSheet(HWND tray, settingsHolder& live);
     // The message loop's hook: true when the sheet consumed the message.
     bool isSettingsSheetMessage(MSG* msg);
-    // Sends sheetRefreshPage to the current page, when the sheet is open.
+    // Sends pageReload to the current page, when the sheet is open.
     void refreshSettingsPage(bool markChanged);
     bool isSettingsSheetOpen() const { return sheetWindow != nullptr; }
     // Destroys an open sheet and its snapshot without applying or cancelling (program exit).
@@ -72,7 +72,7 @@ public:
     // WM_NOTIFY other than PSN_SETACTIVE: query-cancel, apply and reset; answers the dialog result.
     INT_PTR commonNotify(HWND page, LPARAM lParam);
     // What every page handles alike: PSN_SETACTIVE remembers the page as the one to reopen on and
-    // runs `activate`; other notifications get commonNotify; sheetRefreshPage runs the refresh
+    // runs `activate`; other notifications get commonNotify; pageReload runs the refresh
     // routine and marks the page when asked. True when handled, with the dialog result in `result`.
     bool sharedPageMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, int pageIndex,
                            const std::function<void()>& activate, INT_PTR& result);

@@ -21,25 +21,6 @@ const int commandSettings = 4011;
 const int commandQuit = 3001;
 const wchar_t sheetTitle[] = L"設定窓口/Orvessa";
 
-void setAutoStartAnswer(DWORD value)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"autoStart", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
-DWORD autoStartAnswer()
-{
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", L"autoStart", RRF_RT_REG_DWORD, nullptr,
-                 &value, &size);
-    return value;
-}
-
 bool contains(const std::wstring& text, const std::wstring& part)
 {
     return text.find(part) != std::wstring::npos;

@@ -38,16 +38,6 @@ runningWindows waitUntilRunning(const programProcess& shell)
     return w;
 }
 
-void setAutoStartAnswer(DWORD value)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"autoStart", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
 // What a fresh install writes: every default, at the shipped version.
 class shippedDefaults : public settingsStore {
 public:

@@ -192,7 +192,9 @@ TEST_F(chordTest, releaseAllLiftsWhatTheEngineSentDownAndLeavesNothingWaiting) {
         e.clearSent();
         e.release(c.pressed.back());
         EXPECT_EQ(1u, e.sent.size());
-        if (!e.sent.empty()) EXPECT_EQ(c.pressed.back(), e.sent[0].event.keyCode);
+        if (!e.sent.empty()) {
+            EXPECT_EQ(c.pressed.back(), e.sent[0].event.keyCode);
+        }
         e.releaseAll();
         EXPECT_EQ(1u, e.sent.size()) << "released twice";
     }

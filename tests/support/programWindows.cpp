@@ -106,6 +106,26 @@ void screenshot(const std::wstring& name, HWND window)
     }
 }
 
+void setAutoStartAnswer(DWORD value)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExW(key, L"autoStart", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+DWORD autoStartAnswer()
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brannoch\\Tavolin13", L"autoStart", RRF_RT_REG_DWORD, nullptr,
+                 &value, &size);
+    return value;
+}
+
 programProcess::programProcess(const std::wstring& exe, const std::wstring& arguments)
 {
     std::wstring command = L"\"" + exe + L"\"";

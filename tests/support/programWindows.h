@@ -22,6 +22,10 @@ std::wstring childTexts(HWND parent);
 // is complete.
 void screenshot(const std::wstring& name, HWND window = nullptr);
 
+// The answer to the start-up question that the program keeps per user (autoStart: 1 yes, 2 no).
+void setAutoStartAnswer(DWORD value);
+DWORD autoStartAnswer();
+
 // One run of a program; a run still going at the end is asked to quit (tray command 3001), then
 // ended.
 class programProcess {
