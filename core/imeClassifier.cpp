@@ -2,6 +2,8 @@
 
 #include "core/japaneseText.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <exception>
 
 namespace {
@@ -30,6 +32,26 @@ imeClassifier::imeClassifier()
     }
 }
 
+namespace {
+
+// The regular-expression library quotes the pattern in its message with each character cut to one
+// byte, which turns Japanese names into garbage: its own description is kept, the pattern is quoted
+// again as it was typed, marked where the error lies.
+std::wstring regexErrorText(const boost::regex_error& e, const std::wstring& pattern)
+{
+    std::string description = e.what();
+    const std::string::size_type quoted = description.find("  The error occurred while parsing");
+    if (quoted == std::string::npos) return toWideString(description);
+    description.erase(quoted);
+    const std::wstring::size_type at = std::min<std::wstring::size_type>(static_cast<std::wstring::size_type>(
+                                                                              std::max<std::ptrdiff_t>(e.position(), 0)),
+                                                                          pattern.size());
+    return toWideString(description) + L"  The error occurred while parsing the regular expression: '" +
+           pattern.substr(0, at) + L">>>HERE>>>" + pattern.substr(at) + L"'.";
+}
+
+}  // namespace
+
 std::wstring imeClassifier::assignImeRegex(int listIndex, const std::wstring& pattern)
 {
     if (listIndex < 0 || listIndex >= listCount) return L"IME名称リストの番号が範囲外です。";
@@ -39,6 +61,8 @@ std::wstring imeClassifier::assignImeRegex(int listIndex, const std::wstring& pa
     std::wstring error;
     try {
         compiled.assign(pattern.empty() ? std::wstring(defaultPattern) : pattern, boost::regex_constants::normal);
+    } catch (const boost::regex_error& e) {
+        error = regexErrorText(e, pattern);
     } catch (const std::exception& e) {
         error = toWideString(e.what());
         if (error.empty()) error = L"?";

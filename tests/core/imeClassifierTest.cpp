@@ -100,6 +100,9 @@ TEST(imeClassifier, badPatternReportsItsErrorAndMatchesNothing)
     EXPECT_EQ(flags(c), "0100");  // flags stay until the next classification
     EXPECT_EQ(c.classifyIme(L"Some IME 2"), noList);
     EXPECT_EQ(c.classifyIme(L"Some IME ("), noList);
+    // The pattern is quoted as typed, Japanese included, marked where the error lies.
+    const std::wstring japanese = c.assignImeRegex(0, L"風 (2");
+    EXPECT_NE(japanese.find(L"'風 (2>>>HERE>>>'"), std::wstring::npos) << japanese;
     EXPECT_FALSE(c.assignImeRegex(0, L"[unclosed").empty());
     EXPECT_FALSE(c.assignImeRegex(2, L"a{2,1}").empty());
     EXPECT_EQ(c.classifyIme(L"a"), noList);  // the other lists still classify normally
