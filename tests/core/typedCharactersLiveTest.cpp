@@ -101,7 +101,10 @@ protected:
 TEST_P(typedCharactersLiveTest, AlphabetLayoutTypesLettersShiftedLettersAndPunctuation) {
     start();
     // The alphabet layout converts letters, comma and full stop; Shift and the space bar pass.
-    EXPECT_EQ(L"Tavolin, ok.", typed(L"type --delay 60 'Tavolin, ok.'", 12));
+    // Shift is held as a typist holds it: xdotool's own "type" lets it go at once after the letter,
+    // before the classic agent's round trip through the library can have typed the letter again.
+    EXPECT_EQ(L"Tavolin, ok.",
+              typed(L"keydown shift sleep 0.05 key t sleep 0.05 keyup shift type --delay 60 'avolin, ok.'", 12));
 }
 
 TEST_P(typedCharactersLiveTest, RomajiPracticeTypesTheKanaLayoutAsRomajiWithAThumbChord) {
