@@ -48,6 +48,12 @@ protected:
         ASSERT_NE(log, nullptr);
         logEdit = GetDlgItem(log, 4099);
         ASSERT_TRUE(pumpUntil([&] { return logContains(L"入力代行部の変更 : "); }, 20000)) << "the agent never started";
+        // The start-up shows the keyboard display after the agent: let it appear before a test takes
+        // the focus, or it takes the focus back from under the first typed key.
+        HWND display = shell->waitFor(L"#32770", L"配列表示");
+        ASSERT_NE(display, nullptr);
+        ASSERT_TRUE(pumpUntil([&] { return IsWindowVisible(display) != FALSE; }, 10000));
+        pumpMessages(300);
     }
     void TearDown() override { shell.reset(); }
 
