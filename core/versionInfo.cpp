@@ -13,22 +13,12 @@
 
 namespace {
 
-// Paths are CP932 in the ANSI build, which calls the A forms (Windows 98/Me has no W ones here).
-tstring pathOf(const std::wstring& path)
-{
-#ifdef TVN_ANSI
-    return toNarrowString(path);
-#else
-    return path;
-#endif
-}
-
 }  // namespace
 
 std::wstring fileVersionProvider::productVersion(const std::wstring& path, bool& found)
 {
     found = false;
-    const tstring file = pathOf(path);
+    const tstring file = toT(path);
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSize(file.c_str(), &handle);
     if (size == 0)
@@ -96,7 +86,7 @@ void versionInfo::composeVersionText()
     out << L"Tavolin (UNICODE/Windows XP) : ";
 #endif
     out << readFileVersion(m_programPath, true) << L"\n";
-    out << fromT(fileNameOf(pathOf(m_libraryPath))) << L"(Tavolin用DLL): " << readFileVersion(m_libraryPath, false) << L"\n";
+    out << fromT(fileNameOf(toT(m_libraryPath))) << L"(Tavolin用DLL): " << readFileVersion(m_libraryPath, false) << L"\n";
     out << agentName << L"\n";
     m_versionText = out.str();
 }

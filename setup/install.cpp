@@ -28,16 +28,6 @@ const TCHAR mainWindowClass[] = TEXT("orvessaTasktray");
 
 namespace {
 
-// The removal list is UTF-16 in both builds; the ANSI build works on CP932 paths.
-tstring fromWide(const std::wstring& text)
-{
-#ifdef TVN_ANSI
-    return toNarrowString(text);
-#else
-    return text;
-#endif
-}
-
 const TCHAR productWebPage[] = TEXT("https://tavolin.brannoch.example/");
 const TCHAR publisherName[] = TEXT("Brannoch");
 
@@ -187,7 +177,7 @@ bool writeRegistryString(HKEY root, const tstring& key, const tstring& value, co
 
 tstring systemErrorTextT(DWORD code)
 {
-    return fromWide(systemErrorText(code));
+    return toT(systemErrorText(code));
 }
 
 void showErrorBox(setupSystem& system, const tstring& text, const tstring& caption, DWORD code)
@@ -212,7 +202,7 @@ tstring readUninstallList(const tstring& folder)
     CloseHandle(file);
     const size_t nul = text.find(L'\0');
     if (nul != std::wstring::npos) text.resize(nul);
-    return fromWide(text);
+    return toT(text);
 }
 
 tstring trimTrailingControlChars(const tstring& text)
@@ -304,7 +294,7 @@ int installFile(setupSystem& system, const tstring& setupFolder, const tstring& 
     if (system.copyFile(source, target)) return 0;
     // The old file is in use: a running program's file can still be renamed.
     for (int i = 0; i < 100; ++i) {
-        const tstring aside = target + TEXT(".") + fromWide(std::to_wstring(i));
+        const tstring aside = target + TEXT(".") + toT(std::to_wstring(i));
         if (!system.moveFile(target, aside)) continue;
         system.deleteAtRestart(aside);
         // Copied, not moved, so the setup folder stays whole and can install again.

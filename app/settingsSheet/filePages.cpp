@@ -117,15 +117,7 @@ void editButton(HWND page, int slot, const std::wstring& stored, const std::wstr
             chooseFile(page, L"新しいファイル名を入力してください。", folder, storedName, slot, false);
         setCurrentDirectoryToProgramFolder();
         if (newPath.empty()) return;
-        if (live().copyDataFile(fullPath, newPath, slot == 0)) {
-            MessageBoxW(page, (newPath + L" を作成しました。").c_str(), L"ファイルの複製に成功", MB_ICONINFORMATION);
-        } else {
-            MessageBoxW(page,
-                        (newPath + L"を作成できませんでした。\n\nマイドキュメントフォルダなどのアクセス権のある場所を"
-                                   L"指定する必要があるかもしれません。")
-                            .c_str(),
-                        L"ファイルの複製に失敗", MB_ICONWARNING);
-        }
+        showDuplicateResult(page, newPath, live().copyDataFile(fullPath, newPath, slot == 0));
         return;
     }
     if (started(ShellExecuteW(nullptr, nullptr, storedName.c_str(), nullptr, folder.c_str(), SW_SHOWDEFAULT)) ||
@@ -222,4 +214,17 @@ INT_PTR CALLBACK arrayFilePageProc(HWND page, UINT message, WPARAM wParam, LPARA
 INT_PTR CALLBACK convertFilePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return filePageProc(page, message, wParam, lParam, convertFilePageIndex);
+}
+
+void showDuplicateResult(HWND page, const std::wstring& newPath, bool made)
+{
+    if (made) {
+        MessageBoxW(page, (newPath + L" を作成しました。").c_str(), L"ファイルの複製に成功", MB_ICONINFORMATION);
+        return;
+    }
+    MessageBoxW(page,
+                (newPath + L"を作成できませんでした。\n\nマイドキュメントフォルダなどのアクセス権のある場所を指定する"
+                           L"必要があるかもしれません。")
+                    .c_str(),
+                L"ファイルの複製に失敗", MB_ICONWARNING);
 }

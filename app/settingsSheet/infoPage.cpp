@@ -128,13 +128,9 @@ void duplicateSettingsFile(HWND page)
         live.settingsFilePath = newPath;
         sheet.chosenSettingsFile = fileNamePart(newPath);
         showChosenFile(page);
-        MessageBoxW(page, (newPath + L" を作成しました。").c_str(), L"ファイルの複製に成功", MB_ICONINFORMATION);
+        showDuplicateResult(page, newPath, true);
     } else {
-        MessageBoxW(page,
-                    (newPath + L"を作成できませんでした。\n\nマイドキュメントフォルダなどのアクセス権のある場所を指定"
-                               L"する必要があるかもしれません。")
-                        .c_str(),
-                    L"ファイルの複製に失敗", MB_ICONWARNING);
+        showDuplicateResult(page, newPath, false);
     }
 }
 

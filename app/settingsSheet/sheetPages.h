@@ -19,6 +19,9 @@ INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 std::wstring chooseFile(HWND owner, const std::wstring& title, const std::wstring& initialFolder,
                         const std::wstring& initialName, int kind, bool openMode);
 
+// Tells on the page whether the duplicate newPath was made.
+void showDuplicateResult(HWND page, const std::wstring& newPath, bool made);
+
 // The thumb-key dialog OYAYUBIDIALOG: answers the chosen key code, negative when cancelled.
 // `parameter` is the id of the button that opened it (4025, 4027 or 4144).
 int runThumbKeyDialog(HWND owner, int parameter);
