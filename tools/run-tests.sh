@@ -7,8 +7,9 @@ cd "$root"
 source tools/setup-env.sh
 
 tvn_install_packages
-tvn_build x86_64
+# i686 first: the import test of the Windows 98/Me build reads its programs too.
 tvn_build i686
+tvn_build x86_64
 
 tvn_start_wine "$root/build/x86_64"
 trap tvn_stop_wine EXIT

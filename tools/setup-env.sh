@@ -34,7 +34,8 @@ tvn_build() {
 }
 
 tvn_xvfb_pid=""
-tvn_started_wineserver=""
+# The prefixes whose persistent wineserver these scripts started (tvn_stop_wine ends each).
+tvn_started_prefixes=()
 
 # tvn_wine_env <prefix>: the environment every Wine call of these scripts runs in.
 tvn_wine_env() {
@@ -111,15 +112,20 @@ tvn_import_registry() {
   /usr/lib/wine/wine64 regedit /S "$reg" >/dev/null 2>&1 </dev/null
 }
 
-# tvn_prepare_prefix <prefix>: creates or updates the prefix and gives it the registry above.
+# tvn_prepare_prefix <prefix> [windows version]: creates or updates the prefix and gives it the
+# registry above; a version such as "win98" makes every program of the prefix see that Windows.
 # Needs a display and starts the persistent wineserver (tvn_stop_wine ends it).
 tvn_prepare_prefix() {
+  local version=${2:-}
   tvn_wine_env "$1"
   mkdir -p "$WINEPREFIX"
   # A persistent wineserver saves seconds per process. Wine's background services must be
   # running, with their output away from our pipes, before CTest starts, or CTest waits on them.
   /usr/lib/wine/wineserver -p
-  tvn_started_wineserver=1
+  case " ${tvn_started_prefixes[*]} " in
+    *" $WINEPREFIX "*) ;;
+    *) tvn_started_prefixes+=("$WINEPREFIX") ;;
+  esac
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null || true
   # This Wine does not find its own fonts: the prefix's font folder shows Tahoma (its dialogs'
   # Latin face) and Marlett (caption buttons, menu marks). The others stay out: "System" and the
@@ -130,31 +136,40 @@ tvn_prepare_prefix() {
       ln -s "/usr/share/wine/fonts/$font" "$fonts/$font"
     fi
   done
-  if [ "$(cat "$WINEPREFIX/.tvn-registry" 2>/dev/null)" != "$tvn_registry_version" ]; then
+  if [ "$(cat "$WINEPREFIX/.tvn-registry" 2>/dev/null)" != "$tvn_registry_version$version" ]; then
     tvn_write_registry
-    echo "$tvn_registry_version" >"$WINEPREFIX/.tvn-registry"
+    if [ -n "$version" ]; then
+      printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="%s"\n' "$version" | tvn_import_registry
+    fi
+    echo "$tvn_registry_version$version" >"$WINEPREFIX/.tvn-registry"
   fi
   /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
-# tvn_start_wine <build dir>: the tests' Wine: prefix <build>/wineprefix on a private display.
+# tvn_start_wine <build dir>: the tests' Wine on a private display: prefix <build>/wineprefix, and
+# <build>/wineprefix-win98, where every program sees Windows 98 (the CTest entry of the Windows
+# 98/Me build's live test names it in WINEPREFIX). Each has its own wineserver, warmed up here.
+# WINEPREFIX is left at the first.
 tvn_start_wine() {
-  local build=$1
-  tvn_wine_env "$build/wineprefix"
+  local build=$1 prefix
   tvn_start_display
-  tvn_prepare_prefix "$WINEPREFIX"
-  # The first window of the session starts Wine's desktop services: pay for that once, here.
-  if [ -f "$build/tests/tvnWarmUp.exe" ]; then
-    /usr/lib/wine/wine64 "$build/tests/tvnWarmUp.exe" >/dev/null 2>&1 </dev/null || true
-  fi
+  for prefix in "$build/wineprefix-win98:win98" "$build/wineprefix:"; do
+    tvn_prepare_prefix "${prefix%:*}" "${prefix##*:}"
+    # The first window of the session starts Wine's desktop services: pay for that once, here.
+    if [ -f "$build/tests/tvnWarmUp.exe" ]; then
+      /usr/lib/wine/wine64 "$build/tests/tvnWarmUp.exe" >/dev/null 2>&1 </dev/null || true
+    fi
+  done
 }
 
 tvn_stop_wine() {
-  if [ -n "$tvn_started_wineserver" ]; then
-    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
-    tvn_started_wineserver=""
-  fi
+  local prefix
+  for prefix in "${tvn_started_prefixes[@]}"; do
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    # A server that does not go within the minute is left behind rather than waited on for ever.
+    WINEPREFIX=$prefix timeout 60 /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+  done
+  tvn_started_prefixes=()
   if [ -n "$tvn_xvfb_pid" ]; then
     kill "$tvn_xvfb_pid" >/dev/null 2>&1 || true
     wait "$tvn_xvfb_pid" 2>/dev/null || true
