@@ -28,13 +28,8 @@ struct runningWindows {
 runningWindows waitUntilRunning(const programProcess& shell)
 {
     runningWindows w;
-    HWND main = shell.waitFor(L"orvessaTasktray", L"");
-    HWND log = shell.waitFor(L"#32770", L"動作記録");
-    if (!main || !log) return w;
-    HWND edit = GetDlgItem(log, 4099);
-    if (!pumpUntil([&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, 20000)) return w;
-    w.main = main;
-    w.logEdit = edit;
+    w.logEdit = shell.waitForLogHeader();
+    if (w.logEdit) w.main = shell.mainWindow();
     return w;
 }
 
@@ -74,15 +69,6 @@ protected:
 
 }  // namespace
 
-std::vector<std::wstring> keyLabels(HWND display)
-{
-    std::vector<std::wstring> labels;
-    for (int id = 1000; id < 1056; ++id) {
-        if (HWND key = GetDlgItem(display, id)) labels.push_back(windowText(key));
-    }
-    return labels;
-}
-
 // Keys are numbered row by row: row 1 (from 15) begins with Tab, then q w e r t; row 2 (from 29)
 // with CapsLock, then a s d f g.
 const int keyQ = 16, keyW = 17, keyA = 30, keyS = 31;
@@ -111,14 +97,14 @@ TEST_F(shellTest, runsConvertsTypedKeysAndFollowsSessionChanges)
     ASSERT_NE(display, nullptr);
     ASSERT_TRUE(pumpUntil([&] { return IsWindowVisible(display) != FALSE; }, 10000));
     std::vector<std::wstring> labels;
-    ASSERT_TRUE(pumpUntil([&] { labels = keyLabels(display); return labels.size() == 56 && labels[keyQ] == L"q"; },
+    ASSERT_TRUE(pumpUntil([&] { labels = keyboardDisplayLabels(display); return labels.size() == 56 && labels[keyQ] == L"q"; },
                           10000));
     EXPECT_EQ(labels[keyA], L"a");
 
     // The JIS kana practice mode (tray menu) lets the kana layout act while the IME is closed,
     // typing kana as characters; the display relabels at once.
     SendMessageW(main, WM_COMMAND, 4072, 0);
-    ASSERT_TRUE(pumpUntil([&] { labels = keyLabels(display); return labels.size() == 56 && labels[keyQ] == L"た"; },
+    ASSERT_TRUE(pumpUntil([&] { labels = keyboardDisplayLabels(display); return labels.size() == 56 && labels[keyQ] == L"た"; },
                           10000))
         << "q shows " << (labels.size() == 56 ? labels[keyQ] : L"?");
     EXPECT_EQ(labels[keyW], L"ち");
@@ -216,4 +202,14 @@ TEST_F(shellTest, missingHookLibraryShowsTheReasonAndEndsWith301)
     EXPECT_NE(text.find(L"\n\nTavolin用DLLの接続に失敗しました。"), std::wstring::npos);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(shell.waitForExit(20000), 301u);
+}
+
+TEST_F(shellTest, windows98BuildHandedOverOnThisPlatformEndsWith22AndStartsNothing)
+{
+    // "-tensou" says the other build started it: on the wrong platform that is a loop, not a start.
+    programProcess me(productFolder() + L"\\TavolinMe.exe", L"-tensou");
+    ASSERT_TRUE(me.started());
+    EXPECT_EQ(me.waitForExit(20000), 22u);
+    pumpMessages(2000);
+    EXPECT_EQ(FindWindowW(L"orvessaTasktray", nullptr), nullptr);
 }

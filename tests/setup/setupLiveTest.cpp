@@ -68,21 +68,6 @@ std::string utf16(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-void copyTree(const std::wstring& from, const std::wstring& to)
-{
-    CreateDirectoryW(to.c_str(), nullptr);
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) copyTree(from + L"\\" + name, to + L"\\" + name);
-        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-}
-
 std::wstring registryString(HKEY root, const std::wstring& key, const std::wstring& value)
 {
     HKEY handle = nullptr;
@@ -316,7 +301,7 @@ protected:
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         ASSERT_TRUE(testTempFolder::exists(productFolder() + L"\\tvnSetup.exe"));
-        copyTree(productFolder(), setupFolder());
+        testTempFolder::copyTree(productFolder(), setupFolder());
         SetEnvironmentVariableW(L"APPDATA", appData.path().c_str());
         DWORD answered = 1;  // start with Windows: already answered, so no question at start
         HKEY key = nullptr;

@@ -2,6 +2,8 @@
 
 #include "liveDesktop.h"
 
+#include <algorithm>
+
 namespace {
 
 struct windowSearch {
@@ -106,6 +108,15 @@ void screenshot(const std::wstring& name, HWND window)
     }
 }
 
+std::vector<std::wstring> keyboardDisplayLabels(HWND display)
+{
+    std::vector<std::wstring> labels;
+    for (int id = 1000; id < 1056; ++id) {
+        if (HWND key = GetDlgItem(display, id)) labels.push_back(windowText(key));
+    }
+    return labels;
+}
+
 void setAutoStartAnswer(DWORD value)
 {
     HKEY key = nullptr;
@@ -177,4 +188,42 @@ DWORD programProcess::waitForExit(DWORD timeout)
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(m_process.hProcess, &code);
     return code;
+}
+
+HWND programProcess::waitForLogHeader(DWORD timeout) const
+{
+    const DWORD start = GetTickCount();
+    HWND log = waitFor(L"#32770", L"動作記録", timeout);
+    HWND edit = log ? GetDlgItem(log, 4099) : nullptr;
+    if (!edit) return nullptr;
+    const DWORD left = timeout - std::min<DWORD>(timeout, GetTickCount() - start);
+    const bool logged = pumpUntil(
+        [&] { return windowText(edit).find(L"記録を開始します。") != std::wstring::npos; }, left);
+    return logged ? edit : nullptr;
+}
+
+std::vector<std::wstring> programProcess::answerBoxesUntilExit(DWORD timeout)
+{
+    std::vector<std::wstring> answered;
+    const auto ended = [&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; };
+    const DWORD start = GetTickCount();
+    while (!ended() && GetTickCount() - start < timeout) {
+        HWND box = nullptr;
+        // A box is found while it is still being built: wait for its caption and its button.
+        pumpUntil([&] {
+            for (HWND w : findAll(L"#32770", L"")) {
+                if (IsWindowVisible(w) && !windowText(w).empty() && (GetDlgItem(w, IDOK) || GetDlgItem(w, IDNO))) {
+                    box = w;
+                    return true;
+                }
+            }
+            return ended();
+        }, 2000);
+        if (!box) continue;
+        pumpMessages(100);
+        answered.push_back(windowText(box) + L"|" + childTexts(box));
+        PostMessageW(box, WM_COMMAND, GetDlgItem(box, IDYES) ? IDYES : IDOK, 0);
+        pumpUntil([&] { return !IsWindow(box) || ended(); }, 5000);
+    }
+    return answered;
 }

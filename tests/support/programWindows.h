@@ -22,6 +22,9 @@ std::wstring childTexts(HWND parent);
 // is complete.
 void screenshot(const std::wstring& name, HWND window = nullptr);
 
+// The texts of the keyboard display's 56 keys, row by row (fewer while it is still being built).
+std::vector<std::wstring> keyboardDisplayLabels(HWND display);
+
 // The answer to the start-up question that the program keeps per user (autoStart: 1 yes, 2 no).
 void setAutoStartAnswer(DWORD value);
 DWORD autoStartAnswer();
@@ -43,6 +46,12 @@ public:
     HWND mainWindow() const { return find(L"orvessaTasktray", L""); }
     // The exit code, or STILL_ACTIVE when it has not ended in time.
     DWORD waitForExit(DWORD timeout);
+    // The log window's edit control once the log header's last line is in it (null when the
+    // program did not get that far in time).
+    HWND waitForLogHeader(DWORD timeout = 20000) const;
+    // Answers each message box of the program until it ends (IDYES to questions, else IDOK), and
+    // answers the caption and texts of each, joined with "|".
+    std::vector<std::wstring> answerBoxesUntilExit(DWORD timeout = 60000);
 
 private:
     bool m_started = false;

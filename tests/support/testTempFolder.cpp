@@ -103,3 +103,18 @@ std::wstring testTempFolder::listing(const std::wstring& folder)
     for (const auto& name : names) out += (out.empty() ? L"" : L",") + name;
     return out;
 }
+
+void testTempFolder::copyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) copyTree(from + L"\\" + name, to + L"\\" + name);
+        else CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}

@@ -18,6 +18,8 @@ public:
     static void writeBytes(const std::wstring& path, const std::string& bytes);
     static std::string readBytes(const std::wstring& path);
     static bool exists(const std::wstring& path);
+    // Copies a folder with everything in it.
+    static void copyTree(const std::wstring& from, const std::wstring& to);
     // Names of the entries of a folder, "." and ".." left out, sorted.
     static std::wstring listing(const std::wstring& folder);
 
