@@ -136,7 +136,8 @@ protected:
         return labels.size() == 56 ? labels[keyQ] : L"";
     }
 
-    // Types with xdotool into the focused target and waits for the expected number of key presses.
+    // Types with xdotool into the focused target and waits for the expected number of key presses:
+    // what every case of the classic agent on the running program types through, long runs included.
     void typeInto(liveTargetWindow& target, const std::wstring& keys, size_t presses)
     {
         target.clear();
@@ -241,7 +242,6 @@ TEST_F(ansiBuildLiveTest, classicAgentConvertsTypedKeysAndTheSettingsLastToTheNe
     ASSERT_NO_FATAL_FAILURE(start(me));
     EXPECT_FALSE(contains(windowText(logEdit), L"初期設定値を適用します。"));
     EXPECT_TRUE(pumpUntil([&] { return labelOfQ() == L"た"; }, 10000)) << "q shows " << labelOfQ();
-    // (A burst of keys for the classic agent belongs here, on the running program.)
 }
 
 TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)
@@ -274,6 +274,22 @@ TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)
     EXPECT_TRUE(testTempFolder::exists(twin));
     EXPECT_TRUE(testTempFolder::exists(destination + L"\\data"));
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"DisplayName"), L"Tavolin 版1.3000号以降");
+
+    // A file the twin cannot replace stops it with -2: setup ends with the twin's code, not its own.
+    {
+        HANDLE locked = CreateFileW((destination + L"\\TavolinMe.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+        programProcess setup(setupFolder + L"\\tvnSetup.exe", L"/I");
+        HWND dialog = waitForAnyWindow(L"Tavolinの設置前確認です。");
+        EXPECT_NE(dialog, nullptr);
+        if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        HWND stopped = waitForAnyWindow(L"Tavolin設置を中断しました。");
+        EXPECT_NE(stopped, nullptr);
+        if (stopped) PostMessageW(stopped, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(setup.waitForExit(30000), static_cast<DWORD>(-2));
+        CloseHandle(locked);
+    }
 
     // The installed twin removes it: confirmed, every listed file goes (its own file at restart).
     {
