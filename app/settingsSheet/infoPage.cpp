@@ -26,7 +26,7 @@ enum : int {
     idVersion = 4053,
 };
 
-const wchar_t siteAddress[] = L"https://tavolin.example.org/";
+const wchar_t* const siteAddress = productSiteAddress;
 const wchar_t chosenFilePrefix[] = L"一時的に設定全体を変更できます ： ";
 const int settingsFileKind = 8;
 
