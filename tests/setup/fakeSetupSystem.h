@@ -25,11 +25,7 @@ public:
     bool isAdministratorOrPowerUser() override { return administrator; }
     tstring specialFolderPath(int csidl) override;
     HWND findMainProgram() override { return running; }
-    void stopMainProgram(HWND window) override
-    {
-        ++stopped;
-        events.push_back(L"stop");
-    }
+    void stopMainProgram(HWND window) override { ++stopped, events.push_back(L"stop"); }
     int messageBox(HWND owner, const tstring& text, const tstring& caption, UINT type) override;
     INT_PTR showSetupDialog(installTarget& target) override;
     void openWithShell(const tstring& path) override { opened.push_back(path); }
