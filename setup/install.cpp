@@ -36,7 +36,7 @@ bool isAbsoluteEntry(const tstring& entry)
     return (!entry.empty() && entry[0] == TEXT('\\')) || entry.find(TEXT(':')) != tstring::npos;
 }
 
-// "/" read as "\\". "/" never occurs as a CP932 trail byte, so the bytes can be replaced as they
+// "/" read as "\". "/" never occurs as a CP932 trail byte, so the bytes can be replaced as they
 // stand.
 tstring backslashed(tstring path)
 {
@@ -89,7 +89,7 @@ void writeRegistryEntries(setupSystem& system, const tstring& destination)
     writeRegistryString(root, uninstallKey, TEXT("DisplayVersion"), TEXT("版1.3007号 構築#062"));
     writeRegistryString(root, uninstallKey, TEXT("HelpLink"), productWebPage);
     writeRegistryString(root, uninstallKey, TEXT("Publisher"), publisherName);
-    // Quoted, or Windows tries the folder's words as programs first ("C:\\Program.exe").
+    // Quoted, or Windows tries the folder's words as programs first ("C:\Program.exe").
     writeRegistryString(root, uninstallKey, TEXT("UninstallString"),
                         TEXT("\"") + joinPath(destination, removalProgramName) + TEXT("\""));
     writeRegistryString(root, uninstallKey, TEXT("URLInfoAbout"), productWebPage);
@@ -270,7 +270,7 @@ std::vector<tstring> listFilesRecursive(const tstring& folder)
 
 tstring listedPathInside(const tstring& folder, const tstring& entry)
 {
-    // A leading "/" roots the entry as a leading "\\" does.
+    // A leading "/" roots the entry as a leading "\" does.
     const tstring path = fullPathOf(joinPath(backslashed(folder), backslashed(entry)));
     // Compared as wide text, so the cut falls between characters: a CP932 character may end in a
     // backslash byte.
