@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agentTestSupport.h"
@@ -274,6 +275,36 @@ TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitche
     EXPECT_TRUE(out[7] == makeRecord(0x10, recordKeyBreak)) << describe(out);
     Sleep(30);
     EXPECT_EQ(8u, device.delivered().size()) << describe(device.delivered());
+}
+
+TEST_F(DriverLocalTest, PauseWaitsForOutputTheHookLibraryHoldsBack)
+{
+    {
+        layoutReader reader(2);  // the alphabet layout: q types w
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+    auto agent = makeAgent();
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
+    ASSERT_TRUE(device.sendKey(0x10, 0));  // q held, typed as w
+    deliveredAfter(2);
+
+    // An IME action was posted a moment ago: the library holds output back for a while. The
+    // releases wait for it, and go out before the device closes.
+    link.mustWait = true;
+    std::thread actionEnds([this] {
+        Sleep(150);
+        link.mustWait = false;
+    });
+    EXPECT_TRUE(agent->pause());
+    actionEnds.join();
+    const std::vector<keyboardRecord> out = deliveredAfter(4);
+    ASSERT_EQ(4u, out.size()) << describe(out);
+    EXPECT_TRUE(out[2] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[3] == makeRecord(0x2A, recordKeyBreak)) << describe(out);
+    EXPECT_EQ(0u, agent->queuedOutput());
 }
 
 TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)
