@@ -310,14 +310,26 @@ TEST(ansiDriverAgent, everyKeyGoesOutOnceWhileTheIdleThreadRuns)
         ASSERT_TRUE(agent.resume());
         std::vector<keyboardRecord> sent;
         const std::uint16_t keys[] = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19};
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 4; ++round) {
             for (std::uint16_t key : keys) {
                 sent.push_back(keyRecord(key, true));
                 sent.push_back(keyRecord(key, false));
             }
         }
-        for (const keyboardRecord& record : sent) device.send(record);
-        const DWORD start = GetTickCount();
+        // An IME action holds output back for a moment, so that a backlog builds up. The backlog
+        // goes out while no key comes (the idle work does it), and more keys come meanwhile.
+        link.mustWait = true;
+        const size_t backlog = sent.size() * 2 / 3;
+        for (size_t i = 0; i < backlog; ++i) device.send(sent[i]);
+        DWORD start = GetTickCount();
+        while (agent.queuedOutput() < backlog && GetTickCount() - start < 2000) Sleep(1);
+        link.mustWait = false;
+        Sleep(10);
+        for (size_t i = backlog; i < sent.size(); ++i) {
+            device.send(sent[i]);
+            Sleep(1);
+        }
+        start = GetTickCount();
         while (device.written().size() < sent.size() && GetTickCount() - start < 5000) Sleep(5);
         Sleep(50);  // a key sent twice would come now
         const std::vector<keyboardRecord> written = device.written();
