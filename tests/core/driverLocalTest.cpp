@@ -87,6 +87,14 @@ protected:
         ASSERT_TRUE(device.waitForConnections(before + 1, 2000));
     }
 
+    void loadQTypesW()
+    {
+        layoutReader reader(2);  // the alphabet layout
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
+    }
+
     std::vector<keyboardRecord> deliveredAfter(size_t count)
     {
         EXPECT_TRUE(device.waitForDelivered(count, 3000)) << "only " << describe(device.delivered());
@@ -237,12 +245,7 @@ TEST_F(DriverLocalTest, PauseSuspendsTheReaderAndResumeGoesOnWithTheSameAgent)
 
 TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitchedOff)
 {
-    {
-        layoutReader reader(2);  // the alphabet layout: q types w
-        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
-        scopedLock guard(tableLock());
-        holder.cache.layoutTables[2] = readLayout(reader, text);
-    }
+    loadQTypesW();
     auto agent = makeAgent();
     start(*agent);
     ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
@@ -279,12 +282,7 @@ TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitche
 
 TEST_F(DriverLocalTest, PauseWaitsForOutputTheHookLibraryHoldsBack)
 {
-    {
-        layoutReader reader(2);  // the alphabet layout: q types w
-        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
-        scopedLock guard(tableLock());
-        holder.cache.layoutTables[2] = readLayout(reader, text);
-    }
+    loadQTypesW();
     auto agent = makeAgent();
     start(*agent);
     ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held

@@ -111,11 +111,7 @@ private:
 bool g_driverOpens = false;
 inputHandler* buildStandInDriver(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder)
 {
-    if (!g_driverOpens) {
-        ErrorMessage error;
-        error << L"no device";
-        throw error;
-    }
+    if (!g_driverOpens) throw ErrorMessage();
     return new standInAgent(link, std::move(log), holder, L"vexa");
 }
 inputHandler* buildStandInClassic(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder)
