@@ -25,8 +25,9 @@ UINT_PTR CALLBACK folderButtonHook(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_INITDIALOG:
         folderChoice = 0;
         SetDlgItemText(dialog, IDC_FOLDER_USER_DATA, toT(L"現使用者用のデータフォルダ(&U)").c_str());
-        SetDlgItemText(dialog, IDC_FOLDER_INITIAL,
-                       toT(folderChoiceSaveMode ? L"複製元があるフォルダ(&B)" : L"今回の初期表示フォルダ(&B)").c_str());
+        SetDlgItemText(
+            dialog, IDC_FOLDER_INITIAL,
+            toT(folderChoiceSaveMode ? L"複製元があるフォルダ(&B)" : L"今回の初期表示フォルダ(&B)").c_str());
         return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

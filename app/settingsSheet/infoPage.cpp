@@ -187,7 +187,9 @@ INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
         switch (LOWORD(wParam)) {
-        case idWebSite: ShellExecute(page, nullptr, toT(siteAddress).c_str(), nullptr, nullptr, SW_SHOWNORMAL); return TRUE;
+        case idWebSite:
+            ShellExecute(page, nullptr, toT(siteAddress).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return TRUE;
         case idRegionalOptions: openRegionalOptions(page); return TRUE;
         case idChooseSettings: chooseSettingsFileToLoad(page); return TRUE;
         case idDuplicateSettings: duplicateSettingsFile(page); return TRUE;
