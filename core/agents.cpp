@@ -101,6 +101,50 @@ agentPointer getClassicLocal(inputHandler::logStream log, settingsHolder* holder
 
 // ---------------------------------------------------------------- switching
 
+// Builds the agent that a DriverType value chooses into `next` and answers the type to remember
+// (0 classic, 1 driver, 2 hook). A driver that can't be opened shows the box and falls back: to
+// the hook agent, or in the ANSI build, which has no hook agent, to the classic agent, which any
+// value but 1 chooses there. When no agent can be built, `next` stays empty and the answer is -1;
+// the failure is logged and never thrown, so the settings being loaded stay in force.
+static int buildChosenAgent(settingsHolder& holder, int type, agentPointer& next) {
+    if (type == 1) {
+        try {
+            next = getDriverLocal(holder.log, &holder);
+            return 1;
+        } catch (ErrorMessage& e) {
+            showBox(e.text() +
+                        L"\n\n『Vexa』が設置済みであることを検出できませんでした(あるいは『しませんでした』)。",
+                    L"Orvessa/Tavolin", MB_ICONERROR);
+        }
+    }
+#ifdef TVN_ANSI
+    try {
+        next = getClassicLocal(holder.log, &holder);
+        return 0;
+    } catch (ErrorMessage& e) {
+        writeLogLine(*holder.log, 0, e.text());
+        return -1;
+    }
+#else
+    if (type != 1 && type != 2) {
+        try {
+            next = getClassicLocal(holder.log, &holder);
+            return 0;
+        } catch (ErrorMessage& e) {
+            // No classic agent in this build: keep the keyboard working through the hook.
+            writeLogLine(*holder.log, 0, e.text());
+        }
+    }
+    try {
+        next = getLlhookLocal(holder.log, &holder);
+        return 2;
+    } catch (ErrorMessage& e) {
+        writeLogLine(*holder.log, 0, e.text());
+        return -1;
+    }
+#endif
+}
+
 bool settingsHolder::changeInputHandler(settingsHolder& previous) {
     int type = getInt("DriverType");
     if (type == g_lastAppliedType && currentAgent) {
@@ -116,32 +160,13 @@ bool settingsHolder::changeInputHandler(settingsHolder& previous) {
     currentAgent = getEmptyHandler(log, this);
 
     agentPointer next;
-    int applied = type;
-    if (type == 1) {
-        try {
-            next = getDriverLocal(log, this);
-        } catch (ErrorMessage& e) {
-            showBox(e.text() +
-                        L"\n\n『Vexa』が設置済みであることを検出できませんでした(あるいは『しませんでした』)。",
-                    L"Orvessa/Tavolin", MB_ICONERROR);
-            applied = 2;
-        }
+    int applied = buildChosenAgent(*this, type, next);
+    if (!next) {
+        // No agent could be built: the keyboard stays unconverted, but the settings and tables
+        // just loaded stay in force, and the next switch tries again.
+        next = currentAgent;
+        applied = -1;
     }
-    if (!next && applied != 2) {
-        applied = 0;
-        try {
-            next = getClassicLocal(log, this);
-        } catch (ErrorMessage& e) {
-            // No classic agent in this build: keep the keyboard working through the hook.
-            writeLogLine(*log, 0, e.text());
-#ifdef TVN_ANSI
-            next = currentAgent;
-#else
-            applied = 2;
-#endif
-        }
-    }
-    if (!next) next = getLlhookLocal(log, this);
 
     if (previous.currentAgent != next && previous.currentAgent) previous.currentAgent->stop();
     currentAgent = next;

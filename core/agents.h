@@ -41,5 +41,6 @@ struct inputHandlerFactory {
 };
 inputHandlerFactory& agentFactory();
 
-// The agent type applied last (-1 before the first switch; 0 classic, 1 driver, 2 hook).
+// The agent type applied last (0 classic, 1 driver, 2 hook; -1 before the first switch and after
+// a switch that could build no agent).
 int lastAppliedAgentType();

@@ -29,10 +29,10 @@ void classic_local::resetModifierState() { g_rightShift = g_rightAlt = g_leftAlt
 
 classic_local::classic_local(dllLinkInterface* link, logStream log, settingsHolder* holder)
     : inputHandler(link, std::move(log), holder),
-      m_started(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_ended(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_parked(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr))
+      m_started(CreateEvent(nullptr, FALSE, FALSE, nullptr)),
+      m_ended(CreateEvent(nullptr, FALSE, FALSE, nullptr)),
+      m_parked(CreateEvent(nullptr, FALSE, FALSE, nullptr)),
+      m_wake(CreateEvent(nullptr, FALSE, FALSE, nullptr))
 {
     try {
         startWorker();
@@ -185,7 +185,7 @@ void classic_local::injectKey(int scanCode, int flags, bool direct)
         int keyWord = 0;
         if (flags & KEYEVENTF_EXTENDEDKEY) keyWord |= keyWordExtended;
         if (flags & KEYEVENTF_KEYUP) keyWord |= keyWordRelease;
-        const int vk = static_cast<int>(MapVirtualKeyW(static_cast<UINT>(scanCode & 0xFF), 1));
+        const int vk = static_cast<int>(MapVirtualKey(static_cast<UINT>(scanCode & 0xFF), 1));
         link()->passKeyOn(hookKeyEvent{scanCode, keyWord, vk, static_cast<int>(GetTickCount())});
         return;
     }

@@ -53,8 +53,8 @@ std::wstring dataPath(const std::wstring& path) {
 // A definition file that is missing, a folder, or locked must not read as an empty file.
 bool fileReadable(const std::wstring& path) {
     if (path.empty()) return false;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFile(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
     bool isFile = GetFileInformationByHandle(file, &info) &&

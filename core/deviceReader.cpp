@@ -20,7 +20,7 @@ const wchar_t* const busyText =
 // Longest pause between two reads while the device keeps failing.
 const DWORD longestFailurePause = 50;
 
-HANDLE newAutoResetEvent() { return CreateEventW(nullptr, FALSE, FALSE, nullptr); }
+HANDLE newAutoResetEvent() { return CreateEvent(nullptr, FALSE, FALSE, nullptr); }
 
 }  // namespace
 
@@ -40,10 +40,17 @@ deviceNames driverDeviceNames()
 
 const deviceOperations& systemDeviceOperations()
 {
+#ifdef TVN_ANSI
+    // The virtual device of Windows 98/Me needs no service manager, which 98/Me lack.
+    static const deviceOperations operations = {
+        &DeviceIoControl, nullptr, nullptr, nullptr, nullptr, nullptr, &MessageBoxW,
+    };
+#else
     static const deviceOperations operations = {
         &DeviceIoControl, &OpenSCManagerW,     &OpenServiceW, &StartServiceW,
         &ControlService,  &CloseServiceHandle, &MessageBoxW,
     };
+#endif
     return operations;
 }
 
@@ -493,8 +500,10 @@ void deviceReader::threadLoop()
 void deviceReader::startThread()
 {
     openDevice();
-    m_writePending = false;
+    // A running thread may have a write in flight: its record and request stay taken until that
+    // write is waited for. Only with no thread running is nothing of ours in flight.
     if (!m_stop) return;
+    m_writePending = false;
     m_stop = 0;
     m_lastReadResult = 0;
     m_failedReads = 0;

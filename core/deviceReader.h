@@ -43,7 +43,8 @@ struct deviceNames {
 deviceNames driverDeviceNames();
 
 // The calls a stand-in device can't answer: the version query, the service manager and the
-// retry box of the exclusion. The system's calls by default.
+// retry box of the exclusion. The system's calls by default (the ANSI build, whose device needs
+// no service, leaves the service calls empty).
 struct deviceOperations {
     BOOL(WINAPI* deviceIoControl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     SC_HANDLE(WINAPI* openSCManager)(LPCWSTR, LPCWSTR, DWORD);
@@ -131,6 +132,8 @@ public:
     bool threadRunning() const { return m_stop == 0; }
     bool suspended() const { return m_interruptThreadReason == 1; }
     bool serviceStarted() const { return m_serviceStarted; }
+    // A write was issued and not yet waited for: its record and request are still taken.
+    bool writePending() const { return m_writePending; }
 
 protected:
     void readDriverVersion();

@@ -270,11 +270,11 @@ void dllLink::keyboardLayoutReport(HKL layout)
             line = L"IME変更 : " + description + m_imeLists.classifyIme(m_imeName);
             level = 1;
         } else {
-            wchar_t language[128] = L"";
+            TCHAR language[128] = TEXT("");
             const LCID locale = MAKELCID(LOWORD(reinterpret_cast<ULONG_PTR>(layout)), SORT_DEFAULT);
-            GetLocaleInfoW(locale, LOCALE_SLANGUAGE, language, 128);
+            GetLocaleInfo(locale, LOCALE_SLANGUAGE, language, 128);
             m_imeName = L"0x" + hex8(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(layout))) + L"(" +
-                        language + L")";
+                        fromT(language) + L")";
             line = m_imeName + L"のIME名称を取得できませんでした。\n" + m_imeLists.classifyIme(m_imeName);
             level = 0;
         }
@@ -291,11 +291,12 @@ dllLink::imeFacts dllLink::describeLayout(HKL layout)
         facts.acceptsWideVkey = (ImmGetProperty(layout, IGP_PROPERTY) & imePropAcceptWideVkey) != 0;
         facts.takesCompStr = (ImmGetProperty(layout, IGP_SETCOMPSTR) & SCS_CAP_COMPSTR) != 0;
     }
-    const UINT length = ImmGetDescriptionW(layout, nullptr, 0);
-    std::vector<wchar_t> buffer(length + 1, L'\0');
-    const UINT copied = ImmGetDescriptionW(layout, buffer.data(), length + 1);
+    // Counted in the build's text units (bytes in the ANSI build).
+    const UINT length = ImmGetDescription(layout, nullptr, 0);
+    std::vector<TCHAR> buffer(length + 1, 0);
+    const UINT copied = ImmGetDescription(layout, buffer.data(), length + 1);
     if (copied != 0)
-        facts.description.assign(buffer.data(), std::min<size_t>(copied, length));
+        facts.description = fromT(tstring(buffer.data(), std::min<size_t>(copied, length)));
     return facts;
 }
 
@@ -326,7 +327,7 @@ void dllLink::stateBitsReport(int bits, int mask)
         mainWindow = m_mainWindowHandle;
     }
     logLine(1, text.str());
-    PostMessageW(mainWindow, 0x8075, 0, 0);
+    PostMessage(mainWindow, 0x8075, 0, 0);
 }
 
 void dllLink::conversionModeReport(int conversion, int sentence)
@@ -353,7 +354,7 @@ void dllLink::conversionModeReport(int conversion, int sentence)
         text += (conversion & IME_CMODE_CHARCODE) ? L"碼" : L"－";
         text += (conversion & IME_CMODE_EUDC) ? L"◆" : L"－";
         logLine(1, text);
-        PostMessageW(mainWindow, 0x8077, 0, 0);
+        PostMessage(mainWindow, 0x8077, 0, 0);
     }
     if (sentenceChanged) {
         std::wstring text = L"文節モード: ";
@@ -391,16 +392,17 @@ void dllLink::focusWindowReport(HWND window)
     // user-interface thread, which may itself be waiting for the lock.
     const std::wstring prefix = L"キーボードフォーカス先 : ";
     DWORD_PTR length = 0;
-    if (SendMessageTimeoutW(top, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 500, &length)) {
+    // Lengths are in the build's text units (bytes in the ANSI build).
+    if (SendMessageTimeout(top, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 500, &length)) {
         if (length > 450)
             length = 450;
-        std::vector<wchar_t> buffer(2 * length + 1, L'\0');
+        std::vector<TCHAR> buffer(2 * length + 1, 0);
         DWORD_PTR copied = 0;
         if (length > 0 &&
-            SendMessageTimeoutW(top, WM_GETTEXT, static_cast<WPARAM>(2 * length), reinterpret_cast<LPARAM>(buffer.data()),
-                                SMTO_ABORTIFHUNG, 500, &copied) &&
+            SendMessageTimeout(top, WM_GETTEXT, static_cast<WPARAM>(2 * length), reinterpret_cast<LPARAM>(buffer.data()),
+                               SMTO_ABORTIFHUNG, 500, &copied) &&
             copied <= length) {
-            std::wstring title(buffer.data(), copied);
+            std::wstring title = fromT(tstring(buffer.data(), copied));
             for (size_t i = 0; i < title.size(); ++i) {
                 if (title[i] < 32 && title[i] != L'\t') {
                     title.resize(i);
@@ -569,11 +571,11 @@ bool dllLink::isConsoleForeground(bool force)
         m_focusChanged = false;
     }
     HWND window = GetForegroundWindow();
-    wchar_t className[19] = L"";
-    const int length = GetClassNameW(window, className, 19);
+    TCHAR className[19] = TEXT("");
+    const int length = GetClassName(window, className, 19);
     scopedLock hold(m_lock);
     if (length == 18) {
-        m_consoleInFront = std::wstring(className) == L"ConsoleWindowClass";
+        m_consoleInFront = tstring(className) == TEXT("ConsoleWindowClass");
         m_foregroundWindow = window;
     } else {
         m_consoleInFront = false;

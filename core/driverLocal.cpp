@@ -4,6 +4,11 @@
 
 #include "core/keyCodes.h"
 
+namespace {
+// How long a pause waits for held-back output to go out (as long as the other agents wait).
+const DWORD releaseWait = 500;
+}  // namespace
+
 driver_local::driver_local(dllLinkInterface* link, inputHandler::logStream log, settingsHolder* holder,
                            const deviceNames& names, const deviceOperations& operations)
     : inputHandler(link, log, holder),
@@ -32,9 +37,11 @@ bool driver_local::pause()
     // and then nothing else touches the engine.
     // From here on a record that still comes is written back unchanged, so the engine takes no
     // new key between its release and the suspension.
+    // The releases wait, as with the other agents, for output the hook library holds back for a
+    // moment after an IME action: left in the queue they would never reach the closed device.
     InterlockedExchange(&m_pausing, 1);
     const bool reading = threadRunning() && !suspended() && deviceOpen();
-    const bool released = reading && requestRelease(1000);
+    const bool released = reading && requestRelease(releaseWait, releaseWait + 500);
     deviceReader::suspend();
     if (!released) {
         scopedLock guard(deviceLock());
@@ -111,6 +118,10 @@ void driver_local::idle()
         fromDll_waitInfoAdds* report = link()->sendRequest(fromDll::popReport, 0, 0);
         if (!report || link()->handleReport(*report)) break;
     }
+    // The output queue is the engine's: on Windows 98/Me this runs on a thread of its own while
+    // the reader thread fills and empties the same queue under the device lock. Emptied outside
+    // it, one key could go out twice or be lost.
+    scopedLock guard(deviceLock());
     drain();
 }
 

@@ -21,14 +21,20 @@ ErrorMessage& ErrorMessage::operator<<(const std::string& text)
 
 std::wstring& systemErrorText(DWORD code, std::wstring& out)
 {
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
     std::wostringstream text;
     text << L"10進" << static_cast<unsigned long>(code) << L" : ";
+#ifdef TVN_ANSI
+    // Windows 98/Me has only the narrow form; its text is in the system's code page.
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(flags, nullptr, code, language, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    if (length != 0 && buffer) text << toWideString(std::string(buffer, length));
+#else
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(flags, nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     if (length != 0 && buffer) text << std::wstring(buffer, length);
+#endif
     if (buffer) LocalFree(buffer);
     out = text.str();
     return out;

@@ -14,6 +14,7 @@
 #include "core/settingsHolder.h"
 #include "core/substitutionTable.h"
 #include "core/swapTable.h"
+#include "core/tstring.h"
 #include "hooklib/protocol.h"
 
 namespace {
@@ -57,7 +58,7 @@ HWND inputHandler::keyboardDisplay() { return g_keyboardDisplay; }
 
 inputHandler::inputHandler(dllLinkInterface* link, logStream log, settingsHolder* holder)
     : m_link(link), m_holder(holder), m_log(std::move(log)),
-      m_released(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      m_released(CreateEvent(nullptr, TRUE, FALSE, nullptr)) {}
 
 inputHandler::~inputHandler() { CloseHandle(m_released); }
 
@@ -260,14 +261,18 @@ void inputHandler::releaseHeldKeysAndWait(DWORD timeout) {
 }
 
 void inputHandler::serveRelease() {
-    const bool asked = InterlockedExchange(&m_releaseAsked, 0) != 0;
-    if (asked || (!m_enabled && holdsKeys())) releaseHeldKeys();
-    if (asked) SetEvent(m_released);
+    // The request carries the time to wait for held-back output, plus one.
+    const LONG asked = InterlockedExchange(&m_releaseAsked, 0);
+    if (asked != 0)
+        releaseHeldKeysAndWait(static_cast<DWORD>(asked - 1));
+    else if (!m_enabled && holdsKeys())
+        releaseHeldKeys();
+    if (asked != 0) SetEvent(m_released);
 }
 
-bool inputHandler::requestRelease(DWORD timeout) {
+bool inputHandler::requestRelease(DWORD outputWait, DWORD timeout) {
     ResetEvent(m_released);
-    InterlockedExchange(&m_releaseAsked, 1);
+    InterlockedExchange(&m_releaseAsked, static_cast<LONG>(outputWait + 1));
     return waitServingSentMessages(m_released, timeout) == WAIT_OBJECT_0;
 }
 
@@ -290,12 +295,12 @@ void inputHandler::logHexLine(const wchar_t* before, keyCode code, const wchar_t
 }
 
 bool inputHandler::keyLog(keyCode code, bool extended, bool down, const keyOutputEvent&) {
-    wchar_t name[48] = {};
+    TCHAR name[48] = {};
     LONG key = static_cast<LONG>(code) << 16;
     if (extended) key |= 1L << 24;
     // Never sleep here: this runs on the agent thread, and every key of the session waits for it.
     const std::wstring keyName =
-        GetKeyNameTextW(key, name, 48) > 0 ? std::wstring(name) : std::wstring(L"GetKeyNameText の実行に失敗しました。");
+        GetKeyNameText(key, name, 48) > 0 ? fromT(name) : std::wstring(L"GetKeyNameText の実行に失敗しました。");
     std::wostringstream line;
     line << id() << L" " << static_cast<DWORD>(now()) << L" " << (down ? L"○" : L"　") << L" "
          << hexCode(code, 2) << (extended ? L"(E0)" : L"") << L" " << keyName;
@@ -316,7 +321,7 @@ void inputHandler::updateStatusText() {
     scopedLock guard(m_agentLock);
     std::wstring text = compositionText();
     if (text != m_statusText) {
-        PostMessageW(display, agentStatusTextMessage, 0, 0);
+        PostMessage(display, agentStatusTextMessage, 0, 0);
         m_statusText = text;
     }
 }
@@ -334,7 +339,7 @@ void inputHandler::sendSettingChanged() {
     // user-interface thread serves sent messages whenever it waits for this thread, so this
     // cannot hang.
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(target, agentSettingChangedMessage, 1, 0, SMTO_NORMAL, 5000, &result);
+    SendMessageTimeout(target, agentSettingChangedMessage, 1, 0, SMTO_NORMAL, 5000, &result);
 }
 
 void inputHandler::pressAndRelease(BYTE vk) {
@@ -399,7 +404,7 @@ bool inputHandler::functionKeyCommand(const keyOutputEvent& event) {
 
     HWND display = keyboardDisplay();
     if (event.isMarker && display && IsWindow(display)) {
-        PostMessageW(display, agentMarkerMessage, event.down ? 1 : 0, 0);
+        PostMessage(display, agentMarkerMessage, event.down ? 1 : 0, 0);
         return true;
     }
 

@@ -132,9 +132,10 @@ protected:
     // On the agent's thread, at every step: releases the engine's keys when another thread asked
     // for it (requestRelease) or when the agent has been switched off while keys were down.
     void serveRelease();
-    // On another thread: asks the agent's thread to release the engine's keys and waits until it
-    // has, at most `timeout` ms; false when it did not answer in time.
-    bool requestRelease(DWORD timeout);
+    // On another thread: asks the agent's thread to release the engine's keys, sending them on
+    // as releaseHeldKeysAndWait(outputWait) does, and waits until it has, at most `timeout` ms;
+    // false when it did not answer in time.
+    bool requestRelease(DWORD outputWait, DWORD timeout);
 
 private:
     bool gameCommand(const keyOutputEvent& event, wchar_t command);

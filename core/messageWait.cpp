@@ -13,6 +13,6 @@ DWORD waitServingSentMessages(HANDLE handle, DWORD timeout)
         if (result != WAIT_OBJECT_0 + 1) return result;
         // Peeking with PM_QS_SENDMESSAGE dispatches the sent messages and removes nothing.
         MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        PeekMessage(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }

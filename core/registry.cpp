@@ -230,13 +230,13 @@ unregisterFn unregisterCall = unregisterBinder;
 
 FARPROC wtsFunction(const char* name)
 {
-    HMODULE module = GetModuleHandleW(L"wtsapi32.dll");
+    HMODULE module = GetModuleHandle(TEXT("wtsapi32.dll"));
     return module ? GetProcAddress(module, name) : nullptr;
 }
 
 BOOL WINAPI registerBinder(HWND window, DWORD flags)
 {
-    LoadLibraryW(L"wtsapi32.dll");  // kept loaded for the life of the process
+    LoadLibrary(TEXT("wtsapi32.dll"));  // kept loaded for the life of the process
     registerFn real = reinterpret_cast<registerFn>(wtsFunction("WTSRegisterSessionNotification"));
     if (!real) return FALSE;
     registerCall = real;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/tstring.h"
+
 namespace {
 
 #ifndef TVN_ANSI
@@ -74,13 +76,14 @@ std::vector<unsigned char> readRegistryBinary(HKEY root, const std::wstring& sub
 {
     std::vector<unsigned char> result;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return result;
+    if (RegOpenKeyEx(root, toT(subkey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return result;
+    const tstring name = toT(valueName);
     DWORD size = 0;
-    if (RegQueryValueExW(key, valueName.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size > 0) {
+    if (RegQueryValueEx(key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size > 0) {
         std::vector<unsigned char> buffer(size);
         DWORD got = size;
         // The value may have grown between the two calls; then it is simply not read this time.
-        if (RegQueryValueExW(key, valueName.c_str(), nullptr, nullptr, buffer.data(), &got) == ERROR_SUCCESS &&
+        if (RegQueryValueEx(key, name.c_str(), nullptr, nullptr, buffer.data(), &got) == ERROR_SUCCESS &&
             got > 0 && got <= size) {
             buffer.resize(got);
             result.swap(buffer);

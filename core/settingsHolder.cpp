@@ -151,10 +151,10 @@ void settingsHolder::readCache()
         cache.leftThumbKey = 0x2A;
         cache.rightThumbKey = 0x36;
     } else {
-        cache.leftThumbKey = static_cast<unsigned short>(MapVirtualKeyW(static_cast<UINT>(left), 0));
-        cache.rightThumbKey = static_cast<unsigned short>(MapVirtualKeyW(static_cast<UINT>(right), 0));
+        cache.leftThumbKey = static_cast<unsigned short>(MapVirtualKey(static_cast<UINT>(left), 0));
+        cache.rightThumbKey = static_cast<unsigned short>(MapVirtualKey(static_cast<UINT>(right), 0));
     }
-    cache.forceKanaKey = static_cast<unsigned short>(MapVirtualKeyW(static_cast<UINT>(getInt("ForceKanaOnGameMode")), 0));
+    cache.forceKanaKey = static_cast<unsigned short>(MapVirtualKey(static_cast<UINT>(getInt("ForceKanaOnGameMode")), 0));
 
     cache.kanaConvert = getBool("KanaConvert");
     cache.dvorak = getBool("Dvorak");

@@ -221,15 +221,18 @@ std::string markedUtf16(const std::wstring& lines)
     return toUtf16(L"\xFEFF" + lines, bigEndian);
 }
 
-// Moves the finished temporary file over the target.
+// Moves the finished temporary file over the target; on failure the temporary file is gone
+// unless it holds the only copy of the content.
 bool replaceFile(const tstring& temp, const tstring& path)
 {
     if (MoveFileEx(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
-    // Windows 98/Me has no MoveFileEx: remove the old file, then rename.
-    DeleteFile(path.c_str());
-    return MoveFile(temp.c_str(), path.c_str()) != FALSE;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+        DeleteFile(temp.c_str());
+        return false;
+    }
+    // Windows 98/Me has no MoveFileEx.
+    return replaceByRemovingFirst(temp, path);
 }
 
 template <class Char>
@@ -307,11 +310,19 @@ bool writeWholeFile(const tstring& path, const char* bytes, size_t count)
             return false;
         }
     }
-    if (!replaceFile(temp, path)) {
+    return replaceFile(temp, path);
+}
+
+bool replaceByRemovingFirst(const tstring& temp, const tstring& path)
+{
+    if (!DeleteFile(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        // The old file is still there and whole: the new content is simply not stored.
         DeleteFile(temp.c_str());
         return false;
     }
-    return true;
+    // Once the old file is gone, the temporary file is all there is of the content: a failed
+    // rename leaves it in place, never removed.
+    return MoveFile(temp.c_str(), path.c_str()) != FALSE;
 }
 
 bool hasByteOrderMark(const std::string& bytes)

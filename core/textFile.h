@@ -20,8 +20,15 @@ bool readWholeFile(const tstring& path, std::string& bytes);
 std::string readWholeFile(const tstring& path);
 // Replaces the file with exactly these bytes. The bytes go to a temporary file beside the
 // target first, which then takes the target's place, so a failed write leaves the old file
-// as it was. True only when the file now holds all the bytes.
+// as it was (or, on Windows 98/Me, the new content in the temporary file: see below). True only
+// when the file now holds all the bytes.
 bool writeWholeFile(const tstring& path, const char* bytes, size_t count);
+// Puts a finished temporary file in the target's place where the system can't replace a file in
+// one step (Windows 98/Me): the old file is removed first, then the temporary file renamed. When
+// the old file can't be removed, it stays and the temporary file goes; when the rename fails after
+// the removal, the temporary file stays as the only copy of the new content. True when the target
+// now holds the new content.
+bool replaceByRemovingFirst(const tstring& temp, const tstring& path);
 
 // True when the bytes begin with a UTF-32, UTF-16 or UTF-8 byte-order mark, and for no bytes.
 bool hasByteOrderMark(const std::string& bytes);

@@ -6,6 +6,9 @@
 
 #include <string>
 
+// The product's web site: the information page's button and the Uninstall entry's links.
+const wchar_t productSiteAddress[] = L"https://tavolin.example.org/";
+
 // Reads the ProductVersion of a file's version resource. Tests give texts of their own.
 class versionProvider {
 public:

@@ -320,7 +320,7 @@ namespace {
 
 class systemKeyHost : public keyDecisionHost {
 public:
-    int scanToVkEx(int scanCode) override { return static_cast<int>(MapVirtualKeyW(scanCode, MAPVK_VSC_TO_VK_EX)); }
+    int scanToVkEx(int scanCode) override { return static_cast<int>(MapVirtualKey(scanCode, MAPVK_VSC_TO_VK_EX)); }
     bool isHeld(int vk) override { return GetAsyncKeyState(vk) < 0; }
     void pushFocusReports() override { ::pushFocusReports(); }
     void pushFocusImeStatus() override

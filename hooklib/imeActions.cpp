@@ -6,6 +6,10 @@
 
 #include <imm.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace {
 
 // The composition holds converted text: the next character commits it first.
@@ -80,12 +84,27 @@ DWORD capsSyncedMode(DWORD mode, bool capsToggled)
 
 static std::wstring compositionText(HIMC context)
 {
+#ifdef TVN_ANSI
+    // Windows 98/Me IMEs hand the composition over as CP932 bytes.
+    LONG bytes = ImmGetCompositionStringA(context, GCS_COMPSTR, nullptr, 0);
+    if (bytes <= 0) return std::wstring();
+    std::string narrow(static_cast<size_t>(bytes), '\0');
+    LONG got = ImmGetCompositionStringA(context, GCS_COMPSTR, &narrow[0], static_cast<DWORD>(bytes));
+    if (got <= 0) return std::wstring();
+    narrow.resize(static_cast<size_t>(std::min(got, bytes)));
+    const int length = MultiByteToWideChar(932, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(932, 0, narrow.data(), static_cast<int>(narrow.size()), &text[0], length);
+    return text;
+#else
     LONG bytes = ImmGetCompositionStringW(context, GCS_COMPSTR, nullptr, 0);
     if (bytes <= 0) return std::wstring();
     std::wstring text(static_cast<size_t>(bytes) / sizeof(wchar_t), L'\0');
     LONG got = ImmGetCompositionStringW(context, GCS_COMPSTR, &text[0], static_cast<DWORD>(bytes));
     text.resize(got > 0 ? static_cast<size_t>(got) / sizeof(wchar_t) : 0);
     return text;
+#endif
 }
 
 bool compositionHasLetters(HIMC context, bool ignoreKana)
@@ -109,10 +128,12 @@ void onImeComposition(HWND window, WPARAM, LPARAM lParam)
         }
         compositionConverted = false;
         if (!completed) {
-            LONG n = ImmGetCompositionStringW(context, GCS_COMPATTR, nullptr, 0);
+            // One attribute per character (per byte in the ANSI form): the rules below read the
+            // same either way.
+            LONG n = ImmGetCompositionString(context, GCS_COMPATTR, nullptr, 0);
             if (n > 0) {
                 std::vector<BYTE> attributes(static_cast<size_t>(n));
-                LONG got = ImmGetCompositionStringW(context, GCS_COMPATTR, attributes.data(), static_cast<DWORD>(n));
+                LONG got = ImmGetCompositionString(context, GCS_COMPATTR, attributes.data(), static_cast<DWORD>(n));
                 attributes.resize(got > 0 ? static_cast<size_t>(got) : 0);
                 compositionAttributes a = readAttributes(attributes);
                 converting = a.converting;

@@ -54,7 +54,7 @@ fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int 
         debugLine(L"TavolinDLL: postTvnMessageの実行試み");
         // Posting to no window would post to this thread's own queue instead.
         HWND foreground = GetForegroundWindow();
-        bool posted = foreground && PostMessageW(foreground, library().tvnMessage, wparam, lparam);
+        bool posted = foreground && PostMessage(foreground, library().tvnMessage, wparam, lparam);
         if (posted) shared.setWaitTimer(100);
         a.kind = answerDone;
         a.info1 = a.info2 = 0;

@@ -4,6 +4,7 @@
 #include "core/japaneseText.h"
 #include "core/platform.h"
 #include "core/tstring.h"
+#include "core/versionInfo.h"
 #include "setup/setupSystem.h"
 
 #include <objbase.h>
@@ -28,12 +29,30 @@ const TCHAR mainWindowClass[] = TEXT("orvessaTasktray");
 
 namespace {
 
-const TCHAR productWebPage[] = TEXT("https://tavolin.brannoch.example/");
 const TCHAR publisherName[] = TEXT("Brannoch");
 
 bool isAbsoluteEntry(const tstring& entry)
 {
     return (!entry.empty() && entry[0] == TEXT('\\')) || entry.find(TEXT(':')) != tstring::npos;
+}
+
+// "/" read as "\". "/" never occurs as a CP932 trail byte, so the bytes can be replaced as they
+// stand.
+tstring backslashed(tstring path)
+{
+    std::replace(path.begin(), path.end(), TEXT('/'), TEXT('\\'));
+    return path;
+}
+
+// The full path, "." and ".." resolved; empty on failure.
+tstring fullPathOf(const tstring& path)
+{
+    const DWORD size = GetFullPathName(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return tstring();
+    std::vector<TCHAR> buffer(size + 1, 0);
+    const DWORD length = GetFullPathName(path.c_str(), size + 1, buffer.data(), nullptr);
+    if (length == 0 || length > size) return tstring();
+    return tstring(buffer.data(), length);
 }
 
 bool isBlank(const tstring& line)
@@ -63,13 +82,16 @@ void writeUninstallList(setupSystem& system, const tstring& destination, const t
 void writeRegistryEntries(setupSystem& system, const tstring& destination)
 {
     const HKEY root = system.machineRoot();
+    const tstring productWebPage = toT(productSiteAddress);
     writeRegistryString(root, productKey, installDirValue, destination);
     writeRegistryString(root, uninstallKey, TEXT("DisplayIcon"), joinPath(destination, mainProgramName));
     writeRegistryString(root, uninstallKey, TEXT("DisplayName"), TEXT("Tavolin 版1.3000号以降"));
     writeRegistryString(root, uninstallKey, TEXT("DisplayVersion"), TEXT("版1.3007号 構築#062"));
     writeRegistryString(root, uninstallKey, TEXT("HelpLink"), productWebPage);
     writeRegistryString(root, uninstallKey, TEXT("Publisher"), publisherName);
-    writeRegistryString(root, uninstallKey, TEXT("UninstallString"), joinPath(destination, removalProgramName));
+    // Quoted, or Windows tries the folder's words as programs first ("C:\Program.exe").
+    writeRegistryString(root, uninstallKey, TEXT("UninstallString"),
+                        TEXT("\"") + joinPath(destination, removalProgramName) + TEXT("\""));
     writeRegistryString(root, uninstallKey, TEXT("URLInfoAbout"), productWebPage);
     writeRegistryString(root, uninstallKey, TEXT("URLUpdateInfo"), productWebPage);
 }
@@ -246,7 +268,22 @@ std::vector<tstring> listFilesRecursive(const tstring& folder)
     return entries;
 }
 
-tstring mergeUninstallList(const std::vector<tstring>& copied, std::vector<tstring> old)
+tstring listedPathInside(const tstring& folder, const tstring& entry)
+{
+    // A leading "/" roots the entry as a leading "\" does.
+    const tstring path = fullPathOf(joinPath(backslashed(folder), backslashed(entry)));
+    // Compared as wide text, so the cut falls between characters: a CP932 character may end in a
+    // backslash byte.
+    std::wstring prefix = fromT(fullPathOf(backslashed(folder)));
+    const std::wstring widePath = fromT(path);
+    if (prefix.empty() || widePath.empty()) return tstring();
+    if (prefix[prefix.size() - 1] != L'\\') prefix += L'\\';
+    if (widePath.size() <= prefix.size()) return tstring();
+    if (lstrcmpi(toT(widePath.substr(0, prefix.size())).c_str(), toT(prefix).c_str()) != 0) return tstring();
+    return path;
+}
+
+tstring mergeUninstallList(const tstring& destination, const std::vector<tstring>& copied, std::vector<tstring> old)
 {
     tstring list;
     for (const tstring& entry : copied) {
@@ -254,8 +291,9 @@ tstring mergeUninstallList(const std::vector<tstring>& copied, std::vector<tstri
         if (same != old.end()) old.erase(same);
         list += entry + TEXT("\r\n");
     }
+    // A damaged or crafted list must not lead a later removal out of the product folder.
     for (const tstring& entry : old) {
-        if (!isBlank(entry)) list += entry + TEXT("\r\n");
+        if (!isBlank(entry) && !listedPathInside(destination, entry).empty()) list += entry + TEXT("\r\n");
     }
     return list;
 }
@@ -305,11 +343,7 @@ int installFile(setupSystem& system, const tstring& setupFolder, const tstring& 
 
 int runInstallation(setupSystem& system, const tstring& setupFolder)
 {
-    bool wasRunning = false;
-    if (HWND running = system.findMainProgram()) {
-        system.stopMainProgram(running);
-        wasRunning = true;
-    }
+    const bool wasRunning = system.findMainProgram() != nullptr;
     const bool administrator = system.isAdministratorOrPowerUser();
     installTarget target;
     target.baseFolder = defaultBaseFolder(system, false);
@@ -324,7 +358,14 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
             target.subfolder.clear();
         }
     }
+    // The running program is stopped only once the user has started the work: cancelling, or a
+    // missing read-me, leaves it running.
     if (!(wasRunning && update) && system.showSetupDialog(target) != IDOK) return 0;
+    bool restart = wasRunning;
+    if (HWND running = system.findMainProgram()) {
+        system.stopMainProgram(running);
+        restart = true;
+    }
 
     const tstring destination = joinPath(target.baseFolder, target.subfolder);
     const std::vector<tstring> old = uninstallListLines(readUninstallList(destination));
@@ -344,12 +385,12 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
         }
         copied.push_back(entry);
     }
-    writeUninstallList(system, destination, mergeUninstallList(copied, old));
+    writeUninstallList(system, destination, mergeUninstallList(destination, copied, old));
     if (administrator && target.registerEntries) {
         writeRegistryEntries(system, destination);
         writeShortcuts(system, destination);
     }
-    if (wasRunning) {
+    if (restart) {
         system.openWithShell(joinPath(destination, mainProgramName));
     } else {
         system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)が完了いたしました。"), TEXT("Tavolinの設置/更新"),

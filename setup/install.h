@@ -57,9 +57,15 @@ tstring trimTrailingControlChars(const tstring& text);
 // The files below the folder as relative paths in walk order; folders whose name begins with
 // "." are skipped.
 std::vector<tstring> listFilesRecursive(const tstring& folder);
-// The new removal list: the entries copied in their order, then the old entries not copied
-// again, in their old order; each line ends with CR LF.
-tstring mergeUninstallList(const std::vector<tstring>& copied, std::vector<tstring> old);
+// The full path of a removal-list entry taken in `folder` (joined to it unless absolute, "/" read
+// as "\", "." and ".." resolved) when it lies inside the folder, whatever the letter case; empty
+// when it names the folder itself or anything outside it. Removal deletes only what this admits.
+tstring listedPathInside(const tstring& folder, const tstring& entry);
+// The new removal list of `destination`: the entries copied in their order, then the old entries
+// not copied again, in their old order, less those outside the destination; each line ends with
+// CR LF.
+tstring mergeUninstallList(const tstring& destination, const std::vector<tstring>& copied,
+                           std::vector<tstring> old);
 
 // Whether the two paths name one file (the installed copy run as its own setup).
 bool isSameFile(const tstring& a, const tstring& b);

@@ -49,10 +49,11 @@ void removeInstallation(setupSystem& system, const tstring& folder)
                           TEXT("Tavolin撤去作業"), MB_ICONWARNING);
         return;
     }
-    if (HWND running = system.findMainProgram()) system.stopMainProgram(running);
+    // Asked first: a user who answers no keeps the running program.
     if (system.messageBox(nullptr, TEXT("Tavolinの撤去を行おうとしています。\n\n撤去を開始してかまいませんか？"),
                           TEXT("Tavolinの撤去前確認です。"), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
+    if (HWND running = system.findMainProgram()) system.stopMainProgram(running);
     SetCurrentDirectory(folder.c_str());
     const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder));
     if (lines.empty()) {
@@ -60,7 +61,17 @@ void removeInstallation(setupSystem& system, const tstring& folder)
                           TEXT("Tavolin撤去作業の失敗"), MB_ICONWARNING);
         return;
     }
-    for (const tstring& line : lines) removeListedFile(system, joinPath(folder, line));
+    // Only what lies inside the product folder is deleted: the removal runs as an administrator,
+    // and a damaged or crafted list could otherwise name any file of the system.
+    tstring skipped;
+    for (const tstring& line : lines) {
+        const tstring path = listedPathInside(folder, line);
+        if (path.empty()) {
+            skipped += TEXT("\n") + line;
+        } else {
+            removeListedFile(system, path);
+        }
+    }
     system.deleteFile(joinPath(folder, uninstallListName));
     deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
 
@@ -74,7 +85,9 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     const tstring startup = system.specialFolderPath(CSIDL_COMMON_STARTUP);
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
-    system.messageBox(nullptr,
-                      TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。"),
-                      TEXT("Tavolinの撤去手続"), MB_ICONINFORMATION);
+    tstring done = TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。");
+    if (!skipped.empty()) {
+        done += TEXT("\n\n撤去情報のうち、次の項目は設置フォルダの外を指すため削除しませんでした。") + skipped;
+    }
+    system.messageBox(nullptr, done, TEXT("Tavolinの撤去手続"), MB_ICONINFORMATION);
 }

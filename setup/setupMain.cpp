@@ -22,16 +22,38 @@ tstring ownFolder()
 }
 
 #ifndef TVN_ANSI
-// On the 9x platform the work is the ANSI twin's: install mode waits for it and ends with its
-// exit code, removal mode only starts it. The calls are the ANSI ones: there the wide ones are
-// stubs that fail.
-int handOverToAnsiTwin(const std::wstring& folder, const std::wstring& arguments, bool install)
+// Everything this build does on the 9x platform uses the ANSI calls: there the wide ones are
+// stubs that fail (GetVersionExW included, so the platform test is made here, not through the
+// core's version record, whose failure box would greet every 9x user).
+bool runsOnNT()
+{
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// The program's own folder in CP932: the text before its last backslash, a trail byte never
+// taken for one.
+std::string ownFolderAnsi()
+{
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    const char* last = nullptr;
+    for (const char* at = path; *at; at = CharNextA(at)) {
+        if (*at == '\\') last = at;
+    }
+    return last ? std::string(path, static_cast<size_t>(last - path)) : std::string();
+}
+
+// The work is the ANSI twin's: install mode waits for it and ends with its exit code, removal
+// mode only starts it.
+int handOverToAnsiTwin(const std::string& folder, const std::wstring& arguments, bool install)
 {
     const std::string twin = "Tavolinの撤去Me.exe";
-    const std::string narrowFolder = toNarrowString(folder);
     const std::string narrowArguments = toNarrowString(arguments);
     if (!install) {
-        ShellExecuteA(nullptr, nullptr, twin.c_str(), narrowArguments.c_str(), narrowFolder.c_str(), SW_SHOW);
+        ShellExecuteA(nullptr, nullptr, twin.c_str(), narrowArguments.c_str(), folder.c_str(), SW_SHOW);
         return 0;
     }
     std::string command = twin + " " + narrowArguments;
@@ -41,41 +63,48 @@ int handOverToAnsiTwin(const std::wstring& folder, const std::wstring& arguments
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                        narrowFolder.c_str(), &startup, &process)) {
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         MessageBoxA(nullptr, "CreateProcess が失敗しました。", "Tavolinの撤去Xp.exe", MB_ICONERROR);
         return 41;
     }
+    int result = 0;
     for (;;) {
         const DWORD idle = WaitForInputIdle(process.hProcess, 1000);
         if (idle == 0) break;
         if (idle == WAIT_FAILED) {
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-            return 42;
+            result = 42;
+            break;
         }
     }
-    DWORD code = STILL_ACTIVE;
-    while (GetExitCodeProcess(process.hProcess, &code) && code == STILL_ACTIVE) Sleep(1);
+    if (result == 0) {
+        DWORD code = STILL_ACTIVE;
+        BOOL known = FALSE;
+        while ((known = GetExitCodeProcess(process.hProcess, &code)) && code == STILL_ACTIVE) Sleep(1);
+        // A process whose end can't be asked about was not waited for either.
+        result = known ? static_cast<int>(code) : 42;
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    return result;
 }
 #endif
 
 int runSetup(const tstring& arguments)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const tstring folder = ownFolder();
-    SetCurrentDirectory(folder.c_str());
     const bool install = arguments.find(TEXT('I')) != tstring::npos;
     int code = 0;
 #ifndef TVN_ANSI
-    if (!isWinNT()) {
+    if (!runsOnNT()) {
+        const std::string folder = ownFolderAnsi();
+        SetCurrentDirectoryA(folder.c_str());
         code = handOverToAnsiTwin(folder, arguments, install);
         CoUninitialize();
         return code;
     }
 #endif
+    const tstring folder = ownFolder();
+    SetCurrentDirectory(folder.c_str());
     setupSystem system;
     if (install) {
         code = runInstallation(system, folder);

@@ -6,6 +6,7 @@
 #include "app/settingsSheet/sheetRules.h"
 #include "core/dllLink.h"
 #include "core/settingsHolder.h"
+#include "core/tstring.h"
 
 #include <commctrl.h>
 #include <prsht.h>
@@ -57,7 +58,7 @@ int chosenKeyCode = 0;
 
 void selectItem(HWND page, int id, int item)
 {
-    SendDlgItemMessageW(page, id, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendDlgItemMessage(page, id, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
 }
 
 void showThumbKeys(HWND page)
@@ -65,8 +66,9 @@ void showThumbKeys(HWND page)
     settingsSheetController& sheet = sheetController();
     const int left = sheet.getInt("WinHidariOyaVkCode");
     const int right = sheet.getInt("WinMigiOyaVkCode");
-    SetDlgItemTextW(page, idLeftThumbText, leftThumbKeyText(left, keyDescription(left & 0xFF)).c_str());
-    SetDlgItemTextW(page, idRightThumbText, rightThumbKeyText(right, left, keyDescription(right & 0xFF)).c_str());
+    settingsSheetController::setItemText(page, idLeftThumbText, leftThumbKeyText(left, keyDescription(left & 0xFF)));
+    settingsSheetController::setItemText(page, idRightThumbText,
+                                         rightThumbKeyText(right, left, keyDescription(right & 0xFF)));
 }
 
 void loadControlPage(HWND page)
@@ -125,7 +127,7 @@ bool controlCommand(HWND page, WPARAM wParam, bool& markChanged)
     case idStockMiss: return sheet.comboChanged(page, wParam, id, "clearTypeOfStockMiss");
     case idApplyShiftLayoutTo: {
         if (!selectionChanged) return false;
-        const int item = static_cast<int>(SendDlgItemMessageW(page, id, CB_GETCURSEL, 0, 0));
+        const int item = static_cast<int>(SendDlgItemMessage(page, id, CB_GETCURSEL, 0, 0));
         const int value = shiftLayoutValueOfItem(item);
         if (value < 0) return false;
         sheet.setInt("ApplyShiftLayoutTo", value);
@@ -159,10 +161,10 @@ INT_PTR CALLBACK thumbKeyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         const wchar_t* role = lParam == idLeftThumbButton    ? L"左手親指"
                               : lParam == idRightThumbButton ? L"右手親指"
                                                              : L"練習モード中のかな英数切り替え代行";
-        SetWindowTextW(dialog, (std::wstring(role) + L"キーの設定中…").c_str());
-        SendDlgItemMessageW(dialog, idThumbEdit, EM_LIMITTEXT, 3, 0);
-        SendDlgItemMessageW(dialog, idThumbUpDown, UDM_SETRANGE, 0, MAKELPARAM(255, 0));
-        SendDlgItemMessageW(dialog, idThumbUpDown, UDM_SETPOS, 0, MAKELPARAM(chosenKeyCode, 0));
+        SetWindowText(dialog, toT(std::wstring(role) + L"キーの設定中…").c_str());
+        SendDlgItemMessage(dialog, idThumbEdit, EM_LIMITTEXT, 3, 0);
+        SendDlgItemMessage(dialog, idThumbUpDown, UDM_SETRANGE, 0, MAKELPARAM(255, 0));
+        SendDlgItemMessage(dialog, idThumbUpDown, UDM_SETPOS, 0, MAKELPARAM(chosenKeyCode, 0));
         break;
     }
     case WM_COMMAND: {
@@ -178,9 +180,9 @@ INT_PTR CALLBACK thumbKeyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         case IDCANCEL: EndDialog(dialog, -2); return TRUE;
         case idThumbEdit: {
             if (HIWORD(wParam) != EN_CHANGE) return FALSE;
-            wchar_t text[4] = {};
-            GetDlgItemTextW(dialog, idThumbEdit, text, 4);
-            const int typed = typedKeyCode(text);
+            TCHAR text[4] = {};
+            GetDlgItemText(dialog, idThumbEdit, text, 4);
+            const int typed = typedKeyCode(fromT(text));
             if (typed >= 0) chosenKeyCode = typed;
             break;
         }
@@ -188,7 +190,7 @@ INT_PTR CALLBACK thumbKeyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         }
         if (preset >= 0) {
             chosenKeyCode = preset;
-            SendDlgItemMessageW(dialog, idThumbUpDown, UDM_SETPOS, 0, MAKELPARAM(chosenKeyCode, 0));
+            SendDlgItemMessage(dialog, idThumbUpDown, UDM_SETPOS, 0, MAKELPARAM(chosenKeyCode, 0));
         }
         break;
     }
@@ -200,7 +202,7 @@ INT_PTR CALLBACK thumbKeyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     default:
         return FALSE;
     }
-    SetDlgItemTextW(dialog, idThumbDescription, (L"キー： " + keyDescription(chosenKeyCode)).c_str());
+    settingsSheetController::setItemText(dialog, idThumbDescription, L"キー： " + keyDescription(chosenKeyCode));
     return TRUE;
 }
 
@@ -208,10 +210,10 @@ INT_PTR CALLBACK thumbKeyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 std::wstring keyDescription(int code)
 {
-    const UINT scanCode = MapVirtualKeyW(static_cast<UINT>(code), 0 /* MAPVK_VK_TO_VSC */);
-    wchar_t name[32] = {};
-    const int length = GetKeyNameTextW(static_cast<LONG>((scanCode & 0xFF) << 16), name, 31);
-    return describeKey(code, scanCode, std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0));
+    const UINT scanCode = MapVirtualKey(static_cast<UINT>(code), 0 /* MAPVK_VK_TO_VSC */);
+    TCHAR name[32] = {};
+    const int length = GetKeyNameText(static_cast<LONG>((scanCode & 0xFF) << 16), name, 31);
+    return describeKey(code, scanCode, fromT(tstring(name, length > 0 ? static_cast<size_t>(length) : 0)));
 }
 
 int runThumbKeyDialog(HWND owner, int parameter)
@@ -221,8 +223,8 @@ int runThumbKeyDialog(HWND owner, int parameter)
                       : parameter == idRightThumbButton ? "WinMigiOyaVkCode"
                                                         : "ForceKanaOnGameMode";
     currentKeyCode = sheet.liveSettings ? sheet.getInt(key) & 0xFF : 0;
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE));
-    const INT_PTR result = DialogBoxParamW(instance, L"OYAYUBIDIALOG", owner, thumbKeyDialogProc, parameter);
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtr(owner, GWLP_HINSTANCE));
+    const INT_PTR result = DialogBoxParam(instance, TEXT("OYAYUBIDIALOG"), owner, thumbKeyDialogProc, parameter);
     return result == -1 ? -2 : static_cast<int>(result);
 }
 

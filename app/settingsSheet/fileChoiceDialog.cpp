@@ -7,6 +7,7 @@
 #include "app/settingsSheet/sheetPages.h"
 #include "app/startup.h"
 #include "core/platform.h"
+#include "core/tstring.h"
 
 #include <commdlg.h>
 
@@ -23,9 +24,10 @@ UINT_PTR CALLBACK folderButtonHook(HWND dialog, UINT message, WPARAM wParam, LPA
     switch (message) {
     case WM_INITDIALOG:
         folderChoice = 0;
-        SetDlgItemTextW(dialog, IDC_FOLDER_USER_DATA, L"現使用者用のデータフォルダ(&U)");
-        SetDlgItemTextW(dialog, IDC_FOLDER_INITIAL,
-                        folderChoiceSaveMode ? L"複製元があるフォルダ(&B)" : L"今回の初期表示フォルダ(&B)");
+        SetDlgItemText(dialog, IDC_FOLDER_USER_DATA, toT(L"現使用者用のデータフォルダ(&U)").c_str());
+        SetDlgItemText(
+            dialog, IDC_FOLDER_INITIAL,
+            toT(folderChoiceSaveMode ? L"複製元があるフォルダ(&B)" : L"今回の初期表示フォルダ(&B)").c_str());
         return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -33,7 +35,7 @@ UINT_PTR CALLBACK folderButtonHook(HWND dialog, UINT message, WPARAM wParam, LPA
         case IDC_FOLDER_USER_DATA:
         case IDC_FOLDER_INITIAL:
             folderChoice = LOWORD(wParam);
-            PostMessageW(GetDlgItem(GetParent(dialog), IDCANCEL), BM_CLICK, 0, 0);
+            PostMessage(GetDlgItem(GetParent(dialog), IDCANCEL), BM_CLICK, 0, 0);
             return 1;
         }
         return 0;
@@ -43,22 +45,22 @@ UINT_PTR CALLBACK folderButtonHook(HWND dialog, UINT message, WPARAM wParam, LPA
 
 bool isDirectory(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributes(toT(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool fileExists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributes(toT(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::wstring currentDirectory()
 {
-    const DWORD length = GetCurrentDirectoryW(0, nullptr);
+    const DWORD length = GetCurrentDirectory(0, nullptr);
     if (length == 0) return std::wstring();
-    std::vector<wchar_t> buffer(length + 1);
-    const DWORD got = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-    return got == 0 || got >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), got);
+    std::vector<TCHAR> buffer(length + 1);
+    const DWORD got = GetCurrentDirectory(static_cast<DWORD>(buffer.size()), buffer.data());
+    return got == 0 || got >= buffer.size() ? std::wstring() : fromT(tstring(buffer.data(), got));
 }
 }  // namespace
 
@@ -68,19 +70,21 @@ std::wstring chooseFile(HWND owner, const std::wstring& title, const std::wstrin
     const std::wstring kindName = fileKindName(kind);
     const std::wstring ext = fileKindExtension(kind);
 
-    std::wstring filter = kindName + L"(*." + ext + L")";
-    filter += L'\0';
-    filter += L"*." + ext;
-    filter += L'\0';
-    filter += L"すべてのファイル(*.*)";
-    filter += L'\0';
-    filter += L"*.*";
-    filter += L'\0';
-    filter += L'\0';
+    // Name and pattern pairs, each text ended by a null, the list by another.
+    tstring filter;
+    for (const std::wstring& part : {kindName + L"(*." + ext + L")", L"*." + ext,
+                                     std::wstring(L"すべてのファイル(*.*)"), std::wstring(L"*.*")}) {
+        filter += toT(part);
+        filter += TCHAR('\0');
+    }
+    filter += TCHAR('\0');
 
-    const size_t bufferSize = std::max<size_t>(260, initialName.size()) + 50;
-    std::vector<wchar_t> buffer(bufferSize, L'\0');
-    std::copy(initialName.begin(), initialName.end(), buffer.begin());
+    // Sized in the build's characters: a CP932 path may take two bytes for one character.
+    const tstring initial = toT(initialName);
+    const size_t bufferSize = std::max<size_t>(260, initial.size()) + 50;
+    std::vector<TCHAR> buffer(bufferSize, TCHAR('\0'));
+    std::copy(initial.begin(), initial.end(), buffer.begin());
+    const tstring titleText = toT(title);
 
     const std::wstring rememberedDirectory = currentDirectory();
     const std::wstring folderProgram =
@@ -98,29 +102,35 @@ std::wstring chooseFile(HWND owner, const std::wstring& title, const std::wstrin
         return true;
     };
     rounds.showDialog = [&](const std::wstring& folder, std::wstring& chosen, int& button) {
-        OPENFILENAMEW ofn{};
+        const tstring initialDir = toT(folder);
+        OPENFILENAME ofn{};
+#ifdef TVN_ANSI
+        // 98/Me refuse the record with the fields that Windows 2000 added.
+        ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400;
+#else
         ofn.lStructSize = sizeof ofn;
+#endif
         ofn.hwndOwner = owner;
-        ofn.hInstance = owner ? reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE))
-                              : GetModuleHandleW(nullptr);
+        ofn.hInstance = owner ? reinterpret_cast<HINSTANCE>(GetWindowLongPtr(owner, GWLP_HINSTANCE))
+                              : GetModuleHandle(nullptr);
         ofn.lpstrFilter = filter.c_str();
         ofn.lpstrFile = buffer.data();
         ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-        ofn.lpstrInitialDir = folder.c_str();
-        ofn.lpstrTitle = title.c_str();
-        ofn.lpTemplateName = L"HAIRETUSENTAKUYOUTUIKA";
+        ofn.lpstrInitialDir = initialDir.c_str();
+        ofn.lpstrTitle = titleText.c_str();
+        ofn.lpTemplateName = TEXT("HAIRETUSENTAKUYOUTUIKA");
         ofn.lpfnHook = folderButtonHook;
         ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST | OFN_EXPLORER |
                     OFN_ENABLESIZING | (openMode ? OFN_FILEMUSTEXIST : 0);
         // Reset here, not only by the hook: a dialog that never opens must not look like a button.
         folderChoice = 0;
-        const BOOL confirmed = openMode ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
+        const BOOL confirmed = openMode ? GetOpenFileName(&ofn) : GetSaveFileName(&ofn);
         button = folderChoice;
         if (!confirmed) {
-            SetCurrentDirectoryW(rememberedDirectory.c_str());
+            SetCurrentDirectory(toT(rememberedDirectory).c_str());
             return false;
         }
-        chosen = buffer.data();
+        chosen = fromT(buffer.data());
         if (!openMode) chosen = freeSaveName(chosen, ext, fileExists);
         return true;
     };

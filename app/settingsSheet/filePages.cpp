@@ -11,6 +11,7 @@
 #include "core/inputHandler.h"
 #include "core/platform.h"
 #include "core/settingsHolder.h"
+#include "core/tstring.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -53,8 +54,8 @@ void showFileLabels(HWND page)
 {
     for (int slot = 0; slot < dataFileSlotCount; ++slot) {
         const dataFileSlot& s = dataFileSlots[slot];
-        SetDlgItemTextW(page, s.labelId, (s.prefix + live().getString(s.key)).c_str());
-        SetDlgItemTextW(page, s.editId, isDraft(slot) ? L"編集" : L"複製");
+        settingsSheetController::setItemText(page, s.labelId, s.prefix + live().getString(s.key));
+        settingsSheetController::setItemText(page, s.editId, isDraft(slot) ? L"編集" : L"複製");
     }
 }
 
@@ -108,7 +109,7 @@ void editButton(HWND page, int slot, const std::wstring& stored, const std::wstr
     const std::wstring folder = storedFolder(stored, programDir);
     const std::wstring storedName = fromT(fileNameOf(toT(stored)));
     if (GetKeyState(VK_MENU) < 0) {
-        if (started(ShellExecuteW(page, nullptr, folder.c_str(), nullptr, nullptr, SW_SHOWDEFAULT)))
+        if (started(ShellExecute(page, nullptr, toT(folder).c_str(), nullptr, nullptr, SW_SHOWDEFAULT)))
             sendToBottom(page);
         return;
     }
@@ -120,8 +121,10 @@ void editButton(HWND page, int slot, const std::wstring& stored, const std::wstr
         showDuplicateResult(page, newPath, live().copyDataFile(fullPath, newPath, slot == 0));
         return;
     }
-    if (started(ShellExecuteW(nullptr, nullptr, storedName.c_str(), nullptr, folder.c_str(), SW_SHOWDEFAULT)) ||
-        started(ShellExecuteW(nullptr, nullptr, L"NOTEPAD.EXE", storedName.c_str(), folder.c_str(), SW_SHOWDEFAULT))) {
+    const tstring name = toT(storedName);
+    const tstring directory = toT(folder);
+    if (started(ShellExecute(nullptr, nullptr, name.c_str(), nullptr, directory.c_str(), SW_SHOWDEFAULT)) ||
+        started(ShellExecute(nullptr, nullptr, TEXT("NOTEPAD.EXE"), name.c_str(), directory.c_str(), SW_SHOWDEFAULT))) {
         sendToBottom(page);
         return;
     }

@@ -7,6 +7,7 @@
 #include "app/settingsSheet/sheetPages.h"
 #include "core/dllLink.h"
 #include "core/settingsHolder.h"
+#include "core/tstring.h"
 
 #include <commctrl.h>
 
@@ -31,18 +32,19 @@ bool readEdit(HWND page, int id, std::wstring& text)
 {
     HWND edit = GetDlgItem(page, id);
     if (!edit) return false;
-    const int length = GetWindowTextLengthW(edit);
-    std::vector<wchar_t> buffer(length + 1, L'\0');
-    if (length > 0 && GetWindowTextW(edit, buffer.data(), length + 1) == 0) return false;
-    text.assign(buffer.data());
+    const int length = GetWindowTextLength(edit);
+    std::vector<TCHAR> buffer(length + 1, TCHAR('\0'));
+    if (length > 0 && GetWindowText(edit, buffer.data(), length + 1) == 0) return false;
+    text = fromT(buffer.data());
     return true;
 }
 
 void loadImePage(HWND page)
 {
     settingsHolder& live = *sheetController().liveSettings;
-    for (const imeListRow& row : imeListRows) SetDlgItemTextW(page, row.editId, live.getString(row.key).c_str());
-    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
+    for (const imeListRow& row : imeListRows)
+        settingsSheetController::setItemText(page, row.editId, live.getString(row.key));
+    settingsSheetController::setItemText(page, IDC_IME_NOTE, imeRegexNote);
 }
 
 void expressionEdited(HWND page, const imeListRow& row)
@@ -60,7 +62,7 @@ void expressionEdited(HWND page, const imeListRow& row)
         live.link().setImeList(ignored, row.listIndex, live.getString(row.key));
     }
     if (outcome.store) sheet.pageChanged(page);
-    SetDlgItemTextW(page, IDC_IME_NOTE, outcome.note.c_str());
+    settingsSheetController::setItemText(page, IDC_IME_NOTE, outcome.note);
     if (outcome.store) sheet.setString(row.key, text);
 }
 
@@ -72,8 +74,8 @@ void defaultPressed(HWND page, const imeListRow& row)
     const std::wstring stored = live.getString(row.key);
     std::wstring shown;
     if (readEdit(page, row.editId, shown) && shown == stored) return;
-    SetDlgItemTextW(page, row.editId, stored.c_str());
-    SetDlgItemTextW(page, IDC_IME_NOTE, imeRegexNote);
+    settingsSheetController::setItemText(page, row.editId, stored);
+    settingsSheetController::setItemText(page, IDC_IME_NOTE, imeRegexNote);
     sheet.pageChanged(page);
 }
 }  // namespace

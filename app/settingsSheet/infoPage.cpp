@@ -9,6 +9,7 @@
 #include "core/platform.h"
 #include "core/settingsHolder.h"
 #include "core/textFile.h"
+#include "core/tstring.h"
 #include "core/versionInfo.h"
 
 #include <prsht.h>
@@ -26,7 +27,7 @@ enum : int {
     idVersion = 4053,
 };
 
-const wchar_t siteAddress[] = L"https://tavolin.example.org/";
+const wchar_t* const siteAddress = productSiteAddress;
 const wchar_t chosenFilePrefix[] = L"一時的に設定全体を変更できます ： ";
 const int settingsFileKind = 8;
 
@@ -36,18 +37,18 @@ WNDPROC previousButtonProc = nullptr;
 LRESULT CALLBACK webButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_SETCURSOR) {
-        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32516)));  // IDC_UPARROW
+        SetCursor(LoadCursor(nullptr, MAKEINTRESOURCE(32516)));  // IDC_UPARROW
         return 0;
     }
-    return CallWindowProcW(previousButtonProc, button, message, wParam, lParam);
+    return CallWindowProc(previousButtonProc, button, message, wParam, lParam);
 }
 
 void restoreWebButton(HWND page)
 {
     HWND button = GetDlgItem(page, idWebSite);
     if (button && previousButtonProc &&
-        GetWindowLongPtrW(button, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(webButtonProc)) {
-        SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousButtonProc));
+        GetWindowLongPtr(button, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(webButtonProc)) {
+        SetWindowLongPtr(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousButtonProc));
     }
 }
 
@@ -87,7 +88,7 @@ bool isLoadableSettingsFile(settingsHolder& live, const std::wstring& path)
 
 void showChosenFile(HWND page)
 {
-    SetDlgItemTextW(page, idChosenFile, (chosenFilePrefix + sheetController().chosenSettingsFile).c_str());
+    settingsSheetController::setItemText(page, idChosenFile, chosenFilePrefix + sheetController().chosenSettingsFile);
 }
 
 void chooseSettingsFileToLoad(HWND page)
@@ -150,7 +151,7 @@ void saveAsStartupSettings(HWND page)
 void openRegionalOptions(HWND page)
 {
     const INT_PTR result = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(page, nullptr, L"control.exe", L"international", L"", SW_SHOWNORMAL));
+        ShellExecute(page, nullptr, TEXT("control.exe"), TEXT("international"), TEXT(""), SW_SHOWNORMAL));
     if (result <= 31) {
         MessageBoxW(page,
                     L"地域と言語のオプションを呼び出すことができませんでした。\n\nただし、もう少し待つと表示されることがあり"
@@ -168,13 +169,13 @@ INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     if (sheet.sharedPageMessage(page, message, wParam, lParam, infoPageIndex, [] {}, shared)) return shared;
     switch (message) {
     case WM_INITDIALOG: {
-        SetDlgItemTextW(page, idVersion, getVersionInfo().versionText().c_str());
+        settingsSheetController::setItemText(page, idVersion, getVersionInfo().versionText());
         const std::wstring siteText =
             L"『Tavolin』のインターネット上のサイトへ行く\n" + addressWithoutScheme(siteAddress);
-        SetDlgItemTextW(page, idWebSite, siteText.c_str());
+        settingsSheetController::setItemText(page, idWebSite, siteText);
         if (HWND button = GetDlgItem(page, idWebSite)) {
             previousButtonProc = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(webButtonProc)));
+                SetWindowLongPtr(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(webButtonProc)));
         }
         showChosenFile(page);
         return TRUE;
@@ -186,7 +187,9 @@ INT_PTR CALLBACK infoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
         switch (LOWORD(wParam)) {
-        case idWebSite: ShellExecuteW(page, nullptr, siteAddress, nullptr, nullptr, SW_SHOWNORMAL); return TRUE;
+        case idWebSite:
+            ShellExecute(page, nullptr, toT(siteAddress).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return TRUE;
         case idRegionalOptions: openRegionalOptions(page); return TRUE;
         case idChooseSettings: chooseSettingsFileToLoad(page); return TRUE;
         case idDuplicateSettings: duplicateSettingsFile(page); return TRUE;

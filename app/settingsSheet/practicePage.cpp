@@ -18,7 +18,7 @@ bool checked(HWND page, int id)
 
 void showForceKanaKey(HWND page, int code)
 {
-    SetDlgItemTextW(page, IDC_FORCE_KANA_LABEL, (L"練習時かな英 " + keyDescription(code & 0xFF)).c_str());
+    settingsSheetController::setItemText(page, IDC_FORCE_KANA_LABEL, L"練習時かな英 " + keyDescription(code & 0xFF));
 }
 
 void storeOutputWaitBoxes(HWND page)
@@ -39,7 +39,7 @@ void storePracticeControls(HWND page, int id)
     controls.smallKana = checked(page, IDC_WAIT_SMALL_KANA);
     controls.nasal = checked(page, IDC_NASAL_FREE);
     controls.plainU = checked(page, IDC_PLAIN_U);
-    controls.jisKana = SendDlgItemMessageW(page, IDC_PRACTICE_KIND, CB_GETCURSEL, 0, 0) == 1;
+    controls.jisKana = SendDlgItemMessage(page, IDC_PRACTICE_KIND, CB_GETCURSEL, 0, 0) == 1;
     sheet.setGameModeFlags(practiceFlags(controls), 0xFF);
     sheet.refreshPageControls(page);
     sheet.displayUpdate();

@@ -8,6 +8,7 @@
 #include "core/dllLink.h"
 #include "core/inputHandler.h"
 #include "core/settingsHolder.h"
+#include "core/tstring.h"
 
 #include <commctrl.h>
 #include <prsht.h>
@@ -18,15 +19,15 @@ const int pauseBoxId = 4055;
 
 // Where each page's template and procedure come from, by tab index.
 struct pageKind {
-    const wchar_t* templateName;
+    const TCHAR* templateName;
     DLGPROC procedure;
 };
 
 const pageKind pageKinds[sheetPageCount] = {
-    {L"ARRAYFILEPAGE", arrayFilePageProc},   {L"CONVERTFILEPAGE", convertFilePageProc},
-    {L"PAGE1", controlPageProc},             {L"OYAYUBIKEYPAGE", displayPageProc},
-    {L"ZIKANPAGE", timePageProc},            {L"TYPESOFTPAGE", practicePageProc},
-    {L"IMEPAGE", imePageProc},               {L"INFOPAGE", infoPageProc},
+    {TEXT("ARRAYFILEPAGE"), arrayFilePageProc}, {TEXT("CONVERTFILEPAGE"), convertFilePageProc},
+    {TEXT("PAGE1"), controlPageProc},           {TEXT("OYAYUBIKEYPAGE"), displayPageProc},
+    {TEXT("ZIKANPAGE"), timePageProc},          {TEXT("TYPESOFTPAGE"), practicePageProc},
+    {TEXT("IMEPAGE"), imePageProc},             {TEXT("INFOPAGE"), infoPageProc},
 };
 
 // The pages are created in this order, each stored at its tab index.
@@ -71,34 +72,30 @@ bool settingsSheetController::openSettingsSheet(HWND tray, settingsHolder& live)
         return false;
     }
     trayWindow = tray;
-    instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(tray, GWLP_HINSTANCE));
+    instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtr(tray, GWLP_HINSTANCE));
     snapshot.reset();
     liveSettings = &live;
     snapshot.reset(new settingsHolder(live));
 
     HPROPSHEETPAGE pages[sheetPageCount] = {};
     for (int index : creationOrder) {
-        PROPSHEETPAGEW page{};
-        page.dwSize = sizeof page;
-        page.dwFlags = PSP_DEFAULT;
-        page.hInstance = instance;
-        page.pszTemplate = pageKinds[index].templateName;
-        page.pfnDlgProc = pageKinds[index].procedure;
-        pages[index] = CreatePropertySheetPageW(&page);
+        const PROPSHEETPAGE page = sheetPageRecord(instance, pageKinds[index].templateName, pageKinds[index].procedure);
+        pages[index] = CreatePropertySheetPage(&page);
     }
 
-    PROPSHEETHEADERW header{};
+    const tstring caption = toT(L"設定窓口/Orvessa");
+    PROPSHEETHEADER header{};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_MODELESS | PSH_USECALLBACK | PSH_USEICONID;
     header.hwndParent = nullptr;
     header.hInstance = instance;
-    header.pszIcon = MAKEINTRESOURCEW(7000);
-    header.pszCaption = L"設定窓口/Orvessa";
+    header.pszIcon = MAKEINTRESOURCE(7000);
+    header.pszCaption = caption.c_str();
     header.nPages = sheetPageCount;
     header.nStartPage = static_cast<UINT>(startPage);
     header.phpage = pages;
     header.pfnCallback = sheetCallback;
-    const INT_PTR created = PropertySheetW(&header);
+    const INT_PTR created = PropertySheet(&header);
     if (created == 0 || created == -1) {
         // Nothing is open: the next request tries again.
         sheetWindow = nullptr;
@@ -131,7 +128,7 @@ void settingsSheetController::refreshSettingsPage(bool markChanged)
 {
     if (!sheetWindow) return;
     if (HWND page = PropSheet_GetCurrentPageHwnd(sheetWindow)) {
-        SendMessageW(page, pageReload, markChanged ? 1 : 0, 0);
+        SendMessage(page, pageReload, markChanged ? 1 : 0, 0);
     }
 }
 
@@ -173,14 +170,20 @@ void settingsSheetController::checkFromInt(HWND page, int id, const char* key)
 void settingsSheetController::fillCombo(HWND page, int id, const wchar_t* const* texts)
 {
     for (int i = 0; texts[i] && texts[i][0]; ++i) {
-        SendDlgItemMessageW(page, id, CB_INSERTSTRING, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(texts[i]));
+        const tstring text = toT(texts[i]);
+        SendDlgItemMessage(page, id, CB_INSERTSTRING, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.c_str()));
     }
+}
+
+void settingsSheetController::setItemText(HWND page, int id, const std::wstring& text)
+{
+    SetDlgItemText(page, id, toT(text).c_str());
 }
 
 bool settingsSheetController::comboChanged(HWND page, WPARAM wParam, int id, const char* key)
 {
     if (LOWORD(wParam) != id || HIWORD(wParam) != CBN_SELCHANGE) return false;
-    const LRESULT index = SendDlgItemMessageW(page, id, CB_GETCURSEL, 0, 0);
+    const LRESULT index = SendDlgItemMessage(page, id, CB_GETCURSEL, 0, 0);
     setInt(key, static_cast<int>(index));
     return true;
 }
@@ -197,7 +200,7 @@ void settingsSheetController::setGameModeFlags(int value, int mask)
 
 void settingsSheetController::setTrackbarMs(HWND page, int id, int milliseconds)
 {
-    SendDlgItemMessageW(page, id, TBM_SETPOS, TRUE, msToTrackPos(milliseconds));
+    SendDlgItemMessage(page, id, TBM_SETPOS, TRUE, msToTrackPos(milliseconds));
 }
 
 INT_PTR settingsSheetController::commonNotify(HWND page, LPARAM lParam)
@@ -205,14 +208,14 @@ INT_PTR settingsSheetController::commonNotify(HWND page, LPARAM lParam)
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     switch (header->code) {
     case PSN_QUERYCANCEL:
-        SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+        SetWindowLongPtr(page, DWLP_MSGRESULT, 0);
         return TRUE;
     case PSN_APPLY:
         applySettingsCopy(false);
-        SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+        SetWindowLongPtr(page, DWLP_MSGRESULT, PSNRET_NOERROR);
         // After OK the sheet has no current page; a message for it lets the loop hook close it
         // at once instead of at the next mouse move over it.
-        if (sheetWindow) PostMessageW(sheetWindow, WM_NULL, 0, 0);
+        if (sheetWindow) PostMessage(sheetWindow, WM_NULL, 0, 0);
         return TRUE;
     case PSN_RESET:
         if (autoStartAtOpen != autoStartEnabled()) writeAutoStart(autoStartAtOpen);
@@ -221,7 +224,7 @@ INT_PTR settingsSheetController::commonNotify(HWND page, LPARAM lParam)
             *liveSettings = *snapshot;
             announceAgentChange();
         }
-        if (sheetWindow) PostMessageW(sheetWindow, WM_NULL, 0, 0);
+        if (sheetWindow) PostMessage(sheetWindow, WM_NULL, 0, 0);
         return FALSE;
     default:
         return FALSE;
@@ -239,7 +242,7 @@ bool settingsSheetController::sharedPageMessage(HWND page, UINT message, WPARAM 
         }
         startPage = pageIndex;
         activate();
-        SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+        SetWindowLongPtr(page, DWLP_MSGRESULT, 0);
         result = TRUE;
         return true;
     }
@@ -319,7 +322,7 @@ void settingsSheetController::refreshPageControls(HWND page)
         if (rule.enable >= 0) EnableWindow(control, rule.enable ? TRUE : FALSE);
         if (rule.check >= 0) CheckDlgButton(page, rule.id, rule.check ? BST_CHECKED : BST_UNCHECKED);
         if (rule.show >= 0) ShowWindow(control, rule.show ? SW_SHOW : SW_HIDE);
-        if (rule.select >= 0) SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(rule.select), 0);
+        if (rule.select >= 0) SendMessage(control, CB_SETCURSEL, static_cast<WPARAM>(rule.select), 0);
     }
 }
 
@@ -339,5 +342,5 @@ void settingsSheetController::pageChanged(HWND page)
 LRESULT settingsSheetController::notifyMain(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!trayWindow) return 0;
-    return SendMessageW(trayWindow, message, wParam, lParam);
+    return SendMessage(trayWindow, message, wParam, lParam);
 }

@@ -62,6 +62,8 @@ public:
     void checkFromInt(HWND page, int id, const char* key);
     // Inserts texts (ended by an empty text) at indices 0, 1, 2 ...
     static void fillCombo(HWND page, int id, const wchar_t* const* texts);
+    // A control's text, in the build's text type.
+    static void setItemText(HWND page, int id, const std::wstring& text);
     // For CBN_SELCHANGE of combo `id` only: stores the selection index; true when it did.
     bool comboChanged(HWND page, WPARAM wParam, int id, const char* key);
     bool gameModeFlagSet(int mask) const;

@@ -5,6 +5,17 @@
 #include <cstdio>
 #include <map>
 
+PROPSHEETPAGE sheetPageRecord(HINSTANCE instance, const TCHAR* templateName, DLGPROC procedure)
+{
+    PROPSHEETPAGE page{};
+    page.dwSize = PROPSHEETPAGE_V2_SIZE;
+    page.dwFlags = PSP_DEFAULT;
+    page.hInstance = instance;
+    page.pszTemplate = templateName;
+    page.pfnDlgProc = procedure;
+    return page;
+}
+
 int msToTrackPos(int ms)
 {
     if (ms <= 50) return ms;

@@ -3,8 +3,17 @@
 // which controls the refresh routine enables, checks and shows.
 #pragma once
 
+#include <windows.h>
+
+#include <prsht.h>
+
 #include <string>
 #include <vector>
+
+// One page of the sheet as CreatePropertySheetPage takes it: default flags (the tab text is the
+// template's caption) and the record of the largest size Windows 2000 and 98/Me know; they refuse
+// the longer record that XP added.
+PROPSHEETPAGE sheetPageRecord(HINSTANCE instance, const TCHAR* templateName, DLGPROC procedure);
 
 // The time trackbars run from 0 to 200; the scale is finer for short times.
 int msToTrackPos(int milliseconds);

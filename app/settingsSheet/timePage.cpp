@@ -16,7 +16,7 @@ const int timeTrackbars[] = {IDC_ACCEPT_TIMER, IDC_SHIFT_REVERSE_TIME, IDC_OUTPU
 
 void setLabel(HWND page, int id, const std::wstring& text)
 {
-    SetDlgItemTextW(page, id, text.c_str());
+    settingsSheetController::setItemText(page, id, text);
 }
 
 void showTime(HWND page, int trackbar, int label, int milliseconds)
@@ -29,10 +29,10 @@ void loadTimePage(HWND page)
 {
     settingsSheetController& sheet = sheetController();
     int delayIndex = -1;
-    if (SystemParametersInfoW(SPI_GETKEYBOARDDELAY, 0, &delayIndex, 0) && delayIndex >= 0 && delayIndex <= 3) {
+    if (SystemParametersInfo(SPI_GETKEYBOARDDELAY, 0, &delayIndex, 0) && delayIndex >= 0 && delayIndex <= 3) {
         const int delay = 300 + 200 * delayIndex;
         setLabel(page, IDC_REPEAT_DELAY_NOTE, L"参考：自動反復開始まで約0." + std::to_wstring(delay) + L"秒");
-        SendDlgItemMessageW(page, IDC_ACCEPT_TIMER, TBM_SETSEL, FALSE, MAKELPARAM(0, msToTrackPos(delay)));
+        SendDlgItemMessage(page, IDC_ACCEPT_TIMER, TBM_SETSEL, FALSE, MAKELPARAM(0, msToTrackPos(delay)));
     }
     const int acceptTimer = sheet.getInt("AcceptTimer");
     sheet.setTrackbarMs(page, IDC_ACCEPT_TIMER, acceptTimer);
@@ -46,9 +46,9 @@ void loadTimePage(HWND page)
 void initialiseTrackbars(HWND page)
 {
     for (int id : timeTrackbars) {
-        SendDlgItemMessageW(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 200));
-        SendDlgItemMessageW(page, id, TBM_SETPAGESIZE, 0, 5);
-        for (int ms = 100; ms <= 900; ms += 100) SendDlgItemMessageW(page, id, TBM_SETTIC, 0, msToTrackPos(ms));
+        SendDlgItemMessage(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 200));
+        SendDlgItemMessage(page, id, TBM_SETPAGESIZE, 0, 5);
+        for (int ms = 100; ms <= 900; ms += 100) SendDlgItemMessage(page, id, TBM_SETTIC, 0, msToTrackPos(ms));
     }
 }
 
@@ -70,7 +70,7 @@ bool movedByUser(int code)
 void trackbarMoved(HWND page, HWND trackbar)
 {
     settingsSheetController& sheet = sheetController();
-    int ms = trackPosToMs(static_cast<unsigned>(SendMessageW(trackbar, TBM_GETPOS, 0, 0)));
+    int ms = trackPosToMs(static_cast<unsigned>(SendMessage(trackbar, TBM_GETPOS, 0, 0)));
     switch (GetDlgCtrlID(trackbar)) {
     case IDC_ACCEPT_TIMER:
         ms = acceptTimerFromTrackMs(ms);

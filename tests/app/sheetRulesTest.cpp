@@ -1,10 +1,36 @@
-// The settings sheet's window-free rules: the time scale, key descriptions, the move-range list,
-// the web-site text and the refresh routine's enable/check/show decisions.
+// The settings sheet's window-free rules: the page record, the time scale, key descriptions, the
+// move-range list, the web-site text and the refresh routine's enable/check/show decisions.
 #include "app/settingsSheet/sheetRules.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <functional>
+
+namespace {
+INT_PTR CALLBACK emptyPageProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+}  // namespace
+
+TEST(sheetPageRecord, hasTheSizeWindows2000And98KnowAndEverythingThePageNeeds)
+{
+    HINSTANCE instance = GetModuleHandle(nullptr);
+    const TCHAR* const templateName = TEXT("PAGE1");
+    const PROPSHEETPAGE page = sheetPageRecord(instance, templateName, emptyPageProc);
+    // The full record of this build's headers is XP's longer one: the older systems refuse it.
+    EXPECT_EQ(page.dwSize, static_cast<DWORD>(PROPSHEETPAGE_V2_SIZE));
+    EXPECT_LT(page.dwSize, sizeof(PROPSHEETPAGE));
+    // The fields the sheet fills lie inside the record it hands over.
+    EXPECT_GE(page.dwSize, offsetof(PROPSHEETPAGE, pfnDlgProc) + sizeof page.pfnDlgProc);
+    EXPECT_EQ(page.dwFlags, static_cast<DWORD>(PSP_DEFAULT));
+    EXPECT_EQ(page.hInstance, instance);
+    EXPECT_EQ(page.pszTemplate, templateName);
+    EXPECT_EQ(page.pfnDlgProc, emptyPageProc);
+    EXPECT_EQ(page.lParam, 0);
+    EXPECT_EQ(page.pfnCallback, nullptr);
+}
 
 TEST(sheetTimeScale, convertsBothWaysAtTheScaleBends)
 {

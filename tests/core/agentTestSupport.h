@@ -55,7 +55,7 @@ public:
     bool imeOpen = false;
     bool romaji = true;
     bool composition = false;
-    bool mustWait = false;
+    volatile bool mustWait = false;  // another thread may clear it
     bool console = false;
     std::vector<request> requests;
     std::wstring typed;

@@ -272,6 +272,30 @@ TEST_F(DeviceReaderTest, WriteOwnsItsBufferUntilTheDriverTakesTheRecord)
     EXPECT_EQ(0x2E, device.delivered()[2].MakeCode);
 }
 
+TEST_F(DeviceReaderTest, StartingAgainWhileTheThreadRunsLeavesAWriteInFlightToBeWaitedFor)
+{
+    fakeKeyboardDevice device;
+    recordingReader reader(log, namesFor(device.path()), fakeOperations);
+    reader.startThread();
+    ASSERT_TRUE(device.waitForConnections(2, 2000));
+    device.holdDeliveries(true);
+    writeFromShortLivedRecord(reader, 0x2C);
+    EXPECT_TRUE(reader.writePending());
+    // Every resume of the same agent starts the thread again. Its write is still in flight, so
+    // the next write must wait for it rather than take its record and request.
+    reader.startThread();
+    EXPECT_TRUE(reader.writePending());
+    device.holdDeliveries(false);
+    writeFromShortLivedRecord(reader, 0x2D);
+    ASSERT_TRUE(device.waitForDelivered(2, 2000));
+    EXPECT_EQ(0x2C, device.delivered()[0].MakeCode);
+    EXPECT_EQ(0x2D, device.delivered()[1].MakeCode);
+
+    // Stopped, nothing of the thread is in flight any more.
+    reader.stopThread();
+    EXPECT_FALSE(reader.writePending());
+}
+
 // ---------------------------------------------------------------- suspend and resume
 
 TEST_F(DeviceReaderTest, SuspendClosesTheDeviceAndResumeReopensItForTheSameThread)

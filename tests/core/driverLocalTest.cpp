@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agentTestSupport.h"
@@ -84,6 +85,14 @@ protected:
         const int before = device.connections();
         ASSERT_TRUE(agent.resume());
         ASSERT_TRUE(device.waitForConnections(before + 1, 2000));
+    }
+
+    void loadQTypesW()
+    {
+        layoutReader reader(2);  // the alphabet layout
+        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
+        scopedLock guard(tableLock());
+        holder.cache.layoutTables[2] = readLayout(reader, text);
     }
 
     std::vector<keyboardRecord> deliveredAfter(size_t count)
@@ -236,12 +245,7 @@ TEST_F(DriverLocalTest, PauseSuspendsTheReaderAndResumeGoesOnWithTheSameAgent)
 
 TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitchedOff)
 {
-    {
-        layoutReader reader(2);  // the alphabet layout: q types w
-        std::wistringstream text(L"visible=1\r\nq\tw\r\n");
-        scopedLock guard(tableLock());
-        holder.cache.layoutTables[2] = readLayout(reader, text);
-    }
+    loadQTypesW();
     auto agent = makeAgent();
     start(*agent);
     ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
@@ -274,6 +278,31 @@ TEST_F(DriverLocalTest, KeysTheEngineHeldDownComeUpWhenTheAgentPausesOrIsSwitche
     EXPECT_TRUE(out[7] == makeRecord(0x10, recordKeyBreak)) << describe(out);
     Sleep(30);
     EXPECT_EQ(8u, device.delivered().size()) << describe(device.delivered());
+}
+
+TEST_F(DriverLocalTest, PauseWaitsForOutputTheHookLibraryHoldsBack)
+{
+    loadQTypesW();
+    auto agent = makeAgent();
+    start(*agent);
+    ASSERT_TRUE(device.sendKey(0x2A, 0));  // left Shift held
+    ASSERT_TRUE(device.sendKey(0x10, 0));  // q held, typed as w
+    deliveredAfter(2);
+
+    // An IME action was posted a moment ago: the library holds output back for a while. The
+    // releases wait for it, and go out before the device closes.
+    link.mustWait = true;
+    std::thread actionEnds([this] {
+        Sleep(150);
+        link.mustWait = false;
+    });
+    EXPECT_TRUE(agent->pause());
+    actionEnds.join();
+    const std::vector<keyboardRecord> out = deliveredAfter(4);
+    ASSERT_EQ(4u, out.size()) << describe(out);
+    EXPECT_TRUE(out[2] == makeRecord(0x11, recordKeyBreak)) << describe(out);
+    EXPECT_TRUE(out[3] == makeRecord(0x2A, recordKeyBreak)) << describe(out);
+    EXPECT_EQ(0u, agent->queuedOutput());
 }
 
 TEST_F(DriverLocalTest, MarkerEventsReachTheKeyboardDisplayInsteadOfTheLog)

@@ -351,3 +351,40 @@ TEST(writeWholeFile, replacesTheWholeFile)
     EXPECT_EQ(readWholeFile(path), std::string("new\0!", 5));
     EXPECT_EQ(testTempFolder::listing(folder.path()), L"w.bin");
 }
+
+// Where a file can't be replaced in one step (Windows 98/Me) the old file goes first. A rename
+// that then fails must not lose the new content as well: the temporary file stays.
+TEST(replaceByRemovingFirst, keepsTheNewContentWhenTheRenameFailsAfterTheRemoval)
+{
+    testTempFolder folder;
+    const std::wstring path = folder.file(L"settings.ini");
+    const std::wstring temp = path + L".tmp";
+
+    testTempFolder::writeBytes(path, "old");
+    testTempFolder::writeBytes(temp, "new");
+    EXPECT_TRUE(replaceByRemovingFirst(temp, path));
+    EXPECT_EQ(testTempFolder::readBytes(path), "new");
+    EXPECT_EQ(testTempFolder::listing(folder.path()), L"settings.ini");
+
+    // Held open with delete sharing, the old file is removed only when let go: the name stays
+    // taken and the rename fails.
+    testTempFolder::writeBytes(temp, "newer");
+    HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(replaceByRemovingFirst(temp, path));
+    CloseHandle(holder);
+    EXPECT_FALSE(testTempFolder::exists(path));
+    ASSERT_TRUE(testTempFolder::exists(temp));
+    EXPECT_EQ(testTempFolder::readBytes(temp), "newer");
+
+    // An old file that can't be removed stays whole, and the temporary file goes.
+    testTempFolder::writeBytes(path, "old");
+    holder = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(replaceByRemovingFirst(temp, path));
+    CloseHandle(holder);
+    EXPECT_EQ(testTempFolder::readBytes(path), "old");
+    EXPECT_FALSE(testTempFolder::exists(temp));
+}

@@ -25,6 +25,7 @@ tstring fakeSetupSystem::specialFolderPath(int csidl)
 int fakeSetupSystem::messageBox(HWND, const tstring& text, const tstring& caption, UINT type)
 {
     boxes.push_back({text, caption, type});
+    events.push_back(caption);
     if (answers.empty()) return IDOK;
     const int answer = answers.front();
     answers.erase(answers.begin());
@@ -36,6 +37,7 @@ INT_PTR fakeSetupSystem::showSetupDialog(installTarget& target)
     // What the dialog itself does on opening: registration follows the account.
     target.registerEntries = administrator;
     dialogsShown.push_back(target);
+    events.push_back(L"dialog");
     if (dialogEdit) dialogEdit(target);
     return dialogAnswer;
 }

@@ -25,7 +25,7 @@ public:
     bool isAdministratorOrPowerUser() override { return administrator; }
     tstring specialFolderPath(int csidl) override;
     HWND findMainProgram() override { return running; }
-    void stopMainProgram(HWND window) override { ++stopped; }
+    void stopMainProgram(HWND window) override { ++stopped, events.push_back(L"stop"); }
     int messageBox(HWND owner, const tstring& text, const tstring& caption, UINT type) override;
     INT_PTR showSetupDialog(installTarget& target) override;
     void openWithShell(const tstring& path) override { opened.push_back(path); }
@@ -50,6 +50,8 @@ public:
     std::vector<std::wstring> restartDeletions;
     std::wstring missingDrive;                 // paths on it answer "path not found", as on Windows
     std::vector<std::wstring> directoriesTried;
+    // What the user and the running program met, in order: "stop", "dialog", and each box's caption.
+    std::vector<std::wstring> events;
 
 private:
     HKEY root = nullptr;

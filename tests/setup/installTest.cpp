@@ -1,6 +1,7 @@
 // The installation's rules through the system seam: real files in temporary folders, a private
 // registry root, scripted accounts and answers.
 #include "core/platform.h"
+#include "core/versionInfo.h"
 #include "fakeSetupSystem.h"
 #include "setup/install.h"
 #include "testTempFolder.h"
@@ -75,7 +76,8 @@ TEST(installRules, pathsAndTheRemovalListFormat)
     EXPECT_EQ(joinPath(L"C:\\p", L""), L"C:\\p");
 
     // Old entries follow the copied ones in their old order; blank lines and the CR of each line
-    // never become entries; only the first equal old entry is taken by a copy.
+    // never become entries; only the first equal old entry is taken by a copy; old entries that
+    // lead out of the destination are dropped.
     const struct {
         const wchar_t* oldText;
         std::vector<std::wstring> copied;
@@ -86,9 +88,11 @@ TEST(installRules, pathsAndTheRemovalListFormat)
         {L"a\r\na\r\n", {L"a"}, L"a\r\na\r\n"},
         {L"p\nq", {}, L"p\r\nq\r\n"},
         {L"", {L"data\\a.tvn_kana"}, L"data\\a.tvn_kana\r\n"},
+        {L"..\\x.txt\r\nC:\\WINDOWS\\system32\\drivers\\etc\\hosts\r\nc:/P/Data/k.txt\r\nd\\..\\..\\y\r\n/z\r\nold\r\n",
+         {L"a"}, L"a\r\nc:/P/Data/k.txt\r\nold\r\n"},
     };
     for (const auto& m : merges) {
-        EXPECT_EQ(mergeUninstallList(m.copied, uninstallListLines(m.oldText)), m.expected) << m.oldText;
+        EXPECT_EQ(mergeUninstallList(L"C:\\p", m.copied, uninstallListLines(m.oldText)), m.expected) << m.oldText;
     }
 
     // The list file: UTF-16LE, up to its first NUL; a last odd byte is left out.
@@ -173,10 +177,12 @@ TEST_F(installTest, administratorInstallsListsRegistersAndOpensTheFolder)
 
     EXPECT_EQ(system.registryValue(L"Software\\Brannoch\\Tavolin13", L"InstallDir"), destination);
     const std::wstring uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brannochTvn13";
-    EXPECT_EQ(system.registryValue(uninstall, L"UninstallString"), destination + L"\\Tavolinの撤去Xp.exe");
+    EXPECT_EQ(system.registryValue(uninstall, L"UninstallString"), L"\"" + destination + L"\\Tavolinの撤去Xp.exe\"");
     EXPECT_EQ(system.registryValue(uninstall, L"DisplayIcon"), destination + L"\\TavolinXP.exe");
     EXPECT_EQ(system.registryValue(uninstall, L"DisplayName"), L"Tavolin 版1.3000号以降");
     EXPECT_EQ(system.registryValue(uninstall, L"DisplayVersion"), L"版1.3007号 構築#062");
+    for (const wchar_t* link : {L"HelpLink", L"URLInfoAbout", L"URLUpdateInfo"})
+        EXPECT_EQ(system.registryValue(uninstall, link), productSiteAddress) << link;
     EXPECT_TRUE(testTempFolder::exists(places.file(L"programs\\Tavolin 1.3+\\Tavolin1.3+.lnk")));
     EXPECT_TRUE(testTempFolder::exists(places.file(L"programs\\Tavolin 1.3+\\Tavolinの説明書.lnk")));
     EXPECT_TRUE(testTempFolder::exists(places.file(L"startup\\Tavolin1.3+.lnk")));
@@ -199,6 +205,19 @@ TEST_F(installTest, administratorInstallsListsRegistersAndOpensTheFolder)
     EXPECT_TRUE(system.boxes.empty());
     EXPECT_EQ(system.opened, std::vector<std::wstring>{destination + L"\\TavolinXP.exe"});
     EXPECT_EQ(testTempFolder::readBytes(destination + L"\\Uninstar.dat"), utf16(walkedList() + L".x\r\nold.txt\r\n"));
+}
+
+TEST_F(installTest, runningProgramIsStoppedOnlyOnceTheWorkStarts)
+{
+    // A fresh install: cancelling or a missing read-me leaves the program running; starting stops
+    // it after the dialog and starts it again from the destination.
+    system.running = reinterpret_cast<HWND>(1);
+    for (INT_PTR answer : {INT_PTR(-2), INT_PTR(4), INT_PTR(IDOK)}) {
+        system.dialogAnswer = answer;
+        runInstallation(system, setup.path());
+    }
+    EXPECT_EQ(system.events, (std::vector<std::wstring>{L"dialog", L"dialog", L"dialog", L"stop"}));
+    EXPECT_EQ(system.opened, std::vector<std::wstring>{defaultDestination(L"programFiles") + L"\\TavolinXP.exe"});
 }
 
 TEST_F(installTest, normalUserInstallsIntoDocumentsWithoutRegistering)

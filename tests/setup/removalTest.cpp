@@ -26,16 +26,23 @@ protected:
         system.folders = {{CSIDL_COMMON_PROGRAMS, places.file(L"programs")},
                           {CSIDL_COMMON_STARTUP, places.file(L"startup")}};
         for (const auto& f : {product.file(L"TavolinXP.exe"), product.file(L"data\\a.txt"), elsewhere.file(L"b.txt"),
+                              elsewhere.file(L"c.txt"),
                               product.file(L"user.ini"), places.file(L"programs\\Tavolin 1.3+\\Tavolin1.3+.lnk"),
                               places.file(L"programs\\Tavolin 1.3+\\Tavolinの説明書.lnk"),
                               places.file(L"startup\\Tavolin1.3+.lnk"), places.file(L"startup\\other.lnk")})
             testTempFolder::writeBytes(f, "x");
-        // Blank lines, a line naming a folder and an absolute entry among the files.
+        // Blank lines, a line naming a folder, and two entries that lead out of the folder.
         testTempFolder::writeBytes(product.file(L"Uninstar.dat"),
                                    utf16(L"TavolinXP.exe\r\ndata\\a.txt\r\n\r\n  \r\ndata\r\n" + elsewhere.file(L"b.txt") +
-                                         L"\r\n"));
+                                         L"\r\n" + outsideByDots() + L"\r\n"));
         writeRegistryString(system.machineRoot(), uninstall, L"UninstallString", L"x");
         writeRegistryString(system.machineRoot(), L"Software\\Brannoch\\Tavolin13", L"InstallDir", product.path());
+    }
+
+    // The sibling folder's c.txt, reached from the product folder through "..".
+    std::wstring outsideByDots() const
+    {
+        return L"..\\" + elsewhere.path().substr(product.path().rfind(L'\\') + 1) + L"\\c.txt";
     }
 
     bool untouched() const
@@ -65,6 +72,23 @@ TEST(removalRules, keyTreeGoesWithItsSubkeysAndNothingOutsideIt)
     EXPECT_FALSE(deleteRegistryKeyTree(root, L"missing"));
 }
 
+TEST(removalRules, onlyEntriesInsideTheFolderAreDeleted)
+{
+    const wchar_t* const in = L"C:\\Prog\\Tavolin13";
+    const struct {
+        const wchar_t *folder, *entry, *admitted;  // the full path deleted, or empty when skipped
+    } cases[] = {
+        {in, L"data/a.txt", L"C:\\Prog\\Tavolin13\\data\\a.txt"},
+        {in, L"data\\..\\..\\Tavolin13\\b.txt", L"C:\\Prog\\Tavolin13\\b.txt"},
+        {in, L"C:/PROG/tavolin13/x.txt", L"C:\\PROG\\tavolin13\\x.txt"},
+        {L"C:\\Prog\\Tavolin13\\", L"y.txt", L"C:\\Prog\\Tavolin13\\y.txt"},
+        {in, L"..\\..\\other.txt", L""},
+        {in, L"/WINDOWS/system32/drivers/etc/hosts", L""},
+        {in, L"C:\\Prog\\Tavolin13x\\z.txt", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(listedPathInside(c.folder, c.entry), c.admitted) << c.entry;
+}
+
 TEST_F(removalTest, confirmedRemovalDeletesTheListedFilesKeyAndShortcuts)
 {
     system.running = reinterpret_cast<HWND>(1);
@@ -76,9 +100,14 @@ TEST_F(removalTest, confirmedRemovalDeletesTheListedFilesKeyAndShortcuts)
     removeInstallation(system, product.path());
     CloseHandle(held);
 
+    // Asked first, stopped after the yes.
+    ASSERT_GE(system.events.size(), 2u);
+    EXPECT_EQ(system.events[0] + L"|" + system.events[1], L"Tavolinの撤去前確認です。|stop");
     EXPECT_EQ(system.stopped, 1);
     EXPECT_FALSE(testTempFolder::exists(product.file(L"TavolinXP.exe")));
-    EXPECT_FALSE(testTempFolder::exists(elsewhere.file(L"b.txt")));
+    // Entries leading out of the folder are left alone and named once, in the completion box.
+    EXPECT_EQ(testTempFolder::readBytes(elsewhere.file(L"b.txt")), "x");
+    EXPECT_EQ(testTempFolder::readBytes(elsewhere.file(L"c.txt")), "x");
     EXPECT_FALSE(testTempFolder::exists(product.file(L"Uninstar.dat")));
     EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{busy});
     EXPECT_TRUE(testTempFolder::exists(product.file(L"user.ini")));
@@ -94,6 +123,8 @@ TEST_F(removalTest, confirmedRemovalDeletesTheListedFilesKeyAndShortcuts)
     EXPECT_EQ(system.boxes[1].caption, busy);
     EXPECT_EQ(system.boxes[1].text, L"上記のファイルは再起動時に削除されます。");
     EXPECT_EQ(system.boxes[2].caption, L"Tavolinの撤去手続");
+    const std::wstring named = L"\n" + elsewhere.file(L"b.txt") + L"\n" + outsideByDots();
+    EXPECT_EQ(system.boxes[2].text.substr(system.boxes[2].text.size() - named.size()), named);
 }
 
 TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
@@ -107,12 +138,13 @@ TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
     EXPECT_EQ(system.stopped, 0);
     EXPECT_TRUE(untouched());
 
-    // The question answered no.
+    // The question answered no: the running program goes on.
     system.administrator = true;
     system.boxes.clear();
     system.answers = {IDNO};
     removeInstallation(system, product.path());
     EXPECT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.stopped, 0);
     EXPECT_TRUE(untouched());
 
     // A list of blank lines names nothing: the product folder itself is never scheduled.

@@ -2,6 +2,7 @@
 // boxes answered from outside: a fresh install, an update over a running TavolinXP.exe with files
 // in use, a stopped update, the installed copy run as its own setup, a setup folder without its
 // read-me, and the removal by the installed "Tavolinの撤去Xp.exe".
+#include "core/versionInfo.h"
 #include "liveDesktop.h"
 #include "programWindows.h"
 #include "testTempFolder.h"
@@ -419,7 +420,8 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
     EXPECT_NE(firstWalk.find(L"data\\"), std::wstring::npos);
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, productKeyName, L"InstallDir"), destination());
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"UninstallString"),
-              destination() + L"\\Tavolinの撤去Xp.exe");
+              L"\"" + destination() + L"\\Tavolinの撤去Xp.exe\"");
+    EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"URLInfoAbout"), productSiteAddress);
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"DisplayIcon"), destination() + L"\\TavolinXP.exe");
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"DisplayName"), L"Tavolin 版1.3000号以降");
     EXPECT_EQ(registryString(HKEY_LOCAL_MACHINE, uninstallKeyName, L"DisplayVersion"), L"版1.3007号 構築#062");
