@@ -220,7 +220,7 @@ TEST_F(ansiBuildLiveTest, classicAgentConvertsTypedKeysAndTheSettingsLastToTheNe
 
     // The JIS kana practice mode lets the kana layout act with the IME closed: あ is the key 3,
     // い the key e, た the key q, typed by scan code.
-    SendMessageW(main, WM_COMMAND, commandJisKanaPractice, 0);
+    sendTo(main, WM_COMMAND, commandJisKanaPractice);
     ASSERT_TRUE(pumpUntil([&] { return labelOfQ() == L"た"; }, 10000)) << "q shows " << labelOfQ();
     typeInto(target, L"key --delay 80 a s q", 3);
     const std::vector<unsigned> kanaKeysOfAiTa{0x04, 0x12, 0x10};
