@@ -363,6 +363,10 @@ bool convertEngine::poll() {
     return decided;
 }
 
+bool convertEngine::awaitsPoll() const {
+    return m_chordState != 0 || m_deferredKind != 0 || !m_queue.empty();
+}
+
 bool convertEngine::holdsKeys() const {
     if (!m_groups.empty() || m_chordState != 0 || m_deferredKind != 0 || !m_queue.empty()) return true;
     if (m_sokuonPending || m_nPending || !m_heldKana.empty() || !m_lookup.provisionalOutputs.empty())
