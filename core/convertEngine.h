@@ -230,6 +230,8 @@ private:
     std::pair<keySequence, bool> chordLookup(keyCode first, keyCode second);
     keySequence shiftRewrite(const keySequence& output);
     void decideAlone(std::int32_t time);
+    bool shiftLikeHoldHasChorded();
+    void endHold(std::int32_t time);
     void pressAlone(const inputKeyEvent& event);
     void makeGroup(keySequence keys, const keySequence& output, int mode, std::int32_t time);
     bool deferredTakesEvent(const inputKeyEvent& event);
