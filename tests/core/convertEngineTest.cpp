@@ -786,11 +786,17 @@ TEST(gameModeKanaKeyTest, anAlphanumericBracketOpenedBeforeGameModeClosesWithIts
 
 namespace {
 
-// Events written as describe() shows them: "+39" presses the space bar, "-a" releases a.
+// Events written as describe() shows them: "+39" presses the space bar, "-a" releases a; "~60"
+// lets 60 ms pass and polls.
 void play(testEngine& e, const std::string& script) {
     std::istringstream in(script);
     std::string word;
     while (in >> word) {
+        if (word[0] == '~') {
+            e.advance(std::stoi(word.substr(1)));
+            e.poll();
+            continue;
+        }
         const bool down = word[0] == '+';
         const std::string name = word.substr(1);
         const keyCode k = name.size() == 1 ? key(name[0])
@@ -827,27 +833,34 @@ TEST(holdKeyTest, aThumbKeyThatHasChordedNeverTypesItself) {
         {"+39 +a -a +79 -79 -39", "ma79"},
         {"+39 +a -a +79 +s -s -79 -39", "maxi"},
         {"+39 +a -a +79 -39 +s -s -79", "maxi"},
+        {"+39 +a -a +79 ~60 -79 -39", "ma79"},
+        {"+39 +a -a +79 -39 -79", "ma79"},
         // Unchanged: the thumb key alone is the space, and a key before it is typed alone.
         {"+39 -39", "39"},
         {"+a -a +39 -39", "a39"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.keys);
-        testEngine e;
-        ASSERT_TRUE(e.loadLayout(1, text));
-        ASSERT_TRUE(e.loadOutputFile(1, dataPath(L"\x30ED\x30FC\x30DE\x5B57\x5316(\x3041\x306Fxa"
-                                                 L"\x307B\x304B).tvn_o_roumazi")));
-        e.leftThumb = 0x39;
-        e.rightThumb = 0x79;
-        play(e, c.keys);
-        e.poll();
-        EXPECT_EQ(c.typed, e.typed());
-        EXPECT_EQ(0u, e.pendingGroupCount());
-        EXPECT_EQ(0, e.chordStateValue());
-        // Every key that went down came up again.
-        int down = 0;
-        for (const auto& sent : e.sent) down += sent.event.down ? 1 : -1;
-        EXPECT_EQ(0, down) << e.eventText();
+    // Without a wait the second thumb key's decision is taken at its press; with one, at its
+    // release, the thumb key's release or the wait's end.
+    for (const int cancelSands : {0, 50}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.keys) + " CancelSands2ndTime " + std::to_string(cancelSands));
+            testEngine e;
+            e.cancelSands = cancelSands;
+            ASSERT_TRUE(e.loadLayout(1, text));
+            ASSERT_TRUE(e.loadOutputFile(1, dataPath(L"\x30ED\x30FC\x30DE\x5B57\x5316(\x3041\x306F"
+                                                     L"xa\x307B\x304B).tvn_o_roumazi")));
+            e.leftThumb = 0x39;
+            e.rightThumb = 0x79;
+            play(e, c.keys);
+            e.poll();
+            EXPECT_EQ(c.typed, e.typed());
+            EXPECT_EQ(0u, e.pendingGroupCount());
+            EXPECT_EQ(0, e.chordStateValue());
+            // Every key that went down came up again.
+            int down = 0;
+            for (const auto& sent : e.sent) down += sent.event.down ? 1 : -1;
+            EXPECT_EQ(0, down) << e.eventText();
+        }
     }
 #endif
 }
