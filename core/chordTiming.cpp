@@ -148,7 +148,7 @@ void convertEngine::decideAlone(std::int32_t time) {
 
 // A shift-like hold key (SemiShift) that has already chorded is never typed itself, neither at
 // its release nor when another key ends its hold. A key held for further chords (MultiDownHold)
-// is typed when a key it does not chord with ends its hold, as it was a key of its own first.
+// is still typed when a key it does not chord with ends its hold.
 bool convertEngine::shiftLikeHoldHasChorded() {
     return m_chordState == 3 && (keyChordFlags(m_pendingKey) & 4) != 0;
 }
