@@ -273,10 +273,16 @@ void mainWindow::runDelayedSetup()
     const std::wstring path = chooseSettingsFile();
     if (!m_holder->loadSettingsFile(path, programFolder())) {
         logLine(L"設定を参照できませんでした。初期設定値を適用します。");
-        m_holder->applyDefaults();
         // The defaults are saved at exit to where the settings belong; a refused file there is
         // first kept aside (see saveSettings).
         m_holder->settingsFilePath = path;
+        try {
+            m_holder->applyDefaults();
+        } catch (const ErrorMessage& e) {
+            // The defaults are set even when the chosen input agent can't start here; the
+            // windows below still need their places and the tray its icon.
+            logLine(e.text());
+        }
     }
     afterSettingsApplied(true);
     PostMessage(m_display, placeKeyboardDisplay, 0, 0);
