@@ -109,7 +109,7 @@ mainWindow::mainWindow()
     wc.lpszClassName = windowClassName;
     RegisterClass(&wc);
     CreateWindowEx(0, windowClassName, TEXT("Tavolin1.3+"), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, appInstance, this);
+                   CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, appInstance, this);
 
     logWindowParams params{m_log, m_window, m_version};
     m_logWindow = CreateDialogParam(appInstance, TEXT("IDD_orvessaLog"), nullptr, logWindowProc,
@@ -287,7 +287,7 @@ void mainWindow::runDelayedSetup()
     afterSettingsApplied(true);
     PostMessage(m_display, placeKeyboardDisplay, 0, 0);
     PostMessage(m_logWindow, logInitialState, m_holder->getBool("ShowLogSwitch") ? 1 : 0,
-                 m_holder->getInt("LogLevel"));
+                m_holder->getInt("LogLevel"));
     updateTrayIcon(false);
 }
 

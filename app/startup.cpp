@@ -80,12 +80,13 @@ int handOverDecision(bool rightPlatform, bool startedByOtherBuild, const std::fu
 
 int relaunchOtherBuild()
 {
-    const int decision = handOverDecision(onRightPlatform(), commandLineHasArgument(L"-tensou"), [](const char* program) {
+    auto start = [](const char* program) {
         const std::string folder = programFolderNarrow();
         const INT_PTR result = reinterpret_cast<INT_PTR>(
             ShellExecuteA(nullptr, nullptr, program, "-tensou", folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
         return result > 32;
-    });
+    };
+    const int decision = handOverDecision(onRightPlatform(), commandLineHasArgument(L"-tensou"), start);
     if (decision == 3) {
         MessageBoxW(nullptr, L"誤ったTavolinを起動したので正しい方を呼び出そうとしましたが失敗しました。", L"Tavolin",
                     MB_ICONWARNING);
