@@ -39,31 +39,8 @@ bool onRightPlatform()
 #ifdef TVN_ANSI
     return isWin9x();
 #else
-    OSVERSIONINFOA narrow{};
-    narrow.dwOSVersionInfoSize = sizeof narrow;
-    if (!GetVersionExA(&narrow)) return isWinNT();
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    version.dwMajorVersion = narrow.dwMajorVersion;
-    version.dwMinorVersion = narrow.dwMinorVersion;
-    version.dwBuildNumber = narrow.dwBuildNumber;
-    version.dwPlatformId = narrow.dwPlatformId;
-    return isWinNT(version);
+    return isWinNT();
 #endif
-}
-
-// The program folder in the system's narrow code page, as ShellExecuteA takes it back. Walked by
-// character: the second byte of a double-byte character may be 0x5C, the backslash.
-std::string programFolderNarrow()
-{
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    const char* lastBackslash = nullptr;
-    for (const char* p = path; *p; p = CharNextA(p)) {
-        if (*p == '\\') lastBackslash = p;
-    }
-    return lastBackslash ? std::string(path, static_cast<size_t>(lastBackslash - path)) : std::string();
 }
 
 }  // namespace
@@ -81,7 +58,7 @@ int handOverDecision(bool rightPlatform, bool startedByOtherBuild, const std::fu
 int relaunchOtherBuild()
 {
     auto start = [](const char* program) {
-        const std::string folder = programFolderNarrow();
+        const std::string folder = programFolderAnsi();
         const INT_PTR result = reinterpret_cast<INT_PTR>(
             ShellExecuteA(nullptr, nullptr, program, "-tensou", folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
         return result > 32;
