@@ -50,6 +50,7 @@ void removeHooks()
         if (*h) UnhookWindowsHookEx(*h);
         *h = nullptr;
     }
+    waitingInjections().typeAllUnrecorded();
 }
 
 void setKeyboardHook(bool install)
@@ -60,11 +61,16 @@ void setKeyboardHook(bool install)
         if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
         s.keyboardHook = nullptr;
     }
-    if (!install) return;
+    if (!install) {
+        // The agent's keys still waiting for the ring: no hook will look for them now.
+        waitingInjections().typeAllUnrecorded();
+        return;
+    }
     // Entries left from before (keys injected while no hook consumed them) would never match again
     // and would make the new hook take the agent's own keys for foreign ones.
     theSharedData().clearInjected();
     s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
+    if (s.keyboardHook) sendInjectedMark();
 }
 
 // ---- reports ---------------------------------------------------------------------------------------
@@ -262,6 +268,11 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
     if (code != 0) return true;
+    // The library's own mark reaches no application.
+    if (isInjectedMark(vk)) {
+        shared.noteInjectedMark(static_cast<int>((lParam >> 16) & 0xFF), (lParam & 0x01000000) != 0);
+        return false;
+    }
     bool released = (lParam & 0x80000000) != 0;
     if (shared.passThrough()) {
         if (released) {
@@ -299,8 +310,21 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
     if (host.isHeld(VK_RSHIFT)) modifiers |= modifierRightShift;
 #endif
     data.info2 = modifiers;
-    // A key swallowed without its reports would be lost: when they don't fit, it passes.
-    return !shared.pushReportPair(time, data);
+    return !reportOrPass(shared, host, time, data);
+}
+
+bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
+                  const fromDll_waitInfoAdds& data)
+{
+    const DWORD start = host.tick();
+    while (!shared.pushKeyReports(time, data)) {
+        if (host.tick() - start >= fullQueueWaitMs) {
+            shared.notePassedKey(time, data);
+            return false;
+        }
+        host.wait();
+    }
+    return true;
 }
 
 keyResend resendOf(int vk, LPARAM lParam)
@@ -337,6 +361,8 @@ public:
         SetKeyboardState(state);
     }
     void sendKey(const keyResend& key) override { sendKeyInput(key.vk, key.scan, key.flags); }
+    void wait() override { Sleep(1); }
+    DWORD tick() override { return GetTickCount(); }
 };
 
 }  // namespace
