@@ -45,12 +45,14 @@ void installHooks()
 void removeHooks()
 {
     libraryState& s = library();
+    const bool hadKeyboardHook = s.keyboardHook != nullptr;
     HHOOK* hooks[] = {&s.messageHook, &s.windowProcHook, &s.keyboardHook};
     for (HHOOK* h : hooks) {
         if (*h) UnhookWindowsHookEx(*h);
         *h = nullptr;
     }
     waitingInjections().typeAllUnrecorded();
+    if (hadKeyboardHook) announceInjectedMarks(false);
 }
 
 void setKeyboardHook(bool install)
@@ -64,13 +66,14 @@ void setKeyboardHook(bool install)
     if (!install) {
         // The agent's keys still waiting for the ring: no hook will look for them now.
         waitingInjections().typeAllUnrecorded();
+        announceInjectedMarks(false);
         return;
     }
     // Entries left from before (keys injected while no hook consumed them) would never match again
     // and would make the new hook take the agent's own keys for foreign ones.
     theSharedData().clearInjected();
     s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
-    if (s.keyboardHook) sendInjectedMark();
+    if (s.keyboardHook) announceInjectedMarks(true);
 }
 
 // ---- reports ---------------------------------------------------------------------------------------
@@ -270,9 +273,10 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
     if (code != 0) return true;
     // The library's own mark reaches no application.
     if (isInjectedMark(vk)) {
-        shared.noteInjectedMark(static_cast<int>((lParam >> 16) & 0xFF), (lParam & 0x01000000) != 0);
+        shared.noteInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
         return false;
     }
+    if ((vk & 0xFF) == injectedMarksInUseVk) return false;
     bool released = (lParam & 0x80000000) != 0;
     if (shared.passThrough()) {
         if (released) {

@@ -76,7 +76,7 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
 // up to fullQueueWaitMs to take reports; a key that still finds no room passes
 // unconverted, and the agent hears of it with the next reports that fit. True: the key was reported
 // and is the agent's to type; false: it must pass.
-const DWORD fullQueueWaitMs = 50;
+const DWORD fullQueueWaitMs = 300;
 bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
                   const fromDll_waitInfoAdds& data);
 

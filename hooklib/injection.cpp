@@ -56,15 +56,16 @@ void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 #endif
 }
 
-void sendInjectedMark()
+void announceInjectedMarks(bool inUse)
 {
+    const DWORD flags = inUse ? 0 : KEYEVENTF_KEYUP;
 #ifdef TVN_ANSI
-    keybd_event(static_cast<BYTE>(injectedMarkVk), 0, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY, 0);
+    keybd_event(static_cast<BYTE>(injectedMarksInUseVk), 0, flags, 0);
 #else
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
-    input.ki.wVk = injectedMarkVk;
-    input.ki.dwFlags = KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY;
+    input.ki.wVk = injectedMarksInUseVk;
+    input.ki.dwFlags = flags;
     SendInput(1, &input, sizeof(INPUT));
 #endif
 }
@@ -155,11 +156,12 @@ bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM 
 {
     vk &= 0xFF;
     if (vk == VK_OEM_AUTO || vk == VK_OEM_ENLW) return true;
-    // Right after a mark the key is ours. Once marks are seen to arrive, an unmarked key is
-    // physical whatever the ring holds; until then (a system that keeps them from the hook) the
-    // ring alone decides.
+    // Right after a mark the key is ours. While marks are in use, an unmarked key is physical
+    // whatever the ring holds; otherwise (a system that keeps them from the hook) the ring alone
+    // decides.
     const bool marked = shared.takeInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
-    if (marked || !shared.injectedMarksSeen()) {
+    const bool marksInUse = shared.injectedMarksSeen() || host.isHeld(injectedMarksInUseVk);
+    if (marked || !marksInUse) {
         int scan = static_cast<int>((lParam >> 16) & 0xFF);
         bool released = (lParam & 0x80000000) != 0;
         bool extended = (lParam & 0x01000000) != 0;

@@ -19,9 +19,11 @@ WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
 // mark and the key together, a physical key between them differs from the mark's scan code.
 const int injectedMarkVk = 0xE8;
 bool isInjectedMark(int vk);
-// A mark alone (the extended form, which stands before no key): the focused thread's hook learns
-// at once that marks reach it.
-void sendInjectedMark();
+// Held down while the library's keyboard hook is installed: the hook in a process that has not
+// yet seen a mark knows by the key's state that marks are in use, also for the physical keys
+// that come before the first of ours. The hook swallows its messages.
+const int injectedMarksInUseVk = 0x88;
+void announceInjectedMarks(bool inUse);
 
 // The mark and the key in one SendInput (keybd_event in the ANSI build); a scan-code input carries
 // the mapped virtual key.

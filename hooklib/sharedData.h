@@ -99,12 +99,12 @@ public:
     int passedNoticesWaiting() const { return m_passed.count; }
 
     // This process's hook saw the library's mark (isInjectedMark) with a key's scan code: marks
-    // reach it, and unless the mark stood alone the next key of that scan code is ours (the next
-    // key at all when the system dropped the mark's scan code).
-    void noteInjectedMark(int scanCode, bool alone)
+    // reach it, and the next key of that scan code is ours (the next key at all when the system
+    // dropped the mark's scan code).
+    void noteInjectedMark(int scanCode)
     {
         m_marksSeen = true;
-        m_markScan = alone ? -1 : scanCode;
+        m_markScan = scanCode;
     }
     // True once for the key of the last mark.
     bool takeInjectedMark(int scanCode)
