@@ -7,6 +7,7 @@
 #include "core/keyCodes.h"
 #include "core/registry.h"
 #include "core/settingsHolder.h"
+#include "core/tstring.h"
 
 #include <cwctype>
 #include <exception>
@@ -25,7 +26,7 @@ bool displayExists = false;
 
 keyboardDisplay* displayOf(HWND window)
 {
-    return reinterpret_cast<keyboardDisplay*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return reinterpret_cast<keyboardDisplay*>(GetWindowLongPtr(window, GWLP_USERDATA));
 }
 
 }  // namespace
@@ -82,7 +83,7 @@ void clampToDesktopShare(WPARAM edge, RECT* rect, double minShare, double maxSha
 void centreOnWorkArea(HWND window)
 {
     RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
     RECT r{};
     GetWindowRect(window, &r);
     const int width = r.right - r.left;
@@ -111,13 +112,13 @@ void keyboardDisplay::buildKeys()
             k.controlId = id;
             k.lastInRow = column == count - 1;
             k.code = keyCodeOf(letters[column], 0);
-            k.button = CreateWindowExW(0, L"Button", L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_window,
+            k.button = CreateWindowEx(0, TEXT("Button"), TEXT(""), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_window,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
             m_keys.push_back(k);
             ++id;
         }
     }
-    m_status = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, m_window,
+    m_status = CreateWindowEx(0, TEXT("Static"), TEXT(""), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, m_window,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(999)), m_instance, nullptr);
 }
 
@@ -160,7 +161,7 @@ void keyboardDisplay::relabelKeys(bool forced)
         if (caps && text.size() == 1 && text[0] < 0x80 && iswalpha(text[0])) {
             text[0] = static_cast<wchar_t>(towupper(text[0]));
         }
-        SetWindowTextW(k.button, text.c_str());
+        SetWindowText(k.button, toT(text).c_str());
     }
 }
 
@@ -169,7 +170,7 @@ void keyboardDisplay::refreshStatus(bool forced)
     if (!mayRedraw(forced)) return;
     std::shared_ptr<inputHandler> agent = m_holder->currentAgent;
     const std::wstring status = agent ? agent->statusText() : std::wstring();
-    SetWindowTextW(m_status, status.c_str());
+    SetWindowText(m_status, toT(status).c_str());
     relabelKeys(false);
 }
 
@@ -192,7 +193,7 @@ void keyboardDisplay::applyPlacement()
     const int h = m_holder->getInt("WinYSize");
     const bool hidden = m_holder->getBool("HiddenKeyBoard");
     SetWindowPos(m_window, HWND_TOPMOST, x, y, w, h, hidden ? SWP_HIDEWINDOW : SWP_SHOWWINDOW);
-    PostMessageW(m_window, imeStateChanged, 0, 0);
+    PostMessage(m_window, imeStateChanged, 0, 0);
 }
 
 INT_PTR keyboardDisplay::handle(UINT message, WPARAM wParam, LPARAM lParam)
@@ -215,7 +216,7 @@ INT_PTR keyboardDisplay::handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         ShowWindow(m_window, SW_HIDE);
         m_holder->setBool("HiddenKeyBoard", true);
-        PostMessageW(m_mainWindow, keyboardDisplayClosed, 0, 0);
+        PostMessage(m_mainWindow, keyboardDisplayClosed, 0, 0);
         return TRUE;
     case WM_SHOWWINDOW:
         if (wParam && m_stale) {
@@ -235,10 +236,10 @@ INT_PTR keyboardDisplay::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case keyboardDisplayHold:
         m_hold = wParam != 0;
-        PostMessageW(m_mainWindow, keyboardDisplayHold, wParam, lParam);
+        PostMessage(m_mainWindow, keyboardDisplayHold, wParam, lParam);
         return TRUE;
     case relabelKeyboardDisplay:
-        PostMessageW(m_window, imeStateChanged, 0, 0);
+        PostMessage(m_window, imeStateChanged, 0, 0);
         return TRUE;
     default:
         return FALSE;
@@ -252,7 +253,7 @@ INT_PTR CALLBACK keyboardDisplayProc(HWND window, UINT message, WPARAM wParam, L
         if (message == WM_INITDIALOG) {
             const auto* params = reinterpret_cast<const keyboardDisplayParams*>(lParam);
             auto* display = new keyboardDisplay(*params, window);
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(display));
+            SetWindowLongPtr(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(display));
             displayExists = true;
             setBigIcon(window, 7000);
             setSmallIcon(window, 7000);
@@ -267,7 +268,7 @@ INT_PTR CALLBACK keyboardDisplayProc(HWND window, UINT message, WPARAM wParam, L
         keyboardDisplay* display = displayOf(window);
         if (message == WM_NCDESTROY) {
             displayExists = false;
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            SetWindowLongPtr(window, GWLP_USERDATA, 0);
             delete display;
             return FALSE;
         }

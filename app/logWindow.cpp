@@ -38,7 +38,7 @@ void logWindow::initialise()
     const int width = r.right - r.left;
     const int height = 4 * (r.bottom - r.top);
     RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
     SetWindowPos(w, nullptr, work.left, work.top, width, height, SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOZORDER);
 }
 
@@ -70,7 +70,7 @@ void logWindow::showOnRequest(WPARAM show, LPARAM detail)
 void logWindow::hideAndReport()
 {
     ShowWindow(window(), SW_HIDE);
-    SendMessageW(m_owner, logOptionsChanged, 0, detailChecked() ? 1 : 0);
+    SendMessage(m_owner, logOptionsChanged, 0, detailChecked() ? 1 : 0);
 }
 
 INT_PTR logWindow::handle(UINT message, WPARAM wParam, LPARAM lParam)
@@ -98,9 +98,9 @@ INT_PTR logWindow::handle(UINT message, WPARAM wParam, LPARAM lParam)
             hideAndReport();
             return TRUE;
         case IDC_LOG_CLEAR: {
-            const int length = GetWindowTextLengthW(m_edit);
-            SendMessageW(m_edit, EM_SETSEL, 0, length);
-            SendMessageW(m_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+            const int length = GetWindowTextLength(m_edit);
+            SendMessage(m_edit, EM_SETSEL, 0, length);
+            SendMessage(m_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(TEXT("")));
             return TRUE;
         }
         case IDC_LOG_VERSION:
@@ -112,7 +112,7 @@ INT_PTR logWindow::handle(UINT message, WPARAM wParam, LPARAM lParam)
         case IDC_LOG_DETAIL: {
             const bool checked = detailChecked();
             if (m_log) m_log->setShownLevel(checked ? 1 : 0);
-            SendMessageW(m_owner, logOptionsChanged, IsWindowVisible(window()) ? 1 : 0, checked ? 1 : 0);
+            SendMessage(m_owner, logOptionsChanged, IsWindowVisible(window()) ? 1 : 0, checked ? 1 : 0);
             return TRUE;
         }
         }
@@ -133,13 +133,13 @@ INT_PTR CALLBACK logWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         if (message == WM_INITDIALOG) {
             const auto* params = reinterpret_cast<const logWindowParams*>(lParam);
             auto* log = new logWindow(window, *params);
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(log));
+            SetWindowLongPtr(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(log));
             log->initialise();
             return TRUE;
         }
-        auto* log = reinterpret_cast<logWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* log = reinterpret_cast<logWindow*>(GetWindowLongPtr(window, GWLP_USERDATA));
         if (message == WM_NCDESTROY) {
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            SetWindowLongPtr(window, GWLP_USERDATA, 0);
             delete log;
             return FALSE;
         }

@@ -23,9 +23,11 @@ HWND keyboardDisplayHandle = nullptr;
 
 namespace {
 
-const wchar_t windowClassName[] = L"orvessaTasktray";
-const UINT_PTR sessionTimer = 1000;
+const TCHAR windowClassName[] = TEXT("orvessaTasktray");
 const int logTextLimit = 65000;
+
+#ifndef TVN_ANSI
+const UINT_PTR sessionTimer = 1000;
 
 #ifndef WM_WTSSESSION_CHANGE
 const UINT WM_WTSSESSION_CHANGE = 0x02B1;
@@ -37,23 +39,25 @@ const DWORD NOTIFY_FOR_THIS_SESSION = 0;
 // Per-process state of the window procedure.
 bool consoleConnected = true;
 bool pausedBySession = false;
+#endif
 bool trayUpdatesHeld = false;
 
 LRESULT CALLBACK forwardingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<mainWindow*>(GetWindowLongPtrW(window, 0));
+    auto* self = reinterpret_cast<mainWindow*>(GetWindowLongPtr(window, 0));
     if (!self) {
         if (message == WM_CREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            const auto* create = reinterpret_cast<const CREATESTRUCT*>(lParam);
             self = static_cast<mainWindow*>(create->lpCreateParams);
-            SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(self));
+            SetWindowLongPtr(window, 0, reinterpret_cast<LONG_PTR>(self));
         } else {
-            return DefWindowProcW(window, message, wParam, lParam);
+            return DefWindowProc(window, message, wParam, lParam);
         }
     }
     return self->windowProc(window, message, wParam, lParam);
 }
 
+#ifndef TVN_ANSI
 std::wstring sessionEventName(WPARAM event)
 {
     switch (event) {
@@ -68,49 +72,66 @@ std::wstring sessionEventName(WPARAM event)
     default: return L"未知のセッション変更メッセージです。";
     }
 }
+#endif
+
+// The tray tip in the record's own text type.
+void setTrayTip(NOTIFYICONDATA& notify, const std::wstring& tip)
+{
+#ifdef TVN_ANSI
+    copyBounded(notify.szTip, toT(tip).c_str(), sizeof notify.szTip);
+#else
+    copyBoundedW(notify.szTip, tip.c_str(), 128);
+#endif
+}
 
 
 }  // namespace
 
 mainWindow::mainWindow()
 {
-    m_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    m_taskbarCreated = RegisterWindowMessage(TEXT("TaskbarCreated"));
     m_icons.reset(new trayIconSet(appInstance));
+#ifdef TVN_ANSI
+    // The tray record's size must be one that the shell32.dll of this system knows: Windows 98
+    // may have a newer shlwapi.dll (from a browser update) beside a shell32.dll of 4.x.
+    m_modernShell = getDllVersion(TEXT("shell32.dll")) > 0x4FFFF;
+#else
     m_modernShell = getDllVersion(TEXT("shlwapi.dll")) > 0x4FFFF;
+#endif
     m_log = std::make_shared<omsgstream>(logTextReady, nullptr);
     m_holder.reset(new settingsHolder(m_log));
     m_version = &getVersionInfo();
 
-    WNDCLASSW wc{};
+    WNDCLASS wc{};
     wc.lpfnWndProc = forwardingWindowProc;
     wc.cbWndExtra = sizeof(LONG_PTR);
     wc.hInstance = appInstance;
     wc.lpszClassName = windowClassName;
-    RegisterClassW(&wc);
-    CreateWindowExW(0, windowClassName, L"Tavolin1.3+", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, appInstance, this);
+    RegisterClass(&wc);
+    CreateWindowEx(0, windowClassName, TEXT("Tavolin1.3+"), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                   CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, appInstance, this);
 
     logWindowParams params{m_log, m_window, m_version};
-    m_logWindow = CreateDialogParamW(appInstance, L"IDD_orvessaLog", nullptr, logWindowProc,
-                                     reinterpret_cast<LPARAM>(&params));
-    SendDlgItemMessageW(m_logWindow, IDC_LOG_EDIT, EM_LIMITTEXT, 0, 0);
+    m_logWindow = CreateDialogParam(appInstance, TEXT("IDD_orvessaLog"), nullptr, logWindowProc,
+                                    reinterpret_cast<LPARAM>(&params));
+    SendDlgItemMessage(m_logWindow, IDC_LOG_EDIT, EM_LIMITTEXT, 0, 0);
     m_log->setWindow(m_window);
 
-    m_notify = NOTIFYICONDATAW{};
+    m_notify = NOTIFYICONDATA{};
     m_notify.hWnd = m_window;
     m_notify.uID = 1;
     m_notify.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_notify.hIcon = m_icons->icon(0);
     m_notify.uCallbackMessage = trayNotify;
-    copyBoundedW(m_notify.szTip, captionText(), 128);
+    setTrayTip(m_notify, captionText());
     if (m_modernShell) {
-        m_notify.cbSize = NOTIFYICONDATAW_V2_SIZE;
+        m_notify.cbSize = NOTIFYICONDATA_V2_SIZE;
         m_notify.uFlags |= NIF_INFO;
     } else {
-        m_notify.cbSize = NOTIFYICONDATAW_V1_SIZE;
+        m_notify.cbSize = NOTIFYICONDATA_V1_SIZE;
     }
     updateTrayIcon(true);
-    m_trayMenu = LoadMenuW(appInstance, L"RTRAYMENU");
+    m_trayMenu = LoadMenu(appInstance, TEXT("RTRAYMENU"));
 }
 
 mainWindow::~mainWindow()
@@ -133,13 +154,13 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             m_window = window;
             mainWindowHandle = window;
             keyboardDisplayParams params{m_holder.get(), appInstance, window};
-            m_display = CreateDialogParamW(appInstance, L"IDD_tvnKeyboardDisplay", nullptr, keyboardDisplayProc,
-                                           reinterpret_cast<LPARAM>(&params));
+            m_display = CreateDialogParam(appInstance, TEXT("IDD_tvnKeyboardDisplay"), nullptr, keyboardDisplayProc,
+                                          reinterpret_cast<LPARAM>(&params));
             keyboardDisplayHandle = m_display;
             inputHandler::setWindows(window, m_display);
             getDllLink().setMainWindow(window);
             getDllLink().setLogStream(m_log);
-            PostMessageW(window, delayedSetup, 0, 0);
+            PostMessage(window, delayedSetup, 0, 0);
             return 0;
         }
         case WM_DESTROY:
@@ -158,8 +179,10 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             if (HIWORD(wParam) == 0) onCommand(window, LOWORD(wParam));
             return 0;
         case WM_TIMER:
+#ifndef TVN_ANSI
             if (wParam == sessionTimer) sessionTimerTick();
-            else if (wParam == trayRetryTimer) retryTrayAdd();
+#endif
+            if (wParam == trayRetryTimer) retryTrayAdd();
             return 0;
 #ifndef TVN_ANSI
         case WM_WTSSESSION_CHANGE:
@@ -180,13 +203,13 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             stateChanged(message, wParam, lParam);
             return 0;
         case placeKeyboardDisplay:
-            SendMessageW(m_display, placeKeyboardDisplay, 0, 0);
+            SendMessage(m_display, placeKeyboardDisplay, 0, 0);
             return 0;
         case keyboardDisplayClosed:
             refreshSettingsPage(true);
             return 0;
         case showLogWindow:
-            SendMessageW(m_logWindow, showLogWindow, wParam, lParam);
+            SendMessage(m_logWindow, showLogWindow, wParam, lParam);
             return 0;
         case logOptionsChanged:
             m_holder->setBool("ShowLogSwitch", wParam == 1);
@@ -211,7 +234,7 @@ LRESULT mainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 updateTrayIcon(true);
                 return 0;
             }
-            return DefWindowProcW(window, message, wParam, lParam);
+            return DefWindowProc(window, message, wParam, lParam);
         }
     } catch (const ErrorMessage& e) {
         logLine(e.text());
@@ -229,7 +252,7 @@ void mainWindow::stateChanged(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!trayUpdatesHeld) {
         updateTrayIcon(false);
-        SendMessageW(m_display, imeStateChanged, wParam, lParam);
+        SendMessage(m_display, imeStateChanged, wParam, lParam);
     }
     if (message == settingChangedByKey && wParam == 1) refreshSettingsPage(true);
 }
@@ -244,25 +267,33 @@ void mainWindow::appendLogText()
 
 void mainWindow::runDelayedSetup()
 {
+#ifndef TVN_ANSI
     if (isWinXPOrLater()) SetTimer(m_window, sessionTimer, 2000, nullptr);
+#endif
     const std::wstring path = chooseSettingsFile();
     if (!m_holder->loadSettingsFile(path, programFolder())) {
         logLine(L"設定を参照できませんでした。初期設定値を適用します。");
-        m_holder->applyDefaults();
         // The defaults are saved at exit to where the settings belong; a refused file there is
         // first kept aside (see saveSettings).
         m_holder->settingsFilePath = path;
+        try {
+            m_holder->applyDefaults();
+        } catch (const ErrorMessage& e) {
+            // The defaults are set even when the chosen input agent can't start here; the
+            // windows below still need their places and the tray its icon.
+            logLine(e.text());
+        }
     }
     afterSettingsApplied(true);
-    PostMessageW(m_display, placeKeyboardDisplay, 0, 0);
-    PostMessageW(m_logWindow, logInitialState, m_holder->getBool("ShowLogSwitch") ? 1 : 0,
-                 m_holder->getInt("LogLevel"));
+    PostMessage(m_display, placeKeyboardDisplay, 0, 0);
+    PostMessage(m_logWindow, logInitialState, m_holder->getBool("ShowLogSwitch") ? 1 : 0,
+                m_holder->getInt("LogLevel"));
     updateTrayIcon(false);
 }
 
 void mainWindow::afterSettingsApplied(bool relabel)
 {
-    if (relabel) SendMessageW(m_display, relabelKeyboardDisplay, 0, 0);
+    if (relabel) SendMessage(m_display, relabelKeyboardDisplay, 0, 0);
     if (auto agent = m_holder->currentAgent) m_version->agentName = agent->displayName();
     m_version->composeVersionText();
 }
@@ -276,6 +307,7 @@ bool mainWindow::saveSettings()
     return m_holder->saveFile(std::wstring());
 }
 
+#ifndef TVN_ANSI
 void mainWindow::sessionTimerTick()
 {
     if (m_sessionRegistered) {
@@ -335,24 +367,25 @@ void mainWindow::sessionChange(WPARAM event, LPARAM session)
         break;
     }
 }
+#endif
 
 void mainWindow::runMessageLoop()
 {
     {
-        wchar_t path[1024] = {};
-        GetModuleFileNameW(appInstance, path, 1024);
+        TCHAR path[1024] = {};
+        GetModuleFileName(appInstance, path, 1024);
         scopedLock guard(*m_log);
         // The header names when this program was compiled.
-        *m_log << toT(m_version->writeLogHeader(path, L"" __DATE__, L"" __TIME__));
+        *m_log << toT(m_version->writeLogHeader(fromT(path), L"" __DATE__, L"" __TIME__));
         m_log->flush();
     }
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (m_logWindow && IsDialogMessageW(m_logWindow, &msg)) continue;
-        if (m_display && IsDialogMessageW(m_display, &msg)) continue;
+    while (GetMessage(&msg, nullptr, 0, 0) > 0) {
+        if (m_logWindow && IsDialogMessage(m_logWindow, &msg)) continue;
+        if (m_display && IsDialogMessage(m_display, &msg)) continue;
         if (settingsSheetDialogMessage(&msg)) continue;
         TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        DispatchMessage(&msg);
     }
 }
 
@@ -380,7 +413,7 @@ void mainWindow::shutdown()
     DestroyWindow(m_window);
     DestroyMenu(m_trayMenu);
     m_trayMenu = nullptr;
-    Shell_NotifyIconW(NIM_DELETE, &m_notify);
+    Shell_NotifyIcon(NIM_DELETE, &m_notify);
 
     if (!saveSettings()) {
         const std::wstring path = m_holder->settingsFilePath;

@@ -47,20 +47,22 @@ private:
     void runDelayedSetup();
     // Saves to the settings file, first keeping a refused file there aside.
     bool saveSettings();
+#ifndef TVN_ANSI
     void sessionTimerTick();
     void sessionChange(WPARAM event, LPARAM session);
+    void resumeAfterSession();
+#endif
     void onTrayNotify(LPARAM mouseMessage);
     void appendLogText();
     void logLine(const std::wstring& text);
     void stateChanged(UINT message, WPARAM wParam, LPARAM lParam);
-    void resumeAfterSession();
     void retryTrayAdd();
 
     HWND m_window = nullptr;
     HWND m_logWindow = nullptr;
     HWND m_display = nullptr;
     UINT m_taskbarCreated = 0;
-    NOTIFYICONDATAW m_notify{};
+    NOTIFYICONDATA m_notify{};
     std::unique_ptr<trayIconSet> m_icons;
     bool m_modernShell = false;
     std::shared_ptr<omsgstream> m_log;

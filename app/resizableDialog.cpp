@@ -12,7 +12,7 @@ int resizableDialog::movedEdge(int recorded, int mode, int oldSize, int newSize)
 void resizableDialog::anchor(HWND child, int left, int top, int right, int bottom)
 {
     if (!child) return;
-    if (!(GetWindowLongPtrW(child, GWL_STYLE) & WS_CHILD)) return;
+    if (!(GetWindowLongPtr(child, GWL_STYLE) & WS_CHILD)) return;
     HWND parent = GetParent(child);
     if (!parent) return;
     anchorRecord r{};
@@ -93,7 +93,7 @@ BOOL resizableDialog::hitTestGrip(int x, int y)
     MapWindowPoints(m_window, nullptr, reinterpret_cast<POINT*>(&grip), 2);
     POINT p{x, y};
     if (PtInRect(&grip, p)) {
-        SetWindowLongPtrW(m_window, DWLP_MSGRESULT, HTBOTTOMRIGHT);
+        SetWindowLongPtr(m_window, DWLP_MSGRESULT, HTBOTTOMRIGHT);
         return TRUE;
     }
     return FALSE;

@@ -23,26 +23,52 @@ std::wstring programFolder()
     return fromT(directoryOf(programPath()));
 }
 
-int relaunchOtherBuild()
+#ifdef TVN_ANSI
+const char* const otherBuildPrograms[2] = {"OrvessaXP.exe", "TavolinXP.exe"};
+#else
+const char* const otherBuildPrograms[2] = {"OrvessaMe.exe", "TavolinMe.exe"};
+#endif
+
+namespace {
+
+// The hand-over runs first, and the Unicode build runs it on Windows 98/Me too, where the wide
+// calls are stubs that fail: everything on its way uses the ANSI forms.
+
+bool onRightPlatform()
 {
 #ifdef TVN_ANSI
-    const bool rightPlatform = isWin9x();
-    const wchar_t* const others[] = {L"OrvessaXP.exe", L"TavolinXP.exe"};
+    return isWin9x();
 #else
-    const bool rightPlatform = isWinNT();
-    const wchar_t* const others[] = {L"OrvessaMe.exe", L"TavolinMe.exe"};
+    return isWinNT();
 #endif
+}
+
+}  // namespace
+
+int handOverDecision(bool rightPlatform, bool startedByOtherBuild, const std::function<bool(const char*)>& start)
+{
     if (rightPlatform) return 0;
-    if (commandLineHasArgument(L"-tensou")) return 4;
-    const std::wstring folder = programFolder();
-    for (const wchar_t* other : others) {
-        const INT_PTR result = reinterpret_cast<INT_PTR>(
-            ShellExecuteW(nullptr, nullptr, other, L"-tensou", folder.c_str(), SW_SHOW));
-        if (result > 32) return 2;
+    if (startedByOtherBuild) return 4;
+    for (const char* program : otherBuildPrograms) {
+        if (start(program)) return 2;
     }
-    MessageBoxW(nullptr, L"誤ったTavolinを起動したので正しい方を呼び出そうとしましたが失敗しました。", L"Tavolin",
-                MB_ICONWARNING);
     return 3;
+}
+
+int relaunchOtherBuild()
+{
+    auto start = [](const char* program) {
+        const std::string folder = programFolderAnsi();
+        const INT_PTR result = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, nullptr, program, "-tensou", folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
+        return result > 32;
+    };
+    const int decision = handOverDecision(onRightPlatform(), commandLineHasArgument(L"-tensou"), start);
+    if (decision == 3) {
+        MessageBoxW(nullptr, L"誤ったTavolinを起動したので正しい方を呼び出そうとしましたが失敗しました。", L"Tavolin",
+                    MB_ICONWARNING);
+    }
+    return decision;
 }
 
 smartMutex::smartMutex(const std::wstring& baseName)
@@ -52,7 +78,7 @@ smartMutex::smartMutex(const std::wstring& baseName)
 #else
     const std::wstring name = fromT(sessionQualifiedName(toT(baseName)));
 #endif
-    m_handle = CreateMutexW(nullptr, TRUE, name.c_str());
+    m_handle = CreateMutex(nullptr, TRUE, toT(name).c_str());
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         close();
         throw mutexFail();
@@ -74,13 +100,13 @@ void smartMutex::close()
 
 std::wstring appDataPath()
 {
-    const DWORD size = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+    const DWORD size = GetEnvironmentVariable(TEXT("APPDATA"), nullptr, 0);
     if (size == 0) return std::wstring();
-    std::wstring value(size, L'\0');
-    const DWORD written = GetEnvironmentVariableW(L"APPDATA", &value[0], size);
+    tstring value(size, TEXT('\0'));
+    const DWORD written = GetEnvironmentVariable(TEXT("APPDATA"), &value[0], size);
     if (written == 0 || written >= size) return std::wstring();
     value.resize(written);
-    return value;
+    return fromT(value);
 }
 
 std::wstring userDataFolder()
@@ -97,7 +123,7 @@ std::wstring chooseSettingsFile()
         const std::wstring path =
             fromT(joinPath(joinPath(toT(appData), toT(L"Brannoch\\Tavolin13")), toT(L"default.ini")));
         // Creates an empty file when the folder exists; a missing folder is made by the save at exit.
-        HANDLE file = CreateFileW(path.c_str(), 0, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFile(toT(path).c_str(), 0, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         return path;
     }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // The instance handle of the program, for every window and resource call.
@@ -15,6 +16,12 @@ const wchar_t* captionText();
 // 0 go on, 2 the other build was started, 3 starting it failed, 4 this build was started by the
 // other one on the wrong platform.
 int relaunchOtherBuild();
+
+// The programs of the other build, tried in this order (ASCII names).
+extern const char* const otherBuildPrograms[2];
+// The hand-over rule on its own: `start` starts one of otherBuildPrograms with "-tensou" and
+// answers whether it was started. Same answers as relaunchOtherBuild, without its message box.
+int handOverDecision(bool rightPlatform, bool startedByOtherBuild, const std::function<bool(const char*)>& start);
 
 // Marks the running instance of this session. Throws mutexFail when another instance has it.
 class smartMutex {

@@ -35,7 +35,7 @@ trayIconSet::trayIconSet(HINSTANCE instance)
 {
     for (int id : iconIds) {
         m_icons.push_back(static_cast<HICON>(
-            LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0)));
+            LoadImage(instance, MAKEINTRESOURCE(id), IMAGE_ICON, 16, 16, 0)));
     }
 }
 

@@ -59,11 +59,11 @@ bool mainWindow::updateTrayIcon(bool forced)
     s.alphanumericMode = link.isAlphanumericMode();
     s.katakanaMode = link.isKatakanaMode();
     m_notify.hIcon = m_icons->icon(chooseTrayIconIndex(s));
-    m_notify.szInfo[0] = L'\0';
-    m_notify.szInfoTitle[0] = L'\0';
-    if (!forced) return Shell_NotifyIconW(NIM_MODIFY, &m_notify) != FALSE;
-    if (Shell_NotifyIconW(NIM_ADD, &m_notify)) return true;
-    if (Shell_NotifyIconW(NIM_MODIFY, &m_notify)) return true;
+    m_notify.szInfo[0] = TEXT('\0');
+    m_notify.szInfoTitle[0] = TEXT('\0');
+    if (!forced) return Shell_NotifyIcon(NIM_MODIFY, &m_notify) != FALSE;
+    if (Shell_NotifyIcon(NIM_ADD, &m_notify)) return true;
+    if (Shell_NotifyIcon(NIM_MODIFY, &m_notify)) return true;
     // The shell is not ready yet: try again from a timer instead of sleeping on this thread.
     m_trayAddRounds = 0;
     if (m_window) SetTimer(m_window, trayRetryTimer, 1000, nullptr);
@@ -73,7 +73,7 @@ bool mainWindow::updateTrayIcon(bool forced)
 void mainWindow::retryTrayAdd()
 {
     ++m_trayAddRounds;
-    if (Shell_NotifyIconW(NIM_MODIFY, &m_notify) || Shell_NotifyIconW(NIM_ADD, &m_notify) ||
+    if (Shell_NotifyIcon(NIM_MODIFY, &m_notify) || Shell_NotifyIcon(NIM_ADD, &m_notify) ||
         m_trayAddRounds >= trayRetryRounds) {
         KillTimer(m_window, trayRetryTimer);
     }
@@ -83,7 +83,7 @@ void mainWindow::onTrayNotify(LPARAM mouseMessage)
 {
     switch (mouseMessage) {
     case WM_LBUTTONUP:
-        SendMessageW(m_window, WM_COMMAND, IDM_KEYBOARD_SHOW, 0);
+        SendMessage(m_window, WM_COMMAND, IDM_KEYBOARD_SHOW, 0);
         break;
     case WM_RBUTTONDOWN:
         rightDoubleClickFlag = false;
@@ -170,7 +170,7 @@ void mainWindow::toggleLogWindow()
 {
     const bool visible = IsWindowVisible(m_logWindow) != FALSE;
     m_holder->setBool("ShowLogSwitch", !visible);
-    SendMessageW(m_logWindow, showLogWindow, visible ? 0 : 1, m_holder->getInt("LogLevel"));
+    SendMessage(m_logWindow, showLogWindow, visible ? 0 : 1, m_holder->getInt("LogLevel"));
     if (!visible) SetForegroundWindow(m_logWindow);
     refreshSettingsPage(true);
 }
@@ -186,7 +186,7 @@ void mainWindow::onCommand(HWND window, int id)
     auto practiceChanged = [&] {
         refreshSettingsPage(true);
         updateTrayIcon(false);
-        SendMessageW(m_display, imeStateChanged, 0, 0);
+        SendMessage(m_display, imeStateChanged, 0, 0);
     };
     auto choosePractice = [&](bool kana) {
         const int flags = h.getInt("GameModeFlags");
@@ -251,9 +251,9 @@ void mainWindow::onCommand(HWND window, int id)
         break;
     }
     case IDM_MANUAL: {
-        const std::wstring path = programFolder() + L"\\説明書.html";
+        const tstring path = toT(programFolder() + L"\\説明書.html");
         const INT_PTR result = reinterpret_cast<INT_PTR>(
-            ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, programFolder().c_str(), SW_SHOW));
+            ShellExecute(nullptr, nullptr, path.c_str(), nullptr, toT(programFolder()).c_str(), SW_SHOW));
         if (result <= 32) {
             MessageBoxW(window, L"説明書の表示に障害が発生しました。", captionText(), MB_ICONWARNING);
         }

@@ -22,24 +22,25 @@ int runProgram()
     case 4: return 22;
     default: break;
     }
-    if (HWND older = FindWindowW(L"Tavolin-01", nullptr)) PostMessageW(older, WM_CLOSE, 0, 0);
+    if (HWND older = FindWindow(TEXT("Tavolin-01"), nullptr)) PostMessage(older, WM_CLOSE, 0, 0);
 
     std::unique_ptr<smartMutex> instance;
     try {
         instance.reset(new smartMutex(instanceMutexName));
     } catch (const smartMutex::mutexFail&) {
         // Another instance runs in this session: it opens its settings instead.
-        if (HWND running = FindWindowW(L"orvessaTasktray", nullptr)) {
-            PostMessageW(running, openSettingsRequest, 0, 0);
+        if (HWND running = FindWindow(TEXT("orvessaTasktray"), nullptr)) {
+            PostMessage(running, openSettingsRequest, 0, 0);
         }
         return 0;
     }
 
     try {
-        _wsetlocale(LC_ALL, L"");
 #ifdef TVN_ANSI
+        setlocale(LC_ALL, "");
         InitCommonControls();
 #else
+        _wsetlocale(LC_ALL, L"");
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&controls);
 #endif

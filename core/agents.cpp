@@ -101,6 +101,18 @@ agentPointer getClassicLocal(inputHandler::logStream log, settingsHolder* holder
 
 // ---------------------------------------------------------------- switching
 
+// Builds an agent through its accessor into `next`; a failure is logged and answers false.
+static bool tryBuildAgent(agentPointer (*accessor)(inputHandler::logStream, settingsHolder*),
+                          settingsHolder& holder, agentPointer& next) {
+    try {
+        next = accessor(holder.log, &holder);
+        return true;
+    } catch (ErrorMessage& e) {
+        writeLogLine(*holder.log, 0, e.text());
+        return false;
+    }
+}
+
 // Builds the agent that a DriverType value chooses into `next` and answers the type to remember
 // (0 classic, 1 driver, 2 hook). A driver that can't be opened shows the box and falls back: to
 // the hook agent, or in the ANSI build, which has no hook agent, to the classic agent, which any
@@ -118,30 +130,11 @@ static int buildChosenAgent(settingsHolder& holder, int type, agentPointer& next
         }
     }
 #ifdef TVN_ANSI
-    try {
-        next = getClassicLocal(holder.log, &holder);
-        return 0;
-    } catch (ErrorMessage& e) {
-        writeLogLine(*holder.log, 0, e.text());
-        return -1;
-    }
+    return tryBuildAgent(getClassicLocal, holder, next) ? 0 : -1;
 #else
-    if (type != 1 && type != 2) {
-        try {
-            next = getClassicLocal(holder.log, &holder);
-            return 0;
-        } catch (ErrorMessage& e) {
-            // No classic agent in this build: keep the keyboard working through the hook.
-            writeLogLine(*holder.log, 0, e.text());
-        }
-    }
-    try {
-        next = getLlhookLocal(holder.log, &holder);
-        return 2;
-    } catch (ErrorMessage& e) {
-        writeLogLine(*holder.log, 0, e.text());
-        return -1;
-    }
+    // No classic agent in this build: keep the keyboard working through the hook.
+    if (type != 1 && type != 2 && tryBuildAgent(getClassicLocal, holder, next)) return 0;
+    return tryBuildAgent(getLlhookLocal, holder, next) ? 2 : -1;
 #endif
 }
 

@@ -146,13 +146,30 @@ void convertEngine::decideAlone(std::int32_t time) {
     m_chordState = 0;
 }
 
+// A shift-like hold key (SemiShift) that has already chorded is never typed itself, neither at
+// its release nor when another key ends its hold. A key held for further chords (MultiDownHold)
+// is still typed when a key it does not chord with ends its hold.
+bool convertEngine::shiftLikeHoldHasChorded() {
+    return m_chordState == 3 && (keyChordFlags(m_pendingKey) & 4) != 0;
+}
+
+// Ends the hold of a shift-like key silently. It keeps a group of its own with no output, so
+// that its release, which may come much later, is no stray key release either.
+void convertEngine::endHold(std::int32_t time) {
+    makeGroup(listOf(m_pendingKey), keySequence(), 1, time);
+    m_chordState = 0;
+}
+
 void convertEngine::pressAlone(const inputKeyEvent& event) {
+    // A key that chords with nothing (Backspace, say) typed while a shift-like hold key that has
+    // chorded stays down leaves the hold as it is: the hold key still chords with the keys after
+    // it, and its release types nothing.
     if (m_chordState >= 1 && m_chordState <= 3) {
         const bool repeatOfWaitingKey = event.keyCode == m_pendingKey;
-        decideAlone(event.time);
-        // An auto-repeat of the waiting key (Shift went down meanwhile) is that key decided;
-        // typing it a second time would leave a group that no release ever reaches, and the
-        // key would be dead from then on.
+        if (!shiftLikeHoldHasChorded()) decideAlone(event.time);
+        // An auto-repeat of the waiting key (Shift went down meanwhile) is that key decided, or
+        // a hold key that stays one; typing it a second time would leave a group that no
+        // release ever reaches, and the key would be dead from then on.
         if (repeatOfWaitingKey) return;
     }
     auto answer = convertAlone(event.keyCode);
@@ -293,7 +310,10 @@ void convertEngine::takeDeferred(bool releaseFirst) {
                 m_chordStart = t;
             }
         } else {
-            decideAlone(now());
+            if (shiftLikeHoldHasChorded())
+                endHold(t);
+            else
+                decideAlone(now());
             startWaiting(k2, t, (flags2 & 0xC) ? 2 : 1);
         }
     } else {
@@ -303,7 +323,11 @@ void convertEngine::takeDeferred(bool releaseFirst) {
             replay(chord.first, true);
             startWaiting(k2, t, 3);
         } else {
-            decideAlone(t);
+            // The second hold key takes over.
+            if (shiftLikeHoldHasChorded())
+                endHold(t);
+            else
+                decideAlone(t);
             startWaiting(k2, t, 2);
         }
     }
@@ -361,6 +385,10 @@ bool convertEngine::poll() {
     flush();
     publishSnapshot();
     return decided;
+}
+
+bool convertEngine::awaitsPoll() const {
+    return m_chordState != 0 || m_deferredKind != 0 || !m_queue.empty();
 }
 
 bool convertEngine::holdsKeys() const {

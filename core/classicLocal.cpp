@@ -153,13 +153,15 @@ void classic_local::workerLoop()
         }
         settled = false;
         periodicStep();
-        const hookKeyEvent event = link()->popEvent();
-        if (event.tick != 0) {
+        // Every key waiting is taken in this pass: in a burst, keys come faster than one a pass.
+        bool took = false;
+        while (!m_paused && !m_stopRequest) {
+            const hookKeyEvent event = link()->popEvent();
+            if (event.tick == 0) break;
             handleEvent(event);
-            Sleep(0);
-        } else {
-            Sleep(1);
+            took = true;
         }
+        Sleep(took ? 0 : 1);
     }
     if (!settled) settle();
     SetEvent(m_ended);
@@ -202,7 +204,14 @@ void classic_local::passOn(const hookKeyEvent& event)
 
 void classic_local::handleEvent(const hookKeyEvent& event)
 {
+    const keyCode code =
+        static_cast<keyCode>((event.scanCode & 0x7F) + ((event.keyFlags & keyWordExtended) ? 0x80 : 0));
+    const bool down = (event.keyFlags & keyWordRelease) == 0;
+    // The library let this key pass unconverted, its report queue full: it already reached the
+    // application and is never typed again.
+    const bool passedByLibrary = ((event.keyFlags >> 16) & modifierPassedOn) != 0;
     if (!isActive()) {
+        if (passedByLibrary) return;
         link()->isConsoleForeground(false);
         serveRelease();
         passOn(event);
@@ -222,9 +231,21 @@ void classic_local::handleEvent(const hookKeyEvent& event)
     if (leftAlt != g_leftAlt) keyEvent(leftAlt != 0, 0x38, time);
     g_leftAlt = leftAlt;
 
-    const keyCode code =
-        static_cast<keyCode>((event.scanCode & 0x7F) + ((event.keyFlags & keyWordExtended) ? 0x80 : 0));
-    const bool down = (event.keyFlags & keyWordRelease) == 0;
+    if (m_passedPresses[code] && !down) {
+        // Pressed unconverted, so released unconverted.
+        m_passedPresses[code] = false;
+        if (!passedByLibrary) passOn(event);
+        return;
+    }
+    if (passedByLibrary) {
+        // A passed press: its release goes the same way. A passed release of a key the engine
+        // holds: the engine lets go of what it typed for it.
+        if (down)
+            m_passedPresses[code] = true;
+        else
+            inputKey(code, false, time, [] {});
+        return;
+    }
     inputKey(code, down, time, [this, &event] { passOn(event); });
 }
 

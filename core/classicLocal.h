@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <bitset>
+
 #include "core/inputHandler.h"
 
 class classic_local : public inputHandler {
@@ -50,6 +52,9 @@ private:
     // system.
     void injectKey(int scanCode, int flags, bool direct);
 
+    // Keys whose press the library let pass unconverted (its report queue was full): their
+    // release goes unconverted too, whatever way it comes.
+    std::bitset<256> m_passedPresses;
     volatile LONG m_stopRequest = 0;
     volatile LONG m_paused = 0;
     HANDLE m_started;

@@ -312,7 +312,11 @@ void convertEngine::followUp(keySequence& output, std::size_t kindIndex) {
             const int kind = kLookupOrder[j];
             if (kind == 1 || !layoutKindEnabled(kind)) continue;
             layoutMatchState state;
-            if (queryLayout(kind, unit, state) == 0 && state.found && !state.output.empty()) {
+            // An entry with an empty output (a line the reader emptied on purpose) replaces the
+            // unit with nothing. A unit that only begins longer entries of the kind (the match
+            // left several candidates) has no entry of its own to take, so it stays.
+            if (queryLayout(kind, unit, state) == 0 && state.found &&
+                state.provisionalOutputs.empty()) {
                 rest.splice(rest.begin(), state.output);
                 current = j;
                 replaced = true;

@@ -167,6 +167,10 @@ public:
     void releaseAll();
     // Whether releaseAll has anything to do.
     bool holdsKeys() const;
+    // Whether the next poll may have work that no key brings: a key waiting for its partner or
+    // its time, a deferred decision, output waiting for its pace. An agent polls often while
+    // this holds and may rest otherwise.
+    bool awaitsPoll() const;
     // What a key list would produce now. Safe from another thread than keyEvent's: it works on
     // a published copy of the match state and takes tableLock around every table query.
     std::wstring keysToOutputText(const keySequence& keys);
@@ -226,6 +230,8 @@ private:
     std::pair<keySequence, bool> chordLookup(keyCode first, keyCode second);
     keySequence shiftRewrite(const keySequence& output);
     void decideAlone(std::int32_t time);
+    bool shiftLikeHoldHasChorded();
+    void endHold(std::int32_t time);
     void pressAlone(const inputKeyEvent& event);
     void makeGroup(keySequence keys, const keySequence& output, int mode, std::int32_t time);
     bool deferredTakesEvent(const inputKeyEvent& event);

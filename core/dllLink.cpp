@@ -179,6 +179,12 @@ void dllLink::logLine(int level, const std::wstring& text)
     *stream << std::endl;
 }
 
+// The library let the key pass unconverted and tells of it late: it already reached the application.
+static bool passedByLibrary(const hookKeyEvent& event)
+{
+    return ((event.keyFlags >> 16) & modifierPassedOn) != 0;
+}
+
 bool dllLink::handleReport(const fromDll_waitInfoAdds& report)
 {
     switch (report.kind) {
@@ -230,7 +236,7 @@ bool dllLink::handleReport(const fromDll_waitInfoAdds& report)
             }
         }
         // Swallowed just before the classic agent stopped: nobody would ever take it.
-        if (!taken) passKeyOn(event);
+        if (!taken && !passedByLibrary(event)) passKeyOn(event);
         break;
     }
     case reportProcessIds:
@@ -644,7 +650,8 @@ void dllLink::releaseKeyEvents(const void* taker)
         left.swap(m_keyEvents);
     }
     for (const hookKeyEvent& event : left)
-        passKeyOn(event);
+        if (!passedByLibrary(event))
+            passKeyOn(event);
 }
 
 void dllLink::passKeyOn(const hookKeyEvent& event)

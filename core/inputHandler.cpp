@@ -83,11 +83,12 @@ bool inputHandler::optionEnabled(int kind) {
 bool inputHandler::layoutKindEnabled(int kind) {
     const settingsCache& c = m_holder->cache;
     switch (kind) {
+    // The empty agent has no link: it converts nothing, and the keyboard display may still ask it.
     case 1:
-        return c.kanaConvert && m_link->kanaLayoutAllowed() &&
+        return c.kanaConvert && m_link && m_link->kanaLayoutAllowed() &&
                (!c.kanaConvertOnlyInKanaLocked || c.gameSwitch || !m_link->isRomajiMode());
     case 2:
-        return c.dvorak && m_link->alphabetLayoutAllowed();
+        return c.dvorak && m_link && m_link->alphabetLayoutAllowed();
     case 4:
         return c.funcOutput;
     case 8:
@@ -119,12 +120,13 @@ int inputHandler::cancelTime(bool sands) {
 
 int inputHandler::inputKind() {
     const settingsCache& c = m_holder->cache;
+    if (!m_link) return 1;
     if (!c.gameSwitch || m_link->isImeOpen()) return m_link->isRomajiMode() ? 1 : 2;
     return (c.gameModeFlags & 0x80) ? 2 : 1;
 }
 
 int inputHandler::shiftLayout() { return m_holder->cache.shiftLayout; }
-bool inputHandler::isGameMode() { return m_holder->cache.gameSwitch && !m_link->isImeOpen(); }
+bool inputHandler::isGameMode() { return m_holder->cache.gameSwitch && m_link && !m_link->isImeOpen(); }
 bool inputHandler::gameModeBit80Clear() { return (m_holder->cache.gameModeFlags & 0x80) == 0; }
 bool inputHandler::gameModeBit02() { return (m_holder->cache.gameModeFlags & 0x02) != 0; }
 bool inputHandler::gameModeBit04() { return (m_holder->cache.gameModeFlags & 0x04) != 0; }

@@ -196,10 +196,10 @@ std::wstring kanaTable::sequenceText(const keySequence& sequence) const
         if (*pos == textUnitCode() && second != next) {
             wchar_t c = characterOf(keySequence(second, next));
             if (c != 0) text += c;
-        } else if (*pos == charUnitCode() && second != next) {
-            // A character unit carries an ASCII character; show it rather than nothing.
-            if (*second >= 0x20 && *second < 0x7F) text += static_cast<wchar_t>(*second);
         } else {
+            // Any other unit shows the name of its first key. A character unit starts with 227,
+            // which names no key, so it shows nothing: its character picks a command of the
+            // agent (the game-mode switches), it is no text.
             text += keyName(*pos);
         }
         pos = next;

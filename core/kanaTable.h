@@ -41,8 +41,8 @@ public:
     bool startsWithConsonantKey(const keySequence& sequence) const;
     bool startsWithNonConsonantKey(const keySequence& sequence) const;
 
-    // The text of a sequence, unit by unit: registered characters for text units, the ASCII
-    // character of a character unit, key names for everything else.
+    // The text of a sequence, unit by unit: registered characters for text units, the name of
+    // the first key for every other unit (none for a character unit).
     std::wstring sequenceText(const keySequence& sequence) const;
 
 private:

@@ -429,5 +429,3 @@ layoutTable readLayout(layoutReader& reader, std::wistream& text)
     reader.readAll(text);
     return reader.takeTable();
 }
-
-layoutFileReader::layoutFileReader(const tstring& path, bool isKanaLayout) : textFileReader(path) {}

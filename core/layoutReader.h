@@ -121,12 +121,3 @@ private:
 // Reads every line of the stream into the reader's table and returns that table, its entries
 // sorted. reader.ok() then says whether every line was accepted.
 layoutTable readLayout(layoutReader& reader, std::wistream& text);
-
-// The text stream a layout file of any kind is read through (also for copying it for editing).
-// A kana layout file normally marks itself as plain text with a byte-order mark or a first line
-// "visible=1"; an unmarked one is read as plain CP932 text as well, like every other definition
-// file, so that a hand-written file works as it stands. A file that can't be read sets failbit.
-class layoutFileReader : public textFileReader {
-public:
-    layoutFileReader(const tstring& path, bool isKanaLayout);
-};

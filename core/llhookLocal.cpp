@@ -50,12 +50,21 @@ DWORD waitServing(DWORD count, const HANDLE* handles, DWORD timeout) {
     }
 }
 
+// How long the worker rests while the engine waits for a time: the waits of chords and of the
+// output pacing are counted in milliseconds.
+const DWORD kBusyRest = 1;
+// How long it rests while nothing waits: the ordinary tick of the system clock (about 15 ms),
+// which keeps the timer poll and the draining of the hook library's reports at their cadence
+// without waking an idle program a thousand times a second. A key wakes it at once either way.
+const DWORD kIdleRest = 15;
+
 }  // namespace
 
 llhook_local::llhook_local(dllLinkInterface* link, logStream log, settingsHolder* holder)
     : inputHandler(link, std::move(log), holder),
       m_started(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_ended(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+      m_ended(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     g_agent = this;
 }
 
@@ -64,6 +73,7 @@ llhook_local::~llhook_local() {
     if (g_agent == this) g_agent = nullptr;
     CloseHandle(m_started);
     CloseHandle(m_ended);
+    CloseHandle(m_wake);
     if (m_hook) UnhookWindowsHookEx(m_hook);
 }
 
@@ -90,16 +100,22 @@ LRESULT llhook_local::hookKey(WPARAM wParam, const KBDLLHOOKSTRUCT& key) {
     // Our own output and every other program's injected keys pass untouched: no feedback loop.
     if (m_idle || (key.flags & LLKHF_INJECTED) || key.scanCode == 0)
         return CallNextHookEx(m_hook, 0, wParam, lParam);
+    bool queued = false;
     {
         scopedLock guard(m_queueLock);
         // The worker sets idle under this lock as it ends, so a key is either queued for a
         // running worker or passed on here, never stranded in between.
         if (!m_idle) {
             m_events.push_back({key.scanCode, key.flags, key.vkCode, key.time});
-            return -1;
+            queued = true;
         }
     }
-    return CallNextHookEx(m_hook, 0, wParam, lParam);
+    if (!queued) return CallNextHookEx(m_hook, 0, wParam, lParam);
+    // Only a resting worker needs the signal; a busy one looks at the queue before it rests.
+    // Signalling is a call into the system (under Wine a server round trip), which the hook
+    // procedure spares itself when it can.
+    if (InterlockedExchange(&m_resting, 0)) SetEvent(m_wake);
+    return -1;
 }
 
 size_t llhook_local::queuedEvents() {
@@ -120,6 +136,8 @@ void llhook_local::workerLoop() {
     SetEvent(m_started);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     while (!m_stopRequest) {
+        // Also before every key: the reports of the hook library (the IME's state) that came
+        // in meanwhile must steer the key's conversion.
         periodicStep();
         hookEvent event;
         bool taken = false;
@@ -129,14 +147,22 @@ void llhook_local::workerLoop() {
                 event = m_events.front();
                 m_events.pop_front();
                 taken = true;
+            } else {
+                // Announced under the lock that a queued key is seen under, so the hook
+                // procedure either leaves its key for this look or signals the rest below.
+                InterlockedExchange(&m_resting, 1);
             }
         }
         if (taken) {
             if (event.scanCode == 0x70)
                 logWideLine((event.flags & LLKHF_UP) ? L"ひらがなカタカナ□" : L"ひらがなカタカナ■");
             handleEvent(event);
+            Sleep(0);
+        } else {
+            // A key queued from now on ends the rest at once.
+            WaitForSingleObject(m_wake, restTime());
+            InterlockedExchange(&m_resting, 0);
         }
-        Sleep(taken ? 0 : 1);
     }
     // Nothing the engine sent down may stay down once the keys stop coming here: the releases of
     // the keys still held would otherwise reach the system raw, or another agent's engine, which
@@ -144,6 +170,10 @@ void llhook_local::workerLoop() {
     releaseHeldKeysAndWait(500);
     passOnQueued();
     SetEvent(m_ended);
+}
+
+DWORD llhook_local::restTime() {
+    return awaitsPoll() || queuedOutput() != 0 ? kBusyRest : kIdleRest;
 }
 
 void llhook_local::passOnQueued() {
@@ -217,6 +247,7 @@ bool llhook_local::pause() {
         HANDLE handles[] = {m_ended, m_worker};
         do {
             InterlockedExchange(&m_stopRequest, 1);
+            SetEvent(m_wake);
         } while (waitServing(2, handles, 100) == WAIT_TIMEOUT);
         WaitForSingleObject(m_worker, INFINITE);
         CloseHandle(m_worker);

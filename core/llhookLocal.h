@@ -54,6 +54,7 @@ private:
     void handleEvent(const hookEvent& event);
     void passOn(const hookEvent& event);
     void passOnQueued();
+    DWORD restTime();
     bool waitServingSentMessages(HANDLE event, DWORD timeout);
 
     volatile LONG m_stopRequest = 0;
@@ -62,6 +63,8 @@ private:
     sectionLock m_queueLock;
     HANDLE m_started;
     HANDLE m_ended;
+    HANDLE m_wake;  // auto-reset: a key was queued, or the worker is asked to stop
+    volatile LONG m_resting = 0;  // the worker waits on m_wake, or is about to
     volatile LONG m_idle = 1;
     sectionLock m_controlLock;
     HANDLE m_worker = nullptr;

@@ -9,8 +9,8 @@ OSVERSIONINFOW askVersion()
     OSVERSIONINFOW version;
     ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
-#ifdef TVN_ANSI
-    // Windows 98/Me does not implement GetVersionExW.
+    // Windows 98/Me do not implement GetVersionExW, and the Unicode build asks there too (its
+    // hand-over to the ANSI build): the narrow form answers on every platform.
     OSVERSIONINFOA narrow;
     ZeroMemory(&narrow, sizeof narrow);
     narrow.dwOSVersionInfoSize = sizeof narrow;
@@ -23,9 +23,6 @@ OSVERSIONINFOW askVersion()
         MultiByteToWideChar(CP_ACP, 0, narrow.szCSDVersion, -1, version.szCSDVersion,
                             sizeof version.szCSDVersion / sizeof version.szCSDVersion[0]);
     }
-#else
-    BOOL ok = GetVersionExW(&version);
-#endif
     if (!ok) {
         MessageBoxW(nullptr, L"GetVersionExの呼び出しに失敗しました。", L"Orvessa/Tavolin", MB_ICONWARNING);
         ZeroMemory(&version, sizeof version);
@@ -100,6 +97,19 @@ bool isWinXPOrLater(const OSVERSIONINFOW& v)
 bool isWin9x(const OSVERSIONINFOW& v)
 {
     return v.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && v.dwMajorVersion > 3;
+}
+
+std::string programFolderAnsi()
+{
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    // Walked by character: the second byte of a double-byte character may be 0x5C.
+    const char* last = nullptr;
+    for (const char* at = path; *at; at = CharNextA(at)) {
+        if (*at == '\\') last = at;
+    }
+    return last ? std::string(path, static_cast<size_t>(last - path)) : std::string();
 }
 
 bool isWinNT() { return isWinNT(getOsVersion()); }

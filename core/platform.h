@@ -39,6 +39,9 @@ bool createDirectoryRecursive(const tstring& path, bool parentOnly);
 tstring escapeForFileName(const tstring& text);
 // The running program's path in its long form; empty when it can't be had in full.
 tstring programPath();
+// The program's folder in CP932, found with the ANSI calls alone: the hand-overs between the
+// builds run it on Windows 98/Me in the Unicode build too, where the wide calls are stubs.
+std::string programFolderAnsi();
 void setCurrentDirectoryToProgramFolder();
 // prefix + escaped user name + ".ini" in `folder`, created empty when missing. When it can't be
 // created there, the same name in the user's home folder (HOMEDRIVE + HOMEPATH), not created.

@@ -45,11 +45,14 @@ void installHooks()
 void removeHooks()
 {
     libraryState& s = library();
+    const bool hadKeyboardHook = s.keyboardHook != nullptr;
     HHOOK* hooks[] = {&s.messageHook, &s.windowProcHook, &s.keyboardHook};
     for (HHOOK* h : hooks) {
         if (*h) UnhookWindowsHookEx(*h);
         *h = nullptr;
     }
+    waitingInjections().typeAllUnrecorded();
+    if (hadKeyboardHook) announceInjectedMarks(false);
 }
 
 void setKeyboardHook(bool install)
@@ -60,11 +63,17 @@ void setKeyboardHook(bool install)
         if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
         s.keyboardHook = nullptr;
     }
-    if (!install) return;
+    if (!install) {
+        // The agent's keys still waiting for the ring: no hook will look for them now.
+        waitingInjections().typeAllUnrecorded();
+        announceInjectedMarks(false);
+        return;
+    }
     // Entries left from before (keys injected while no hook consumed them) would never match again
     // and would make the new hook take the agent's own keys for foreign ones.
     theSharedData().clearInjected();
     s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
+    if (s.keyboardHook) announceInjectedMarks(true);
 }
 
 // ---- reports ---------------------------------------------------------------------------------------
@@ -262,6 +271,12 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
     if (code != 0) return true;
+    // The library's own mark reaches no application.
+    if (isInjectedMark(vk)) {
+        shared.noteInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
+        return false;
+    }
+    if ((vk & 0xFF) == injectedMarksInUseVk) return false;
     bool released = (lParam & 0x80000000) != 0;
     if (shared.passThrough()) {
         if (released) {
@@ -299,8 +314,21 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
     if (host.isHeld(VK_RSHIFT)) modifiers |= modifierRightShift;
 #endif
     data.info2 = modifiers;
-    // A key swallowed without its reports would be lost: when they don't fit, it passes.
-    return !shared.pushReportPair(time, data);
+    return !reportOrPass(shared, host, time, data);
+}
+
+bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
+                  const fromDll_waitInfoAdds& data)
+{
+    const DWORD start = host.tick();
+    while (!shared.pushKeyReports(time, data)) {
+        if (host.tick() - start >= fullQueueWaitMs) {
+            shared.notePassedKey(time, data);
+            return false;
+        }
+        host.wait();
+    }
+    return true;
 }
 
 keyResend resendOf(int vk, LPARAM lParam)
@@ -337,6 +365,8 @@ public:
         SetKeyboardState(state);
     }
     void sendKey(const keyResend& key) override { sendKeyInput(key.vk, key.scan, key.flags); }
+    void wait() override { Sleep(1); }
+    DWORD tick() override { return GetTickCount(); }
 };
 
 }  // namespace

@@ -64,11 +64,21 @@ public:
     virtual void pushFocusImeStatus() = 0;         // conversion mode of the focus window's IME
     virtual void releaseShiftState() = 0;          // Shift reads as up in this thread
     virtual void sendKey(const keyResend& key) = 0;  // types one key event
+    virtual void wait() = 0;                       // lets the agent take reports (about 1 ms)
+    virtual DWORD tick() = 0;                      // GetTickCount
     virtual ~keyDecisionHost() = default;
 };
 
 // Whether the keyboard hook lets one key message pass (true) or swallows and reports it.
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick);
+
+// A key swallowed without its reports would be lost. While the queue is full the agent is given
+// up to fullQueueWaitMs to take reports; a key that still finds no room passes
+// unconverted, and the agent hears of it with the next reports that fit. True: the key was reported
+// and is the agent's to type; false: it must pass.
+const DWORD fullQueueWaitMs = 300;
+bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
+                  const fromDll_waitInfoAdds& data);
 
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {

@@ -35,18 +35,98 @@ WORD virtualKeyOfScanCode(WORD scan, DWORD flags)
 
 void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 {
+    // The mark goes right before the key, in one call where the system keeps them together.
 #ifdef TVN_ANSI
+    keybd_event(static_cast<BYTE>(injectedMarkVk), static_cast<BYTE>(scan), KEYEVENTF_KEYUP, 0);
     keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(scan), flags & ~KEYEVENTF_SCANCODE, 0);
 #else
-    INPUT input = {};
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = injectedMarkVk;
+    inputs[0].ki.wScan = static_cast<WORD>(scan & 0xFF);
+    inputs[0].ki.dwFlags = KEYEVENTF_KEYUP;
+    INPUT& input = inputs[1];
     input.type = INPUT_KEYBOARD;
     // By scan code Windows finds the key itself and ignores wVk; Wine takes wVk as given, so every
     // scan-code input carries the key its scan code stands for.
     input.ki.wVk = (flags & KEYEVENTF_SCANCODE) ? virtualKeyOfScanCode(scan, flags) : vk;
     input.ki.wScan = scan;
     input.ki.dwFlags = flags;
-    SendInput(1, &input, sizeof(input));
+    SendInput(2, inputs, sizeof(INPUT));
 #endif
+}
+
+void announceInjectedMarks(bool inUse)
+{
+    const DWORD flags = inUse ? 0 : KEYEVENTF_KEYUP;
+#ifdef TVN_ANSI
+    keybd_event(static_cast<BYTE>(injectedMarksInUseVk), 0, flags, 0);
+#else
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = injectedMarksInUseVk;
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(INPUT));
+#endif
+}
+
+bool isInjectedMark(int vk)
+{
+    return (vk & 0xFF) == injectedMarkVk;
+}
+
+void injectionQueue::type(const injectedKey& entry)
+{
+    const WORD vk = static_cast<WORD>(entry.vk);
+    const WORD scan = static_cast<WORD>(entry.scanCode);
+    const DWORD flags = static_cast<DWORD>(entry.flags);
+    // A special key goes by virtual key as well: by scan code alone some of them do nothing.
+    if (needsVkInjection(entry.vk)) m_send(vk, scan, flags);
+#ifdef TVN_ANSI
+    m_send(vk, scan, flags);
+#else
+    m_send(vk, scan, flags | KEYEVENTF_SCANCODE);
+#endif
+}
+
+size_t injectionQueue::flush(sharedData& shared, DWORD now)
+{
+    if (!shared.view()) {
+        typeAllUnrecorded();
+        return 0;
+    }
+    while (!m_waiting.empty()) {
+        if (shared.pushInjected(m_waiting.front())) {
+            type(m_waiting.front());
+            m_waiting.pop_front();
+            m_stalled = false;
+            continue;
+        }
+        const int read = shared.injectedReadIndex();
+        if (!m_stalled || read != m_lastRead) {
+            m_stalled = true;
+            m_lastRead = read;
+            m_stalledSince = now;
+            break;
+        }
+        if (now - m_stalledSince < staleAfterMs) break;
+        shared.dropStaleInjected();
+        m_stalled = false;
+    }
+    return m_waiting.size();
+}
+
+void injectionQueue::typeAllUnrecorded()
+{
+    for (const injectedKey& entry : m_waiting) type(entry);
+    m_waiting.clear();
+    m_stalled = false;
+}
+
+injectionQueue& waitingInjections()
+{
+    static injectionQueue queue(sendKeyInput);
+    return queue;
 }
 
 void injectKey(unsigned int scan, long flags)
@@ -66,33 +146,30 @@ void injectKey(unsigned int scan, long flags)
     }
     int kind = s.rightShiftReleased ? injectedKindShiftReleased : injectedKindPlain;
 #endif
-    injectedKey entry = {static_cast<std::int32_t>(scan), static_cast<std::int32_t>(flags), vk, kind};
-    DWORD keyFlags = static_cast<DWORD>(flags);
-    if (needsVkInjection(vk)) {
-        sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags);
-        s.rightShiftReleased = false;
-    }
-    if (theSharedData().pushInjected(entry)) {
-#ifdef TVN_ANSI
-        sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags);
-#else
-        sendKeyInput(static_cast<WORD>(vk), static_cast<WORD>(scan), keyFlags | KEYEVENTF_SCANCODE);
-#endif
-        s.rightShiftReleased = false;
-    }
+    s.rightShiftReleased = false;
+    injectionQueue& queue = waitingInjections();
+    queue.add(injectedKey{static_cast<std::int32_t>(scan), static_cast<std::int32_t>(flags), vk, kind});
+    queue.flush(theSharedData(), GetTickCount());
 }
 
 bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam)
 {
     vk &= 0xFF;
     if (vk == VK_OEM_AUTO || vk == VK_OEM_ENLW) return true;
-    int scan = static_cast<int>((lParam >> 16) & 0xFF);
-    bool released = (lParam & 0x80000000) != 0;
-    bool extended = (lParam & 0x01000000) != 0;
-    injectedKey taken = {};
-    if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {
-        if (taken.kind & 0x2) host.releaseShiftState();
-        return true;
+    // Right after a mark the key is ours. While marks are in use, an unmarked key is physical
+    // whatever the ring holds; otherwise (a system that keeps them from the hook) the ring alone
+    // decides.
+    const bool marked = shared.takeInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
+    const bool marksInUse = shared.injectedMarksSeen() || host.isHeld(injectedMarksInUseVk);
+    if (marked || !marksInUse) {
+        int scan = static_cast<int>((lParam >> 16) & 0xFF);
+        bool released = (lParam & 0x80000000) != 0;
+        bool extended = (lParam & 0x01000000) != 0;
+        injectedKey taken = {};
+        if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {
+            if (taken.kind & 0x2) host.releaseShiftState();
+            return true;
+        }
     }
-    return needsVkInjection(vk);
+    return marked || needsVkInjection(vk);
 }

@@ -41,6 +41,9 @@ void sendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int wparam, long lparam)
 {
     sharedData& shared = theSharedData();
+    // The agent calls in on every pass of its loop: the keys it injected that found the ring full
+    // go as soon as the hook has taken earlier ones back.
+    if (waitingInjections().waiting() != 0) waitingInjections().flush(shared, GetTickCount());
     switch (request) {
     case fromDll::popReport: {
         fromDll_waitInfoAdds& a = answers[request];

@@ -80,8 +80,10 @@ enum dllStateBit {
     stateImeOpen = 0x800
 };
 
-// Modifier bits of reportKeyData's info2.
-enum dllKeyModifier { modifierRightShift = 1, modifierRightAlt = 2, modifierLeftAlt = 4 };
+// Modifier bits of reportKeyData's info2. modifierPassedOn marks a key that the keyboard hook let
+// pass unconverted because its reports found the queue full; it is reported late, once there is
+// room, so that the agent knows the key already reached the application.
+enum dllKeyModifier { modifierRightShift = 1, modifierRightAlt = 2, modifierLeftAlt = 4, modifierPassedOn = 0x80 };
 
 // Actions carried by the registered message (wParam; lParam is the argument).
 enum tvnMessageAction {

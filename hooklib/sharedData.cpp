@@ -202,6 +202,38 @@ bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll
     return true;
 }
 
+bool sharedData::pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
+{
+    // One hold over the notices too: they are this process's, shared by its hooked threads.
+    sharedHold hold(m_lock);
+    passedKeyNotices& passed = m_passed;
+    bool fits = hold && m_view;
+    int sent = 0;
+    while (fits && sent < passed.count) {
+        fits = pushReportPair(passed.time[sent], passed.data[sent]);
+        if (fits) ++sent;
+    }
+    for (int i = sent; i < passed.count; ++i) {
+        passed.time[i - sent] = passed.time[i];
+        passed.data[i - sent] = passed.data[i];
+    }
+    passed.count -= sent;
+    if (fits && pushReportPair(time, data)) return true;
+    return false;
+}
+
+void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
+{
+    sharedHold hold(m_lock);
+    passedKeyNotices& passed = m_passed;
+    if (passed.count < passedKeyNotices::capacity) {
+        passed.time[passed.count] = time;
+        passed.data[passed.count] = data;
+        passed.data[passed.count].info2 |= modifierPassedOn;
+        ++passed.count;
+    }
+}
+
 bool sharedData::isReportQueueEmpty()
 {
     sharedHold hold(m_lock);
@@ -239,27 +271,34 @@ int sharedData::readWaitTimer()
     return d.waitTime;
 }
 
-// An overflow, or a push within a second of the last emptying, empties the ring and refuses.
-// The time test is a signed difference so that it holds across the tick counter's wrap; a reset
-// tick of 0 means the ring was never emptied by an overflow.
 bool sharedData::pushInjected(const injectedKey& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
     normaliseInjected();
     dllSharedData& d = *m_view;
-    DWORD now = m_clock();
-    bool full = (d.injectedWrite + 1) % injectedRingLength == d.injectedRead;
-    bool tooSoon = d.injectedResetTick != 0 &&
-                   static_cast<std::int32_t>(now - d.injectedResetTick) < 1000;
-    if (full || tooSoon) {
-        d.injectedRead = d.injectedWrite;
-        d.injectedResetTick = now ? now : 1;
-        return false;
-    }
+    if ((d.injectedWrite + 1) % injectedRingLength == d.injectedRead) return false;
     d.injectedRing[d.injectedWrite] = entry;
     d.injectedWrite = (d.injectedWrite + 1) % injectedRingLength;
     return true;
+}
+
+void sharedData::dropStaleInjected()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    normaliseInjected();
+    m_view->injectedRead = m_view->injectedWrite;
+    const DWORD now = m_clock();
+    m_view->injectedResetTick = now ? now : 1;
+}
+
+int sharedData::injectedReadIndex()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return 0;
+    normaliseInjected();
+    return m_view->injectedRead;
 }
 
 bool sharedData::oldestInjected(injectedKey& entry)
@@ -304,12 +343,19 @@ bool sharedData::takeMatchingInjected(int vk, int scanCode, bool released, bool 
     if (!hold || !m_view) return false;
     normaliseInjected();
     dllSharedData& d = *m_view;
-    if (d.injectedRead == d.injectedWrite) return false;
-    const injectedKey& oldest = d.injectedRing[d.injectedRead];
-    if (!injectedKeyMatches(oldest, vk, scanCode, released, extended)) return false;
-    taken = oldest;
-    d.injectedRead = (d.injectedRead + 1) % injectedRingLength;
-    return true;
+    for (int i = d.injectedRead; i != d.injectedWrite; i = (i + 1) % injectedRingLength) {
+        if (!injectedKeyMatches(d.injectedRing[i], vk, scanCode, released, extended)) continue;
+        taken = d.injectedRing[i];
+        // The older entries close up behind the one taken.
+        for (int j = i; j != d.injectedRead;) {
+            const int before = (j + injectedRingLength - 1) % injectedRingLength;
+            d.injectedRing[j] = d.injectedRing[before];
+            j = before;
+        }
+        d.injectedRead = (d.injectedRead + 1) % injectedRingLength;
+        return true;
+    }
+    return false;
 }
 
 bool sharedData::byteFlag(std::uint8_t dllSharedData::*field)

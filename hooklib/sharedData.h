@@ -58,6 +58,16 @@ private:
 // same release and extended bits.
 bool injectedKeyMatches(const injectedKey& entry, int vk, int scanCode, bool released, bool extended);
 
+// Keys the keyboard hook let pass unconverted because their reports did not fit in the queue,
+// each as the time and data reports it still owes the agent (the data marked modifierPassedOn).
+// A notice that finds this list full is dropped: the key itself still passed.
+struct passedKeyNotices {
+    static constexpr int capacity = 32;
+    int count = 0;
+    fromDll_waitInfoAdds time[capacity];
+    fromDll_waitInfoAdds data[capacity];
+};
+
 // Operations on one view of the shared record. Every operation takes the lock for its whole
 // duration; without a view, or when the lock can't be had, it does nothing and answers
 // "nothing there" (false, 0, empty). Indices written by other processes are brought into range
@@ -81,17 +91,50 @@ public:
     // Both or neither: a key's time and data reports only make sense together.
     bool pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& second);
     bool isReportQueueEmpty();
+    // The reports of one key the hook would swallow. The notices of keys passed before go first;
+    // true when they all fit and so do the key's own two reports: the key is the agent's to type.
+    bool pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
+    // A key whose reports found no room passes; its notice waits behind the others.
+    void notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
+    int passedNoticesWaiting() const { return m_passed.count; }
+
+    // This process's hook saw the library's mark (isInjectedMark) with a key's scan code: marks
+    // reach it, and the next key of that scan code is ours (the next key at all when the system
+    // dropped the mark's scan code).
+    void noteInjectedMark(int scanCode)
+    {
+        m_marksSeen = true;
+        m_markScan = scanCode;
+    }
+    // True once for the key of the last mark.
+    bool takeInjectedMark(int scanCode)
+    {
+        if (m_markScan < 0 || (m_markScan != 0 && m_markScan != scanCode)) return false;
+        m_markScan = -1;
+        return true;
+    }
+    bool injectedMarksSeen() const { return m_marksSeen; }
 
     void setWaitTimer(int delay);
     int readWaitTimer();
 
+    // Refuses, changing nothing, while the ring is full: the key waits for the hook to take
+    // the keys typed before it (see injectionQueue).
     bool pushInjected(const injectedKey& entry);
+    // Empties a ring whose keys stopped coming back (no hook to take them, or a lost key) and
+    // notes the time in injectedResetTick.
+    void dropStaleInjected();
+    // The ring's read index: it moves whenever the hook takes a key.
+    int injectedReadIndex();
     bool oldestInjected(injectedKey& entry);
     void dropInjected();
     void clearInjected();
     bool isInjectedEmpty();
-    // Removes the oldest entry when it matches the key (injectedKeyMatches) and copies it out:
-    // peek and drop under one hold, so two threads never consume one entry twice.
+    // Finds the oldest entry that matches the key (injectedKeyMatches), copies it out and removes
+    // it; the entries before it stay. Not only the oldest: in a burst the focused thread has
+    // physical keys queued before our keys, and one of them may equal the oldest entry. Taken for
+    // ours, it leaves that entry's key unmatched, which the next entries must not wait for. Peek
+    // and drop under one hold, so two threads never consume one entry twice.
     bool takeMatchingInjected(int vk, int scanCode, bool released, bool extended, injectedKey& taken);
 
     bool passThrough();
@@ -121,6 +164,10 @@ private:
     dllSharedData* m_view;
     dllLockable* m_lock;
     clockFunction m_clock;
+    // This process's hook passed these keys; they are reported before any later key.
+    passedKeyNotices m_passed;
+    int m_markScan = -1;
+    bool m_marksSeen = false;
 };
 
 // This process's view of the named mapping, and the operations on it under the named mutex.

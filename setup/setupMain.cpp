@@ -22,30 +22,6 @@ tstring ownFolder()
 }
 
 #ifndef TVN_ANSI
-// Everything this build does on the 9x platform uses the ANSI calls: there the wide ones are
-// stubs that fail (GetVersionExW included, so the platform test is made here, not through the
-// core's version record, whose failure box would greet every 9x user).
-bool runsOnNT()
-{
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
-
-// The program's own folder in CP932: the text before its last backslash, a trail byte never
-// taken for one.
-std::string ownFolderAnsi()
-{
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    const char* last = nullptr;
-    for (const char* at = path; *at; at = CharNextA(at)) {
-        if (*at == '\\') last = at;
-    }
-    return last ? std::string(path, static_cast<size_t>(last - path)) : std::string();
-}
-
 // The work is the ANSI twin's: install mode waits for it and ends with its exit code, removal
 // mode only starts it.
 int handOverToAnsiTwin(const std::string& folder, const std::wstring& arguments, bool install)
@@ -95,8 +71,9 @@ int runSetup(const tstring& arguments)
     const bool install = arguments.find(TEXT('I')) != tstring::npos;
     int code = 0;
 #ifndef TVN_ANSI
-    if (!runsOnNT()) {
-        const std::string folder = ownFolderAnsi();
+    if (!isWinNT()) {
+        // On the 9x platform the wide calls are stubs: the hand-over uses the ANSI ones alone.
+        const std::string folder = programFolderAnsi();
         SetCurrentDirectoryA(folder.c_str());
         code = handOverToAnsiTwin(folder, arguments, install);
         CoUninitialize();

@@ -204,12 +204,52 @@ TEST_F(shellTest, missingHookLibraryShowsTheReasonAndEndsWith301)
     EXPECT_EQ(shell.waitForExit(20000), 301u);
 }
 
-TEST_F(shellTest, windows98BuildHandedOverOnThisPlatformEndsWith22AndStartsNothing)
+namespace {
+
+// A program that another one started: found by its window, asked to quit at the end, else ended.
+struct handedOverProgram {
+    HWND main = nullptr;
+    ~handedOverProgram()
+    {
+        if (!main) return;
+        DWORD id = 0;
+        GetWindowThreadProcessId(main, &id);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+        PostMessageW(main, WM_COMMAND, 3001, 0);
+        if (process) {
+            if (WaitForSingleObject(process, 20000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(shellTest, ansiBuildOnNtHandsOverToTheUnicodeBuildOnce)
 {
-    // "-tensou" says the other build started it: on the wrong platform that is a loop, not a start.
-    programProcess me(productFolder() + L"\\TavolinMe.exe", L"-tensou");
-    ASSERT_TRUE(me.started());
-    EXPECT_EQ(me.waitForExit(20000), 22u);
-    pumpMessages(2000);
-    EXPECT_EQ(FindWindowW(L"orvessaTasktray", nullptr), nullptr);
+    const std::wstring ansi = productFolder() + L"\\TavolinMe.exe";
+    // Started by the other build and still on the wrong platform: it ends and starts nothing,
+    // so the two builds can never start each other in a loop.
+    {
+        programProcess handedBack(ansi, L"-tensou");
+        EXPECT_EQ(handedBack.waitForExit(20000), 22u);
+        pumpMessages(1500);
+        EXPECT_EQ(FindWindowW(L"orvessaTasktray", nullptr), nullptr);
+    }
+    // Started by hand (here with the working folder elsewhere), it finds the Unicode build in its
+    // own folder, starts it and ends; that one runs.
+    testTempFolder elsewhere;
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    struct restoreFolder {
+        const wchar_t* folder;
+        ~restoreFolder() { SetCurrentDirectoryW(folder); }
+    } restore{before};
+    SetCurrentDirectoryW(elsewhere.path().c_str());
+    programProcess wrongBuild(ansi, L"");
+    EXPECT_EQ(wrongBuild.waitForExit(20000), 0u);
+    EXPECT_EQ(wrongBuild.mainWindow(), nullptr);
+    handedOverProgram unicode;
+    pumpUntil([&] { return (unicode.main = FindWindowW(L"orvessaTasktray", nullptr)) != nullptr; }, 20000);
+    ASSERT_NE(unicode.main, nullptr) << "the Unicode build did not start";
 }

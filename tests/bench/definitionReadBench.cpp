@@ -74,7 +74,7 @@ void layoutFile()
         return;
     }
     stopwatch clock;
-    layoutFileReader in(path, true);
+    textFileReader in(path);
     layoutReader reader(1);
     layoutTable table = readLayout(reader, in);
     figure("layout file, 100k three-stroke entries", clock.seconds(), table.entries.size(), "entries",
@@ -82,7 +82,7 @@ void layoutFile()
 
     // The "duplicate" button: read, rewrite, write.
     stopwatch copyClock;
-    layoutFileReader source(path, true);
+    textFileReader source(path);
     textFileWriter copy(tempPath(L"tvnBench copy.tvn_kana"));
     rewriteDefinition(source, copy, true);
     copy.save();

@@ -2,7 +2,8 @@
 //  1. the time the hook procedure takes per physical key (it only queues),
 //  2. the latency from a physical key to its converted output reaching the window, against the
 //     latency of the same key passing while the agent is paused (the platform's own path),
-//  3. the processor time of the agent's worker thread while no key comes.
+//  3. the processor time of the agent's worker thread, and of the whole program, while no key
+//     comes (as a share of one core).
 // Usage: llhookBench [keys]   (default 300 keys per run)
 #include <windows.h>
 
@@ -89,12 +90,19 @@ void report(const char* what, const std::vector<double>& values, const char* uni
                 percentile(values, 50), percentile(values, 99), percentile(values, 100), unit);
 }
 
+double seconds(const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+}
+
 double threadSeconds(HANDLE thread) {
     FILETIME created, ended, kernel, user;
     if (!GetThreadTimes(thread, &created, &ended, &kernel, &user)) return -1;
-    auto seconds = [](const FILETIME& t) {
-        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
-    };
+    return seconds(kernel) + seconds(user);
+}
+
+double processSeconds() {
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1;
     return seconds(kernel) + seconds(user);
 }
 
@@ -158,12 +166,18 @@ int main(int argc, char** argv) {
     pumpMessages(500);
     takeLogText(*log);
 
-    // Idle worker.
+    // Idle worker, then the idle program: for the second the main thread only sleeps (no key
+    // comes, so the hook has nothing to deliver), and the program's share is the agent's.
     pumpMessages(200);
     HANDLE worker = agent->workerThread();
     double before = threadSeconds(worker);
     pumpMessages(5000);
     double idleCpu = (threadSeconds(worker) - before) / 5.0 * 100.0;
+    double workerBefore = threadSeconds(worker);
+    double processBefore = processSeconds();
+    Sleep(5000);
+    double quietWorkerCpu = (threadSeconds(worker) - workerBefore) / 5.0 * 100.0;
+    double processCpu = (processSeconds() - processBefore) / 5.0 * 100.0;
 
     // Baseline: the same keys while the agent is paused pass on unconverted.
     agent->pause();
@@ -184,6 +198,8 @@ int main(int argc, char** argv) {
                 percentile(converted, 50) - percentile(passed, 50),
                 percentile(converted, 99) - percentile(passed, 99));
     std::printf("%-44s %.3f %%\n", "worker thread CPU while idle (5 s)", idleCpu);
+    std::printf("%-44s %.3f %%\n", "worker thread CPU, program asleep (5 s)", quietWorkerCpu);
+    std::printf("%-44s %.3f %%\n", "whole program CPU, program asleep (5 s)", processCpu);
 
     UnhookWindowsHookEx(stamp);
     holder.stopInputHandler();

@@ -110,12 +110,29 @@ TEST_F(ClassicLocalTest, AltChangesReachTheEngineButTheAltKeysAreNeverTyped)
     EXPECT_EQ(before, link.requestsOf(fromDll::injectKey).size());
 }
 
+// Keys the library let pass unconverted (its report queue was full) are never typed again, and a
+// key pressed unconverted is released unconverted.
+TEST_F(ClassicLocalTest, KeysTheLibraryPassedAreNotTypedAgainAndTheirReleasesStayUnconverted)
+{
+    classic_local agent(&link, log, &holder);
+    agent.resume();
+    link.push(0x1E, 0, modifierPassedOn);         // a press that passed
+    link.push(0x1E, released);                    // its release, reported: goes on as it came
+    link.push(0x1F, 0);                           // converted as usual
+    link.push(0x1F, released, modifierPassedOn);  // its release passed: the engine lets go
+    const keys expected{{0x1E, KEYEVENTF_KEYUP}, {0x1F, 0}, {0x1F, KEYEVENTF_KEYUP}};
+    EXPECT_EQ(expected, injected(3));
+    Sleep(50);
+    EXPECT_EQ(expected, injected(3));  // and nothing after
+}
+
 TEST_F(ClassicLocalTest, AStoppedAgentPassesKeysOnAsTheyCame)
 {
     classic_local agent(&link, log, &holder);
     agent.resume();
     agent.setEnabled(false);
     link.push(0x3A, 0);
+    link.push(0x2C, 0, modifierPassedOn);  // already passed by the library: not typed twice
     link.push(0x5B, extended | released);
     EXPECT_EQ((keys{{0x3A, 0}, {0x5B, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP}}), injected(2));
 }

@@ -1,5 +1,6 @@
 // Scenario tests of the conversion engine: exact event sequences and times through a host
 // whose clock the test moves.
+#include "engineSampleTables.h"
 #include "engineTestHost.h"
 
 #include <gtest/gtest.h>
@@ -550,6 +551,28 @@ TEST(followUpTest, longTypingAcrossKindsKeepsEveryKindInItsPlace) {
     EXPECT_EQ(expected, got);
 }
 
+TEST(followUpTest, anEmptiedEntryOfALaterKindTakesTheUnitAway) {
+    // Kind 1 marks the 1 key for a second lookup; what kind 2 has for it decides.
+    const struct {
+        const wchar_t* alphabet;
+        const char* typed;
+    } cases[] = {
+        {L"1\t\x5374\n", ""},              // an entry whose output the reader emptied
+        {L"1\tx\n", "x"},                   // an entry with an output replaces the unit
+        {L"2\tx\n", "1"},                   // no entry: the unit itself
+        {L"1\tx\n{12}\ty\n", "1"},         // it begins longer entries too: the unit itself
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        testEngine e;
+        ASSERT_TRUE(e.loadLayout(1, L"m\tF;1a\n"));
+        ASSERT_TRUE(e.loadLayout(2, std::wstring(L"StrokeMode=1\n") + c.alphabet));
+        e.tap(key('m'));
+        EXPECT_EQ(std::string(c.typed) + "a", e.typed());
+        EXPECT_FALSE(e.sequenceOpen());
+    }
+}
+
 TEST(shiftRewriteTest, aCharacterUnitIsNeverSplit) {
     testEngine e;
     ASSERT_TRUE(e.loadLayout(2, L"{aH}\tFC9b\n"));
@@ -759,4 +782,110 @@ TEST(gameModeKanaKeyTest, anAlphanumericBracketOpenedBeforeGameModeClosesWithIts
     e.gameModeFlags = 0x80;
     e.release(key('w'));
     EXPECT_EQ("[ +FC +a -FC ] -a", e.eventText());
+}
+
+namespace {
+
+// Events written as describe() shows them: "+39" presses the space bar, "-a" releases a; "~60"
+// lets 60 ms pass and polls.
+void play(testEngine& e, const std::string& script) {
+    std::istringstream in(script);
+    std::string word;
+    while (in >> word) {
+        if (word[0] == '~') {
+            e.advance(std::stoi(word.substr(1)));
+            e.poll();
+            continue;
+        }
+        const bool down = word[0] == '+';
+        const std::string name = word.substr(1);
+        const keyCode k = name.size() == 1 ? key(name[0])
+                                           : static_cast<keyCode>(std::stoi(name, nullptr, 16));
+        e.keyEvent(down, k, e.clock);
+    }
+}
+
+}  // namespace
+
+// The shipped kana layout with its thumb keys made shift-like (its commented SemiShift line
+// switched on): the space bar is the left thumb key, 変換 (79) the right one.
+TEST(holdKeyTest, aThumbKeyThatHasChordedNeverTypesItself) {
+#ifndef TVN_ENGINE_TEST_SUBSTITUTION
+    GTEST_SKIP() << "the output-conversion reader is not part of this build";
+#else
+    std::wstring text;
+    ASSERT_TRUE(testEngine::readText(dataPath(L"\x30A2\x30A4\x30A6\x30A8\x30AA\x914D\x5217Tavolin"
+                                              L"\x4ED5\x69D8\x4E8C\x7248.tvn_kana"),
+                                     text));
+    const std::size_t at = text.find(L"'SemiShift=LR");
+    ASSERT_NE(std::wstring::npos, at);
+    text.erase(at, 1);
+    const struct {
+        const char* keys;
+        const char* typed;
+    } cases[] = {
+        // Backspace while the thumb key stays down: no space first (it would start the IME's
+        // conversion); the thumb key still shifts the keys after it.
+        {"+39 +a -a +0E -0E -39", "ma0E"},
+        {"+39 +a -a +0E -0E +s -s -39", "ma0Emi"},
+        {"+39 +a -a +2A +39 +39 -2A +s -s -39", "ma2Ami"},   // repeats under Shift
+        // The other thumb key pressed after the chord takes over without typing the space bar.
+        {"+39 +a -a +79 -79 -39", "ma79"},
+        {"+39 +a -a +79 +s -s -79 -39", "maxi"},
+        {"+39 +a -a +79 -39 +s -s -79", "maxi"},
+        {"+39 +a -a +79 ~60 -79 -39", "ma79"},
+        {"+39 +a -a +79 -39 -79", "ma79"},
+        // Unchanged: the thumb key alone is the space, and a key before it is typed alone.
+        {"+39 -39", "39"},
+        {"+a -a +39 -39", "a39"},
+    };
+    // Without a wait the second thumb key's decision is taken at its press; with one, at its
+    // release, the thumb key's release or the wait's end.
+    for (const int cancelSands : {0, 50}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.keys) + " CancelSands2ndTime " + std::to_string(cancelSands));
+            testEngine e;
+            e.cancelSands = cancelSands;
+            ASSERT_TRUE(e.loadLayout(1, text));
+            ASSERT_TRUE(e.loadOutputFile(1, dataPath(L"\x30ED\x30FC\x30DE\x5B57\x5316(\x3041\x306F"
+                                                     L"xa\x307B\x304B).tvn_o_roumazi")));
+            e.leftThumb = 0x39;
+            e.rightThumb = 0x79;
+            play(e, c.keys);
+            e.poll();
+            EXPECT_EQ(c.typed, e.typed());
+            EXPECT_EQ(0u, e.pendingGroupCount());
+            EXPECT_EQ(0, e.chordStateValue());
+            // Every key that went down came up again.
+            int down = 0;
+            for (const auto& sent : e.sent) down += sent.event.down ? 1 : -1;
+            EXPECT_EQ(0, down) << e.eventText();
+        }
+    }
+#endif
+}
+
+TEST(pollTest, theEngineSaysWhenAPollMayHaveWork) {
+    // What an agent reads to choose between polling each millisecond and resting.
+    const struct {
+        const char* keys;
+        int outputWait;
+        bool awaits;
+    } cases[] = {
+        {"", 0, false},
+        {"+a -a", 0, false},          // typed and released at once
+        {"+j", 0, true},              // waits for its partner
+        {"+j -j", 0, false},
+        {"+a", 0, false},             // a plain key held down
+        {"+a -a +a -a", 30, true},    // the second press waits for its pace
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        testEngine e;
+        loadChordLayout(e);
+        e.gameMode = c.outputWait != 0;
+        e.outTimer = c.outputWait;
+        play(e, c.keys);
+        EXPECT_EQ(c.awaits, e.awaitsPoll());
+    }
 }

@@ -42,7 +42,7 @@ loadedLayout loadLayout(std::wistream& text, int kind)
 // Read as the settings holder reads it.
 loadedLayout loadLayout(const char* key, int kind)
 {
-    layoutFileReader text(defaultPath(key), kind == 1);
+    textFileReader text(defaultPath(key));
     EXPECT_FALSE(text.fail()) << "cannot read the file of " << key;
     return loadLayout(text, kind);
 }
@@ -242,7 +242,7 @@ TEST(DefaultDataFiles, EditableCopyOfTheKanaLayoutReadsBackTheSame)
     testTempFolder folder;
     const std::wstring copyPath = folder.file(L"copy.tvn_kana");
     {
-        layoutFileReader source(defaultPath("VkConvertK"), true);
+        textFileReader source(defaultPath("VkConvertK"));
         textFileWriter target(copyPath);
         ASSERT_TRUE(rewriteDefinition(source, target, true));
         ASSERT_TRUE(target.save().good());

@@ -233,6 +233,16 @@ TEST_F(dllLinkTest, keysNobodyTakesArePassedOnNeverQueued)
     swallow(4, 0xC01E0001u);
     EXPECT_EQ(4u, link.passed.size());
     EXPECT_EQ(0, link.popEvent().tick);
+
+    // A key the library already let pass is never typed again, queued or not.
+    link.handleReport(report(reportKeyTime, 5, 'A'));
+    link.handleReport(report(reportKeyData, 0x001E0001, modifierPassedOn));
+    EXPECT_EQ(4u, link.passed.size());
+    link.takeKeyEvents(&agent);
+    link.handleReport(report(reportKeyTime, 6, 'A'));
+    link.handleReport(report(reportKeyData, 0x001E0001, modifierPassedOn));
+    link.releaseKeyEvents(&agent);
+    EXPECT_EQ(4u, link.passed.size());
 }
 
 TEST_F(dllLinkTest, aNewKeyboardLayoutIsClassifiedLoggedAndAskedForItsImeState)

@@ -15,6 +15,7 @@
 #endif
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -41,12 +42,15 @@ struct sentEvent {
 
 // One line per event, for readable expectations: "+k" press, "-k" release (letters of
 // alphabet 0 where one names the key, else hex), "[" and "]" marker open and close, "<text>"
-// for a text unit.
+// for a text or character unit.
 inline std::string describe(const keyOutputEvent& e) {
     if (e.isMarker) return e.down ? "[" : "]";
     std::string s = e.down ? "+" : "-";
     if (!e.units.empty()) {
-        std::wstring text = getKanaTable().sequenceText(e.units);
+        // A character unit has no text of its own: its character (a command) is shown.
+        std::wstring text = e.units.front() == charUnitCode() && e.units.size() > 1
+                                ? std::wstring(1, static_cast<wchar_t>(*std::next(e.units.begin())))
+                                : getKanaTable().sequenceText(e.units);
         s += "<";
         for (wchar_t c : text) s += c < 128 ? static_cast<char>(c) : '?';
         return s + ">";

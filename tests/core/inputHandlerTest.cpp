@@ -306,4 +306,19 @@ TEST_F(inputHandlerTest, TableQueriesOfTheSettingsPages) {
     EXPECT_FALSE(agent.isDraftData(-1));
 }
 
+// An agent that can't be built leaves the empty agent current, which has no link; the keyboard
+// display still asks it what each key types.
+TEST_F(inputHandlerTest, TheEmptyAgentAnswersTheDisplayWithoutALink) {
+    layoutTable kana(1);
+    kana.addEntry(strokeSequence{{0x1E, 0}}, keySequence{L'ち'});
+    holder.cache.layoutTables[1] = kana;
+    holder.cache.kanaConvert = true;
+    holder.cache.dvorak = true;
+    auto empty = getEmptyHandler(log, &holder);
+    for (bool game : {false, true}) {
+        holder.cache.gameSwitch = game;
+        EXPECT_EQ(L"a", empty->keysToText(keySequence{0x1E})) << game;  // unconverted
+    }
+}
+
 }  // namespace

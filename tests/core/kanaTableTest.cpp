@@ -66,11 +66,27 @@ TEST(kanaRegistry, sequenceTextMixesCharactersAndKeyNames)
     keySequence wide = table.registerChar(L'木', false);
     s.insert(s.end(), wide.begin(), wide.end());
     s.push_back(0x3B);   // F1: no name
-    s.push_back(227);    // the character unit of "!"
-    s.push_back('!');
-    EXPECT_EQ(L"かa左親指木!", table.sequenceText(s));
+    EXPECT_EQ(L"かa左親指木", table.sequenceText(s));
     // A text unit cut short, or an unknown group, adds nothing.
     EXPECT_EQ(L"", table.sequenceText(seq({251, 170})));
+}
+
+TEST(kanaRegistry, aCharacterUnitShowsNothing)
+{
+    // The function-key layout's game-mode commands are character units; the keyboard display
+    // shows nothing for them, whatever their character, and the keys around them keep their names.
+    kanaTable table;
+    const struct {
+        keySequence keys;
+        const wchar_t* text;
+    } cases[] = {
+        {seq({227, '%'}), L""},
+        {seq({227, '+'}), L""},
+        {seq({227, '-'}), L""},
+        {seq({0x1E, 227, 0x1E, 0xDE}), L"a左親指"},   // the unit's code is no key a
+        {seq({227}), L""},                            // cut short
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, table.sequenceText(c.keys));
 }
 
 TEST(kanaRegistry, registrationFromTwoThreadsKeepsEveryGroupUnique)

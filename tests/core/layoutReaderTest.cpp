@@ -4,6 +4,7 @@
 
 #include "core/kanaTable.h"
 #include "core/omsgstream.h"
+#include "core/textFile.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -163,7 +164,7 @@ TEST(layoutFiles, everyEncodingGivesTheSameTable)
         SCOPED_TRACE(path);
         testLog log;
         layoutReader reader(1, &log);
-        layoutFileReader in(path, true);
+        textFileReader in(path);
         ASSERT_TRUE(in.good());
         layoutTable table = readLayout(reader, in);
         EXPECT_TRUE(reader.ok()) << log.str();
@@ -203,11 +204,11 @@ TEST(layoutFiles, everyEncodingGivesTheSameTable)
 TEST(layoutFiles, unreadableFileAndMarkedEmptyFile)
 {
     testTempFolder folder;
-    layoutFileReader missing(folder.file(L"none.tvn_kana"), true);
+    textFileReader missing(folder.file(L"none.tvn_kana"));
     EXPECT_TRUE(missing.fail());
 
     testTempFolder::writeBytes(folder.file(L"mark.tvn_kinou"), "visible=1\r\n");
-    layoutFileReader onlyMark(folder.file(L"mark.tvn_kinou"), false);
+    textFileReader onlyMark(folder.file(L"mark.tvn_kinou"));
     ASSERT_TRUE(onlyMark.good());
     layoutReader reader(4);
     layoutTable table = readLayout(reader, onlyMark);
@@ -218,7 +219,7 @@ TEST(layoutFiles, unreadableFileAndMarkedEmptyFile)
 
     // A kana layout without a mark or "visible=1" is still read as CP932 text.
     testTempFolder::writeBytes(folder.file(L"plain.tvn_kana"), encode(L"a\tか\r\n", 932));
-    layoutFileReader plain(folder.file(L"plain.tvn_kana"), true);
+    textFileReader plain(folder.file(L"plain.tvn_kana"));
     layoutReader kanaReader(1);
     layoutTable kana = readLayout(kanaReader, plain);
     EXPECT_TRUE(kanaReader.ok());

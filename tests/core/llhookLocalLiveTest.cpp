@@ -3,6 +3,7 @@
 // hook, so they run alone on the desktop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -227,6 +228,57 @@ TEST_F(llhookLocalTest, KanaKeyIsLoggedBeforeConversion) {
     EXPECT_NE(std::wstring::npos, pressed);
     EXPECT_NE(std::wstring::npos, released);
     EXPECT_LT(pressed, released);
+}
+
+// The worker rests between keys: a clock tick while nothing waits, a millisecond while output
+// is held back; a key ends a rest at once.
+TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWakesForAKey) {
+    keyQueueLink link;  // counts the worker's passes by their report requests
+    auto log = makeTestLog();
+    settingsHolder holder(log, &link, testVersion(), getEmptyHandler(log, nullptr));
+    holder.setAllToDefault();
+    holder.readCache();
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    auto passesIn = [&](DWORD ms) {
+        const long before = link.reportPolls;
+        pumpMessages(ms);
+        return link.reportPolls - before;
+    };
+    pumpMessages(100);
+    // About 40 passes at the tick; polling every millisecond would make hundreds.
+    const long idle = passesIn(600);
+    EXPECT_LT(idle, 100);
+    EXPECT_GT(idle, 10);  // the timer poll and the reports keep their cadence
+
+    // Each key, typed into an idle worker, is converted at once, not at the end of a rest.
+    std::vector<double> waits;
+    for (int i = 0; i < 10; ++i) {
+        pumpMessages(40);
+        const int seen = agent.seen;
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
+        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen; }, 2000));
+        QueryPerformanceCounter(&end);
+        waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
+        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen + 1 && agent.queuedOutput() == 0; }, 2000));
+    }
+    std::sort(waits.begin(), waits.end());
+    EXPECT_LT(waits[waits.size() / 2], 5.0);  // ms; a missed signal would wait 7.5 ms on average
+
+    // Output held back keeps the worker polling.
+    link.mustWait = true;
+    KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
+    ASSERT_TRUE(pumpUntil([&] { return agent.queuedOutput() != 0; }, 2000));
+    EXPECT_GT(passesIn(300), 100);
+    link.mustWait = false;
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
+    EXPECT_TRUE(pumpUntil([&] { return agent.queuedOutput() == 0 && agent.seen >= 22; }, 2000));
+    EXPECT_TRUE(agent.pause());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // only when it also carries its virtual key.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "agentTestSupport.h"
 #include "core/agents.h"
 #include "core/dllLink.h"
@@ -67,11 +69,13 @@ protected:
     }
 
     // Starts the agent on the default settings, with a typing-practice mode when flags are given
-    // (the kana layout then acts while the IME is closed; bit 0x80 chooses JIS kana keys).
-    void start(int practiceFlags = -1) {
+    // (the kana layout then acts while the IME is closed; bit 0x80 chooses JIS kana keys), or with
+    // an alphabet layout file of the data folder in place of the default one.
+    void start(int practiceFlags = -1, const wchar_t* alphabetLayout = nullptr) {
         settingsHolder writer(log, link, testVersion(), getEmptyHandler(log, nullptr));
         writer.setAllToDefault();
         writer.setInt("DriverType", GetParam().driverType);
+        if (alphabetLayout) writer.setString("VkConvertA", std::wstring(L"data\\") + alphabetLayout);
         if (practiceFlags >= 0) {
             writer.setBool("GameSwitch", true);
             writer.setInt("GameModeFlags", practiceFlags);
@@ -120,6 +124,43 @@ TEST_P(typedCharactersLiveTest, KanaPracticeTypesTheJisKanaKeys) {
     start(94 | 0x80);
     // あいうえお are the JIS kana keys 3 e 4 5 6; with the IME closed they arrive as those.
     EXPECT_EQ(L"3e456", typed(L"key --delay 80 a s d f g", 5));
+}
+
+// Programs type far faster than people (auto-type, macro tools, barcode scanners): a burst at
+// xdotool's fastest rate through a layout that moves every letter on by one must arrive whole and
+// in order, and the keys typed right after it are converted at once.
+TEST_P(typedCharactersLiveTest, BurstAtFullSpeedLosesNoKeyAndTheNextKeysAreConverted) {
+    std::string layout = "visible=1\r\n";
+    for (char c = 'a'; c <= 'z'; ++c) layout += std::string(1, c) + "\t" + char(c == 'z' ? 'a' : c + 1) + "\r\n";
+    testTempFolder::writeBytes(folder.file(L"data\\burst.tvn_eisu"), layout.c_str());
+    start(-1, L"burst.tvn_eisu");
+
+    const size_t count = 1000;
+    std::wstring sent, expected;
+    for (size_t i = 0; i < count; ++i) {
+        // Every letter in turn, with a stride so that neighbours differ and repeats come apart.
+        wchar_t c = static_cast<wchar_t>(L'a' + (i * 7 + i / 26) % 26);
+        sent += c;
+        expected += c == L'z' ? L'a' : static_cast<wchar_t>(c + 1);
+    }
+    const DWORD begin = GetTickCount();
+    EXPECT_EQ(0, runXdotool(L"type --delay 0 " + sent, 60000));
+    const DWORD typedIn = GetTickCount() - begin;
+    pumpUntil([&] { return window.text().size() >= count; }, 10000);
+    pumpMessages(300);
+    const std::wstring received = window.text();
+    size_t same = 0;
+    while (same < received.size() && same < expected.size() && received[same] == expected[same]) ++same;
+    std::printf("%s burst: %u keys sent in %lu ms (%.0f keys/s), %u received, first difference at %u\n",
+                GetParam().name, static_cast<unsigned>(count), static_cast<unsigned long>(typedIn),
+                count * 1000.0 / (typedIn ? typedIn : 1), static_cast<unsigned>(received.size()),
+                static_cast<unsigned>(same));
+    EXPECT_EQ(count, received.size());
+    EXPECT_EQ(expected.size(), same) << "received differs from the converted burst at " << same;
+
+    // Right after the burst, slow typing is converted.
+    window.clear();
+    EXPECT_EQ(L"bcd", typed(L"key --delay 80 a b c", 3));
 }
 
 INSTANTIATE_TEST_SUITE_P(agents, typedCharactersLiveTest, ::testing::ValuesIn(agentCases),

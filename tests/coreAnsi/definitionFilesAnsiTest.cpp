@@ -34,7 +34,7 @@ TEST(ansiDefinitionFiles, defaultFilesLoadByCp932Path)
         int kind;
     } layouts[] = {{"VkConvertK", 1}, {"VkConvertA", 2}, {"VkConvertC", 4}, {"VkConvertN", 8}};
     for (const auto& l : layouts) {
-        layoutFileReader text(defaultPath(l.key), l.kind == 1);
+        textFileReader text(defaultPath(l.key));
         ASSERT_FALSE(text.fail()) << l.key;
         layoutReader reader(l.kind, &log, &logLock);
         layoutTable table = readLayout(reader, text);

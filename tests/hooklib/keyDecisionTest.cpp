@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
 #include <set>
 #include <vector>
@@ -26,7 +27,18 @@ public:
     void pushFocusImeStatus() override { ++imeStatusReports; }
     void releaseShiftState() override { ++shiftReleases; }
     void sendKey(const keyResend& key) override { sent.push_back(key); }
+    // Each wait is a millisecond, in which the agent may take reports.
+    void wait() override
+    {
+        ++now;
+        ++waits;
+        if (agent) agent();
+    }
+    DWORD tick() override { return now; }
     std::vector<keyResend> sent;
+    std::function<void()> agent;
+    DWORD now = 1000;
+    int waits = 0;
     std::set<int> held;
     int focusReports = 0;
     int imeStatusReports = 0;
@@ -79,11 +91,125 @@ TEST_F(keyDecisionTest, physicalKeyIsSwallowedAndReportedAsTimeThenData)
     EXPECT_EQ(modifierLeftAlt | modifierRightShift, reports[1].info2);
 }
 
-TEST_F(keyDecisionTest, keyThatCannotBeReportedPasses)
+// A key whose reports find the queue full: the agent is given a moment to take reports; a key that
+// still finds no room passes unconverted, and the agent is told, before any later key.
+TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAndIsToldLater)
 {
-    for (int i = 0; i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+    struct {
+        const char* name;
+        int agentTakesAfter;  // waits until the agent takes every report; -1 never
+        bool swallowed;
+        int waits;
+    } cases[] = {
+        {"room at once", 0, true, 0},
+        {"the agent takes reports while the hook waits", 3, true, 3},
+        {"the agent takes nothing", -1, false, static_cast<int>(fullQueueWaitMs)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        shared.reset();
+        drain();
+        host.waits = 0;
+        for (int i = 0; c.agentTakesAfter != 0 && i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+        host.agent = [&] {
+            if (host.waits == c.agentTakesAfter) drain();
+        };
+        LPARAM lp = keyParam(0x1E, false);
+        EXPECT_EQ(!c.swallowed, decideKey(shared, host, 0, 0x41, lp, 7));
+        EXPECT_EQ(c.waits, host.waits);
+        auto left = drain();
+        EXPECT_EQ(c.swallowed ? 2u : 58u, left.size());  // never half a pair
+        EXPECT_EQ(c.swallowed ? 0 : 1, shared.passedNoticesWaiting());
+    }
+
+    // The key that passed is reported, marked as passed, before the next key's own reports.
+    host.agent = nullptr;
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, true), 8));
+    auto reports = drain();
+    ASSERT_EQ(4u, reports.size());
+    EXPECT_EQ(reportKeyTime, reports[0].kind);
+    EXPECT_EQ(7, reports[0].info1);
+    EXPECT_EQ(static_cast<std::int32_t>(keyParam(0x1E, false)), reports[1].info1);
+    EXPECT_EQ(modifierPassedOn, reports[1].info2 & modifierPassedOn);
+    EXPECT_EQ(0x42, reports[2].info2);
+    EXPECT_EQ(0, reports[3].info2 & modifierPassedOn);
+    EXPECT_EQ(0, shared.passedNoticesWaiting());
+
+    // More passed keys than notices can wait: the keys still pass, the surplus notices are lost.
+    host.now += 1000;
+    for (int i = 0; i < 59; ++i) shared.pushReport(reportFocusSet, 0, 0);
+    for (int i = 0; i < passedKeyNotices::capacity + 3; ++i)
+        EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, i % 2 != 0), 9));
+    EXPECT_EQ(passedKeyNotices::capacity, shared.passedNoticesWaiting());
+}
+
+// The library's mark before each of its keys tells the hook which keys are its own, also when
+// the ring holds an equal key typed for an earlier one.
+TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysical)
+{
+    const LPARAM mark = keyParam(0x1E, true);
+    record(0x1E, 0, 0x41);
+    // Without marks the ring decides, as on a system that keeps marks from the hook.
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
-    EXPECT_EQ(58u, drain().size());  // and no half pair was left behind
+    record(0x1E, 0, 0x41);
+    // The library holds its in-use key down: the recorded 0x1E does not make a physical 0x1E
+    // ours, before any mark reached this process too. The in-use key itself reaches nobody.
+    host.held = {injectedMarksInUseVk};
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarksInUseVk, keyParam(0, false), 1));
+    EXPECT_TRUE(drain().empty());
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_EQ(2u, drain().size());
+    host.held.clear();  // a mark seen in this process is proof enough from then on
+    // A physical key that slips in between a mark and its key stays physical.
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, mark, 1));
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_TRUE(shared.isInjectedEmpty());  // its record was taken
+    // A marked key passes even when its record is gone (an emptied stale ring).
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0x1E, true), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));  // unmarked: physical
+    // A mark without scan code (a system that drops it) marks whatever key comes next.
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0, true), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, true), 1));
+}
+
+std::vector<std::pair<int, DWORD>> typedKeys;
+void recordTyped(WORD, WORD scan, DWORD flags) { typedKeys.emplace_back(scan, flags); }
+
+// The agent's keys wait in order while the ring is full and go as the hook takes keys back; a ring
+// that takes nothing back for a while is stale and emptied.
+TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
+{
+    typedKeys.clear();
+    injectionQueue queue(recordTyped);
+    for (int i = 0; i < 22; ++i) queue.add(injectedKey{i + 1, 0, 0x41, injectedKindPlain});
+    EXPECT_EQ(3u, queue.flush(shared, 0));
+    ASSERT_EQ(19u, typedKeys.size());
+    EXPECT_EQ(1, typedKeys.front().first);
+    EXPECT_EQ(DWORD(KEYEVENTF_SCANCODE), typedKeys.front().second);
+    shared.dropInjected();
+    shared.dropInjected();
+    EXPECT_EQ(1u, queue.flush(shared, 10));
+    EXPECT_EQ(21, typedKeys.back().first);
+    // Nothing more comes back: stale only after a whole while without progress.
+    EXPECT_EQ(1u, queue.flush(shared, 20));
+    EXPECT_EQ(1u, queue.flush(shared, 10 + injectionQueue::staleAfterMs - 1));
+    EXPECT_EQ(0u, queue.flush(shared, 10 + injectionQueue::staleAfterMs));
+    EXPECT_EQ(22u, typedKeys.size());
+    EXPECT_EQ(22, typedKeys.back().first);
+    // A special key goes by virtual key, then by scan code; unrecorded, both go at once.
+    queue.add(injectedKey{0x29, 0, VK_KANJI, injectedKindPlain});
+    queue.add(injectedKey{0x1F, KEYEVENTF_KEYUP, 0x53, injectedKindPlain});
+    for (int i = 0; i < 19; ++i) shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
+    EXPECT_EQ(2u, queue.flush(shared, 100));
+    queue.typeAllUnrecorded();
+    EXPECT_EQ(0u, queue.waiting());
+    ASSERT_EQ(25u, typedKeys.size());
+    EXPECT_EQ((std::pair<int, DWORD>(0x29, 0)), typedKeys[22]);
+    EXPECT_EQ((std::pair<int, DWORD>(0x29, KEYEVENTF_SCANCODE)), typedKeys[23]);
+    EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[24]);
 }
 
 TEST_F(keyDecisionTest, nonActionCodesPass)

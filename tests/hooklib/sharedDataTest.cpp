@@ -179,50 +179,48 @@ TEST_F(sharedDataTest, waitTimerFixesItsDeadlineAtTheFirstRead)
     EXPECT_NE(0, shared.readWaitTimer());
 }
 
-TEST_F(sharedDataTest, injectedRingOverflowEmptiesAndHoldsOffForASecond)
+TEST_F(sharedDataTest, fullInjectedRingRefusesWithoutLosingWhatItHoldsAndTakesKeysOnceThereIsRoom)
 {
     for (int i = 0; i < 19; ++i) ASSERT_TRUE(shared.pushInjected(key(i + 1)));
     EXPECT_FALSE(shared.pushInjected(key(40)));  // the twentieth finds the ring full
-    EXPECT_TRUE(shared.isInjectedEmpty());
-    fakeNow += 500;
-    EXPECT_FALSE(shared.pushInjected(key(41)));  // each refusal restarts the second
-    fakeNow += 999;
-    EXPECT_FALSE(shared.pushInjected(key(42)));
-    fakeNow += 1000;
-    EXPECT_TRUE(shared.pushInjected(key(43)));
     injectedKey oldest = {};
     ASSERT_TRUE(shared.oldestInjected(oldest));
-    EXPECT_EQ(43, oldest.scanCode);
+    EXPECT_EQ(1, oldest.scanCode);
+    // No hold-off: as soon as the hook takes one back, the next key goes in.
+    const int read = shared.injectedReadIndex();
+    shared.dropInjected();
+    EXPECT_NE(read, shared.injectedReadIndex());
+    EXPECT_TRUE(shared.pushInjected(key(40)));
+    EXPECT_FALSE(shared.pushInjected(key(41)));
+
+    // A stale ring is emptied and the time noted; it takes keys again at once.
+    fakeNow = 0;  // a tick of 0 still reads as "emptied"
+    shared.dropStaleInjected();
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_NE(0u, view.data.injectedResetTick);
+    EXPECT_TRUE(shared.pushInjected(key(42)));
 }
 
-TEST_F(sharedDataTest, injectedHoldOffWorksAcrossTheTickWrap)
-{
-    fakeNow = 0xFFFFFF00u;
-    for (int i = 0; i < 20; ++i) shared.pushInjected(key(i + 1));  // overflow at the wrap
-    fakeNow = 0x100;                                                 // 512 ms later
-    EXPECT_FALSE(shared.pushInjected(key(50)));
-    fakeNow = 0x100 + 1000;
-    EXPECT_TRUE(shared.pushInjected(key(51)));
-
-    // A ring that was only ever reset accepts at once, however long the machine has been up.
-    shared.clearInjected();
-    fakeNow = 0x90000000u;
-    EXPECT_TRUE(shared.pushInjected(key(52)));
-}
-
-TEST_F(sharedDataTest, matchingTakesOnlyTheOldestEntryOfTheSameKeyAndDirection)
+TEST_F(sharedDataTest, matchingTakesTheOldestEntryOfTheSameKeyAndDirectionAndKeepsTheOthers)
 {
     ASSERT_TRUE(shared.pushInjected(key(0x1E, 0, 0x41)));
+    ASSERT_TRUE(shared.pushInjected(key(0x30, 0, 0x42)));
     ASSERT_TRUE(shared.pushInjected(key(0x1E, KEYEVENTF_KEYUP, 0x41)));
+    ASSERT_TRUE(shared.pushInjected(key(0x1E, 0, 0x41)));
     injectedKey taken = {};
-    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));   // not the oldest
     EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, false, true, taken));   // extended differs
-    EXPECT_FALSE(shared.takeMatchingInjected(0x42, 0x30, false, false, taken));  // other key
-    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
-    EXPECT_EQ(0, taken.flags);
+    EXPECT_FALSE(shared.takeMatchingInjected(0x43, 0x2E, false, false, taken));  // other key
+    // A later entry is found past an older one that has not come back (yet).
+    EXPECT_TRUE(shared.takeMatchingInjected(0x42, 0x30, false, false, taken));
+    EXPECT_EQ(0x30, taken.scanCode);
     EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));
+    EXPECT_EQ(KEYEVENTF_KEYUP, taken.flags);
+    // What is left keeps its order: the two presses of 0x1E.
+    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
+    EXPECT_FALSE(shared.isInjectedEmpty());
+    EXPECT_TRUE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
     EXPECT_TRUE(shared.isInjectedEmpty());
-    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, true, false, taken));
+    EXPECT_FALSE(shared.takeMatchingInjected(0x41, 0x1E, false, false, taken));
 }
 
 TEST_F(sharedDataTest, numericPadKeyMatchesByScanCodeUnderNumLock)
