@@ -11,8 +11,10 @@
 
 #include <commctrl.h>
 #include <prsht.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -242,6 +244,42 @@ TEST_F(ansiBuildLiveTest, classicAgentConvertsTypedKeysAndTheSettingsLastToTheNe
     ASSERT_NO_FATAL_FAILURE(start(me));
     EXPECT_FALSE(contains(windowText(logEdit), L"初期設定値を適用します。"));
     EXPECT_TRUE(pumpUntil([&] { return labelOfQ() == L"た"; }, 10000)) << "q shows " << labelOfQ();
+}
+
+// Programs type far faster than people: the classic agent, the only one of this build, takes a
+// burst at xdotool's fastest rate whole and in order, and converts the keys typed right after it.
+TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
+{
+    const size_t count = 1000;
+    const letterBurst burst = makeLetterBurst(count);
+    const std::wstring layout = appData.path() + L"\\burst.tvn_eisu";
+    testTempFolder::writeBytes(layout, burst.layout);
+    const std::wstring folder = appData.path() + L"\\Brannoch\\Tavolin13";
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    testTempFolder::writeBytes(settingsFile(), "Title=Tavolin\r\nWinTvnVersion=13007\r\nVkConvertA=" + cp932(layout) + "\r\n");
+    std::unique_ptr<programProcess> me;
+    ASSERT_NO_FATAL_FAILURE(start(me));
+    liveTargetWindow target;
+    ASSERT_TRUE(target.focus());
+
+    const DWORD begin = GetTickCount();
+    EXPECT_EQ(0, runXdotool(L"type --delay 0 " + burst.sent, 60000));
+    const DWORD typedIn = GetTickCount() - begin;
+    pumpUntil([&] { return target.text().size() >= count; }, 10000);
+    pumpMessages(300);
+    const std::wstring received = target.text();
+    size_t same = 0;
+    while (same < received.size() && same < count && received[same] == burst.expected[same]) ++same;
+    std::printf("ANSI burst: %u keys sent in %lu ms, %u received, first difference at %u\n",
+                static_cast<unsigned>(count), static_cast<unsigned long>(typedIn),
+                static_cast<unsigned>(received.size()), static_cast<unsigned>(same));
+    EXPECT_EQ(count, received.size());
+    EXPECT_EQ(count, same) << "received differs from the converted burst at " << same;
+
+    typeInto(target, L"key --delay 80 a b c", 3);
+    EXPECT_EQ(target.text(), L"bcd");
+    PostMessageW(main, WM_COMMAND, commandQuit, 0);
+    EXPECT_EQ(me->waitForExit(20000), 0u);
 }
 
 TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)

@@ -168,3 +168,16 @@ double counterMicroseconds(LONGLONG from, LONGLONG to) {
     }();
     return static_cast<double>(to - from) * 1e6 / static_cast<double>(frequency);
 }
+
+letterBurst makeLetterBurst(size_t count)
+{
+    letterBurst burst;
+    burst.layout = "visible=1\r\n";
+    for (char c = 'a'; c <= 'z'; ++c) burst.layout += std::string(1, c) + "\t" + char(c == 'z' ? 'a' : c + 1) + "\r\n";
+    for (size_t i = 0; i < count; ++i) {
+        wchar_t c = static_cast<wchar_t>(L'a' + (i * 7 + i / 26) % 26);
+        burst.sent += c;
+        burst.expected += c == L'z' ? L'a' : static_cast<wchar_t>(c + 1);
+    }
+    return burst;
+}

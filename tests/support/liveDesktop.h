@@ -56,3 +56,12 @@ int runXdotool(const std::wstring& arguments, DWORD timeout = 20000);
 bool xdotoolAvailable();
 // A performance-counter difference in microseconds.
 double counterMicroseconds(LONGLONG from, LONGLONG to);
+
+// A burst as programs type it (auto-type, macro tools, barcode scanners), for an alphabet layout
+// that moves every letter on by one: the layout file's text, the letters to type (every letter in
+// turn, with a stride so that neighbours differ) and what they must give.
+struct letterBurst {
+    std::string layout;
+    std::wstring sent, expected;
+};
+letterBurst makeLetterBurst(size_t count);
