@@ -2,4 +2,4 @@
 // own text type (CP932 in the ANSI build): toT and fromT convert at that seam.
 #pragma once
 
-#include "core/tstring.h"
+#include "core/platform/tstring.h"

@@ -1,7 +1,7 @@
 #include "app/autoStart.h"
 
 #include "app/commandLine.h"
-#include "core/registry.h"
+#include "core/platform/registry.h"
 
 const wchar_t autoStartKey[] = L"Software\\Brannoch\\Tavolin13";
 const wchar_t autoStartValue[] = L"autoStart";

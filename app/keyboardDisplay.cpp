@@ -1,13 +1,13 @@
 #include "app/keyboardDisplay.h"
 
 #include "app/windowMessages.h"
-#include "core/dllLink.h"
-#include "core/inputHandler.h"
-#include "core/japaneseText.h"
-#include "core/keyCodes.h"
-#include "core/registry.h"
-#include "core/settingsHolder.h"
-#include "core/tstring.h"
+#include "core/link/dllLink.h"
+#include "core/agents/inputHandler.h"
+#include "core/platform/japaneseText.h"
+#include "core/engine/keyCodes.h"
+#include "core/platform/registry.h"
+#include "core/settings/settingsHolder.h"
+#include "core/platform/tstring.h"
 
 #include <cwctype>
 #include <exception>

@@ -2,8 +2,8 @@
 
 #include "app/appText.h"
 #include "app/windowMessages.h"
-#include "core/registry.h"
-#include "core/versionInfo.h"
+#include "core/platform/registry.h"
+#include "core/settings/versionInfo.h"
 #include "resources/resource.h"
 
 #include <exception>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/resizableDialog.h"
-#include "core/omsgstream.h"
+#include "core/platform/omsgstream.h"
 
 #include <memory>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/trayIcon.h"
-#include "core/omsgstream.h"
+#include "core/platform/omsgstream.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -2,9 +2,9 @@
 
 #include "app/appText.h"
 #include "app/commandLine.h"
-#include "core/japaneseText.h"
-#include "core/platform.h"
-#include "core/registry.h"
+#include "core/platform/japaneseText.h"
+#include "core/platform/platform.h"
+#include "core/platform/registry.h"
 
 #include <shellapi.h>
 

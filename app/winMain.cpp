@@ -4,8 +4,8 @@
 #include "app/mainWindow.h"
 #include "app/startup.h"
 #include "app/windowMessages.h"
-#include "core/dllLink.h"
-#include "core/errors.h"
+#include "core/link/dllLink.h"
+#include "core/platform/errors.h"
 #include "hooklib/protocol.h"
 
 #include <commctrl.h>

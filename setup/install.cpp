@@ -1,10 +1,10 @@
 #include "setup/install.h"
 
-#include "core/errors.h"
-#include "core/japaneseText.h"
-#include "core/platform.h"
-#include "core/tstring.h"
-#include "core/versionInfo.h"
+#include "core/platform/errors.h"
+#include "core/platform/japaneseText.h"
+#include "core/platform/platform.h"
+#include "core/platform/tstring.h"
+#include "core/settings/versionInfo.h"
 #include "setup/setupSystem.h"
 
 #include <objbase.h>

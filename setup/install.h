@@ -3,7 +3,7 @@
 // Also the small path, list and registry helpers that removal and the setup dialog share.
 #pragma once
 
-#include "core/tstring.h"
+#include "core/platform/tstring.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "setup/removal.h"
 
-#include "core/platform.h"
+#include "core/platform/platform.h"
 #include "setup/install.h"
 #include "setup/setupSystem.h"
 

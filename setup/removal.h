@@ -2,7 +2,7 @@
 // the list, the Uninstall key and the shortcuts. "InstallDir", the folders and user data stay.
 #pragma once
 
-#include "core/tstring.h"
+#include "core/platform/tstring.h"
 
 #include <windows.h>
 

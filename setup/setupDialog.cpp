@@ -1,7 +1,7 @@
 #include "setup/setupDialog.h"
 
-#include "core/japaneseText.h"
-#include "core/platform.h"
+#include "core/platform/japaneseText.h"
+#include "core/platform/platform.h"
 #include "setup/install.h"
 #include "setup/setupResource.h"
 #include "setup/setupSystem.h"

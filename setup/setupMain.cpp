@@ -1,8 +1,8 @@
 // Entry point of tvnSetup (also shipped as the removal program "Tavolinの撤去Xp.exe"): installs
 // when its arguments hold 'I', removes otherwise. The ANSI build is "Tavolinの撤去Me.exe", which
 // the Unicode build starts in its place on the 9x platform.
-#include "core/japaneseText.h"
-#include "core/platform.h"
+#include "core/platform/japaneseText.h"
+#include "core/platform/platform.h"
 #include "setup/install.h"
 #include "setup/removal.h"
 #include "setup/setupSystem.h"

@@ -1,6 +1,6 @@
 #include "setup/setupSystem.h"
 
-#include "core/platform.h"
+#include "core/platform/platform.h"
 #include "setup/install.h"
 #include "setup/setupDialog.h"
 

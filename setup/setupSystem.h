@@ -5,7 +5,7 @@
 // tests override what they need to script or watch.
 #pragma once
 
-#include "core/tstring.h"
+#include "core/platform/tstring.h"
 
 #include <windows.h>
 

@@ -4,9 +4,9 @@
 #include "app/settingsSheet/sheetController.h"
 #include "app/settingsSheet/sheetPages.h"
 #include "app/settingsSheet/sheetRules.h"
-#include "core/dllLink.h"
-#include "core/settingsHolder.h"
-#include "core/tstring.h"
+#include "core/link/dllLink.h"
+#include "core/settings/settingsHolder.h"
+#include "core/platform/tstring.h"
 
 #include <commctrl.h>
 #include <prsht.h>

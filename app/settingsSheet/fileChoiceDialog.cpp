@@ -6,8 +6,8 @@
 #include "app/settingsSheet/sheetPageRules.h"
 #include "app/settingsSheet/sheetPages.h"
 #include "app/startup.h"
-#include "core/platform.h"
-#include "core/tstring.h"
+#include "core/platform/platform.h"
+#include "core/platform/tstring.h"
 
 #include <commdlg.h>
 

@@ -8,10 +8,10 @@
 #include "app/settingsSheet/sheetPages.h"
 #include "app/startup.h"
 #include "app/windowMessages.h"
-#include "core/inputHandler.h"
-#include "core/platform.h"
-#include "core/settingsHolder.h"
-#include "core/tstring.h"
+#include "core/agents/inputHandler.h"
+#include "core/platform/platform.h"
+#include "core/settings/settingsHolder.h"
+#include "core/platform/tstring.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

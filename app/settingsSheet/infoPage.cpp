@@ -6,11 +6,11 @@
 #include "app/settingsSheet/sheetRules.h"
 #include "app/startup.h"
 #include "app/windowMessages.h"
-#include "core/platform.h"
-#include "core/settingsHolder.h"
-#include "core/textFile.h"
-#include "core/tstring.h"
-#include "core/versionInfo.h"
+#include "core/platform/platform.h"
+#include "core/settings/settingsHolder.h"
+#include "core/files/textFile.h"
+#include "core/platform/tstring.h"
+#include "core/settings/versionInfo.h"
 
 #include <prsht.h>
 #include <shellapi.h>

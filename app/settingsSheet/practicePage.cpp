@@ -5,8 +5,8 @@
 #include "app/settingsSheet/sheetPages.h"
 #include "app/settingsSheet/sheetRules.h"
 #include "app/windowMessages.h"
-#include "core/inputHandler.h"
-#include "core/settingsHolder.h"
+#include "core/agents/inputHandler.h"
+#include "core/settings/settingsHolder.h"
 
 #include <commctrl.h>
 

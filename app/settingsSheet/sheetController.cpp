@@ -5,10 +5,10 @@
 #include "app/settingsSheet/sheetPages.h"
 #include "app/settingsSheet/sheetRules.h"
 #include "app/windowMessages.h"
-#include "core/dllLink.h"
-#include "core/inputHandler.h"
-#include "core/settingsHolder.h"
-#include "core/tstring.h"
+#include "core/link/dllLink.h"
+#include "core/agents/inputHandler.h"
+#include "core/settings/settingsHolder.h"
+#include "core/platform/tstring.h"
 
 #include <commctrl.h>
 #include <prsht.h>

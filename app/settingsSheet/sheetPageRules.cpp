@@ -2,7 +2,7 @@
 
 #include "app/appText.h"
 #include "app/settingsSheet/settingPageIds.h"
-#include "core/platform.h"
+#include "core/platform/platform.h"
 
 #include <cwctype>
 

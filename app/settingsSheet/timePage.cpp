@@ -4,7 +4,7 @@
 #include "app/settingsSheet/sheetPageRules.h"
 #include "app/settingsSheet/sheetPages.h"
 #include "app/settingsSheet/sheetRules.h"
-#include "core/settingsHolder.h"
+#include "core/settings/settingsHolder.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
 // Runs alone: it owns the per-user auto-start answer in the test prefix's registry.
 #include "app/autoStart.h"
-#include "core/registry.h"
+#include "core/platform/registry.h"
 
 #include <gtest/gtest.h>
 

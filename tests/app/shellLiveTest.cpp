@@ -1,8 +1,8 @@
 // Acceptance: the real TavolinXP.exe from the assembled product folder, started under Wine with a
 // private APPDATA and a preset auto-start answer, driven from outside as a user and the setup
 // program would drive it.
-#include "core/settingsStore.h"
-#include "core/textFile.h"
+#include "core/settings/settingsStore.h"
+#include "core/files/textFile.h"
 #include "liveDesktop.h"
 #include "programWindows.h"
 #include "testTempFolder.h"

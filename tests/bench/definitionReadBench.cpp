@@ -1,11 +1,11 @@
 // Seconds to read large definition files. Files load on the main thread, which also answers the
 // low-level keyboard hook, so each figure must stay far below the time after which the system
 // drops a hook that answers too slowly. Run by hand under Wine; prints its figures.
-#include "core/definitionRewriter.h"
-#include "core/layoutReader.h"
-#include "core/substitutionTable.h"
-#include "core/swapTable.h"
-#include "core/textFile.h"
+#include "core/files/definitionRewriter.h"
+#include "core/files/layoutReader.h"
+#include "core/files/substitutionTable.h"
+#include "core/files/swapTable.h"
+#include "core/files/textFile.h"
 
 #include <windows.h>
 

@@ -1,2 +1,2 @@
 // The agent tests' fake hook-library link and log helpers, built for the ANSI build as well.
-#include "core/agentTestSupport.cpp"
+#include "core/agents/agentTestSupport.cpp"

@@ -1,14 +1,14 @@
 // The ANSI build's own behaviour: CP932 paths and texts, where the second byte of a double-byte
 // character may equal a backslash, a vertical bar or another ASCII sign.
-#include "core/agentTestSupport.h"
-#include "core/agents.h"
-#include "core/driverLocal.h"
-#include "core/errors.h"
-#include "core/omsgstream.h"
-#include "core/platform.h"
-#include "core/registry.h"
-#include "core/settingsHolder.h"
-#include "core/textFile.h"
+#include "core/agents/agentTestSupport.h"
+#include "core/agents/agents.h"
+#include "core/agents/driverLocal.h"
+#include "core/platform/errors.h"
+#include "core/platform/omsgstream.h"
+#include "core/platform/platform.h"
+#include "core/platform/registry.h"
+#include "core/settings/settingsHolder.h"
+#include "core/files/textFile.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>

@@ -1,13 +1,13 @@
 // The ANSI build reads the default definition files by their CP932 paths, and its readers write
 // their messages to the narrow (CP932) log.
-#include "core/japaneseText.h"
-#include "core/kanaTable.h"
-#include "core/layoutReader.h"
-#include "core/locks.h"
-#include "core/settingsDefaults.h"
-#include "core/substitutionTable.h"
-#include "core/swapTable.h"
-#include "core/textFile.h"
+#include "core/platform/japaneseText.h"
+#include "core/engine/kanaTable.h"
+#include "core/files/layoutReader.h"
+#include "core/platform/locks.h"
+#include "core/settings/settingsDefaults.h"
+#include "core/files/substitutionTable.h"
+#include "core/files/swapTable.h"
+#include "core/files/textFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The ANSI build's link: every character goes through the library as CP932 bytes, the log lines
 // are CP932, and the version text names the ANSI build.
-#include "core/dllLink.h"
-#include "core/japaneseText.h"
-#include "core/versionInfo.h"
+#include "core/link/dllLink.h"
+#include "core/platform/japaneseText.h"
+#include "core/settings/versionInfo.h"
 
 #include <gtest/gtest.h>
 

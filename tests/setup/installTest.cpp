@@ -1,7 +1,7 @@
 // The installation's rules through the system seam: real files in temporary folders, a private
 // registry root, scripted accounts and answers.
-#include "core/platform.h"
-#include "core/versionInfo.h"
+#include "core/platform/platform.h"
+#include "core/settings/versionInfo.h"
 #include "fakeSetupSystem.h"
 #include "setup/install.h"
 #include "testTempFolder.h"

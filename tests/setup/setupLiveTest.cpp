@@ -2,7 +2,7 @@
 // boxes answered from outside: a fresh install, an update over a running TavolinXP.exe with files
 // in use, a stopped update, the installed copy run as its own setup, a setup folder without its
 // read-me, and the removal by the installed "Tavolinの撤去Xp.exe".
-#include "core/versionInfo.h"
+#include "core/settings/versionInfo.h"
 #include "liveDesktop.h"
 #include "programWindows.h"
 #include "testTempFolder.h"

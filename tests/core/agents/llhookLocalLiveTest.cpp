@@ -1,0 +1,284 @@
+// The low-level hook agent's own machinery: what the hook procedure keeps and passes, the worker's
+// start and stop, and the waits of the user-interface thread. These install a global keyboard
+// hook, so they run alone on the desktop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "agentTestSupport.h"
+#include "core/agents/agents.h"
+#include "core/agents/llhookLocal.h"
+#include "core/settings/settingsHolder.h"
+#include "liveDesktop.h"
+
+namespace {
+
+KBDLLHOOKSTRUCT keyOf(DWORD scan, DWORD flags, DWORD vk = 0) {
+    KBDLLHOOKSTRUCT key = {};
+    key.scanCode = scan;
+    key.flags = flags;
+    key.vkCode = vk;
+    key.time = GetTickCount();
+    return key;
+}
+
+// An agent whose engine entry can be held or made to send to the user-interface thread, as a
+// key command does.
+class steeredAgent : public llhook_local {
+public:
+    using llhook_local::llhook_local;
+    keyCode mapScancode(keyCode code) override {
+        ++seen;
+        if (target) {
+            SetEvent(entered);
+            SendMessageW(target, WM_USER + 7, code, 0);
+        }
+        if (gate) {
+            SetEvent(entered);
+            WaitForSingleObject(gate, 5000);
+        }
+        return code;
+    }
+    HWND target = nullptr;
+    HANDLE gate = nullptr;
+    HANDLE entered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<int> seen{0};
+};
+
+// Records the injected keys that reach the end of this thread's hook chain.
+class injectedKeyObserver {
+public:
+    injectedKeyObserver() {
+        self() = this;
+        m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, procedure, GetModuleHandleW(nullptr), 0);
+    }
+    ~injectedKeyObserver() {
+        UnhookWindowsHookEx(m_hook);
+        self() = nullptr;
+    }
+    std::vector<DWORD> pressed;  // scan codes of injected presses
+
+private:
+    static injectedKeyObserver*& self() {
+        static injectedKeyObserver* p = nullptr;
+        return p;
+    }
+    static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
+        auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(l);
+        if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && !(key->flags & LLKHF_UP))
+            self()->pressed.push_back(key->scanCode);
+        return CallNextHookEx(nullptr, code, w, l);
+    }
+    HHOOK m_hook;
+};
+
+class messageWindow {
+public:
+    messageWindow() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"tvnLlhookSentTarget";
+        RegisterClassW(&wc);
+        handle = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 wc.hInstance, nullptr);
+        received() = 0;
+    }
+    ~messageWindow() { DestroyWindow(handle); }
+    static int& received() {
+        static int n = 0;
+        return n;
+    }
+    HWND handle;
+
+private:
+    static LRESULT CALLBACK procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_USER + 7) ++received();
+        return DefWindowProcW(w, m, wp, lp);
+    }
+};
+
+class llhookLocalTest : public ::testing::Test {
+protected:
+    llhookLocalTest() : log(makeTestLog()), holder(log, &link, testVersion(), getEmptyHandler(log, nullptr)) {
+        holder.setAllToDefault();
+        holder.readCache();
+    }
+    agentFakeLink link;
+    std::shared_ptr<omsgstream> log;
+    settingsHolder holder;
+};
+
+TEST(llhookKeyCode, ExtendedMarkExceptForRightShiftAndNumLock) {
+    EXPECT_EQ(0x1E, llhook_local::hookKeyCode({0x1E, 0, 'A', 0}));
+    EXPECT_EQ(0x9C, llhook_local::hookKeyCode({0x1C, LLKHF_EXTENDED, VK_RETURN, 0}));
+    EXPECT_EQ(0x36, llhook_local::hookKeyCode({0x36, LLKHF_EXTENDED, VK_RSHIFT, 0}));
+    EXPECT_EQ(0x45, llhook_local::hookKeyCode({0x45, LLKHF_EXTENDED, VK_NUMLOCK, 0}));
+    EXPECT_EQ(0x7B, llhook_local::hookKeyCode({0x17B, 0, 0, 0}));  // only the low 7 bits
+}
+
+TEST_F(llhookLocalTest, HookKeepsPhysicalKeysOnlyWhileTheWorkerRuns) {
+    steeredAgent agent(&link, log, &holder);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    agent.gate = gate;  // hold the worker on the first key so the queue can be seen
+
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    EXPECT_TRUE(agent.isIdle());
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, a));  // idle: passed on
+    EXPECT_EQ(0u, agent.queuedEvents());
+
+    ASSERT_TRUE(agent.resume());
+    EXPECT_TRUE(agent.hookInstalled());
+    EXPECT_FALSE(agent.isIdle());
+    EXPECT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
+
+    KBDLLHOOKSTRUCT injected = keyOf(0x1F, LLKHF_INJECTED);
+    KBDLLHOOKSTRUCT noScan = keyOf(0, 0, VK_PACKET);
+    KBDLLHOOKSTRUCT b = keyOf(0x30, 0);
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, injected));
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, noScan));
+    EXPECT_EQ(-1, agent.hookKey(WM_KEYDOWN, b));
+    EXPECT_EQ(1u, agent.queuedEvents());
+
+    SetEvent(gate);
+    EXPECT_TRUE(pumpUntil([&] { return agent.seen == 2; }, 2000));
+    agent.gate = nullptr;
+    EXPECT_TRUE(agent.pause());
+    EXPECT_TRUE(agent.isIdle());
+    EXPECT_TRUE(agent.hookInstalled());  // kept for the next resume
+    EXPECT_NE(-1, agent.hookKey(WM_KEYDOWN, b));
+    CloseHandle(gate);
+}
+
+TEST_F(llhookLocalTest, ResumeTwiceRunsOneWorkerAndPauseRightAfterResumeFindsIt) {
+    steeredAgent agent(&link, log, &holder);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(agent.resume());
+        ASSERT_TRUE(agent.pause());
+        ASSERT_TRUE(agent.isIdle());
+    }
+    takeLogText(*log);
+    ASSERT_TRUE(agent.resume());
+    ASSERT_TRUE(agent.resume());
+    std::wstring logged = takeLogText(*log);
+    EXPECT_NE(std::wstring::npos, logged.find(L"llhook_local::resume() スレッドはすでに動作しています。"));
+    EXPECT_TRUE(agent.pause());
+    EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"llhook_local::pause() の処理が完了。"));
+}
+
+TEST_F(llhookLocalTest, PauseServesMessagesTheWorkerSendsMeanwhile) {
+    steeredAgent agent(&link, log, &holder);
+    messageWindow window;
+    agent.target = window.handle;
+    ASSERT_TRUE(agent.resume());
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
+    // No pumping here: the worker's synchronous send can only be answered by pause's wait.
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(agent.pause());
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(1, messageWindow::received());
+}
+
+TEST_F(llhookLocalTest, KeysStillQueuedAtPauseReachTheApplicationUnconverted) {
+    injectedKeyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    agent.gate = gate;
+    ASSERT_TRUE(agent.resume());
+
+    KBDLLHOOKSTRUCT first = keyOf(0x10, 0), second = keyOf(0x11, 0), third = keyOf(0x12, LLKHF_EXTENDED);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, first));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.entered, 2000));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, second));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, third));
+
+    // Open the gate only once pause is waiting.
+    std::thread opener([&] {
+        Sleep(150);
+        SetEvent(gate);
+    });
+    EXPECT_TRUE(agent.pause());
+    opener.join();
+    EXPECT_EQ(0u, agent.queuedEvents());
+    EXPECT_EQ(1, agent.seen.load());  // the two queued keys were not converted
+    pumpUntil([&] { return observer.pressed.size() >= 2; }, 2000);
+    ASSERT_GE(observer.pressed.size(), 2u);
+    EXPECT_EQ(0x11u, observer.pressed[observer.pressed.size() - 2]);
+    EXPECT_EQ(0x12u, observer.pressed.back());
+    CloseHandle(gate);
+}
+
+TEST_F(llhookLocalTest, KanaKeyIsLoggedBeforeConversion) {
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    takeLogText(*log);
+    KBDLLHOOKSTRUCT down = keyOf(0x70, 0), up = keyOf(0x70, LLKHF_UP);
+    agent.hookKey(WM_KEYDOWN, down);
+    agent.hookKey(WM_KEYUP, up);
+    pumpUntil([&] { return agent.seen == 2; }, 2000);
+    agent.pause();
+    std::wstring logged = takeLogText(*log);
+    size_t pressed = logged.find(L"ひらがなカタカナ■");
+    size_t released = logged.find(L"ひらがなカタカナ□");
+    EXPECT_NE(std::wstring::npos, pressed);
+    EXPECT_NE(std::wstring::npos, released);
+    EXPECT_LT(pressed, released);
+}
+
+// The worker rests between keys: a clock tick while nothing waits, a millisecond while output
+// is held back; a key ends a rest at once.
+TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWakesForAKey) {
+    keyQueueLink link;  // counts the worker's passes by their report requests
+    auto log = makeTestLog();
+    settingsHolder holder(log, &link, testVersion(), getEmptyHandler(log, nullptr));
+    holder.setAllToDefault();
+    holder.readCache();
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    auto passesIn = [&](DWORD ms) {
+        const long before = link.reportPolls;
+        pumpMessages(ms);
+        return link.reportPolls - before;
+    };
+    pumpMessages(100);
+    // About 40 passes at the tick; polling every millisecond would make hundreds.
+    const long idle = passesIn(600);
+    EXPECT_LT(idle, 100);
+    EXPECT_GT(idle, 10);  // the timer poll and the reports keep their cadence
+
+    // Each key, typed into an idle worker, is converted at once, not at the end of a rest.
+    std::vector<double> waits;
+    for (int i = 0; i < 10; ++i) {
+        pumpMessages(40);
+        const int seen = agent.seen;
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
+        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen; }, 2000));
+        QueryPerformanceCounter(&end);
+        waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
+        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen + 1 && agent.queuedOutput() == 0; }, 2000));
+    }
+    std::sort(waits.begin(), waits.end());
+    EXPECT_LT(waits[waits.size() / 2], 5.0);  // ms; a missed signal would wait 7.5 ms on average
+
+    // Output held back keeps the worker polling.
+    link.mustWait = true;
+    KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
+    ASSERT_TRUE(pumpUntil([&] { return agent.queuedOutput() != 0; }, 2000));
+    EXPECT_GT(passesIn(300), 100);
+    link.mustWait = false;
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
+    EXPECT_TRUE(pumpUntil([&] { return agent.queuedOutput() == 0 && agent.seen >= 22; }, 2000));
+    EXPECT_TRUE(agent.pause());
+}
+
+}  // namespace
