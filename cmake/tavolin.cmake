@@ -25,18 +25,16 @@ function(tvn_apply_build_flags target variant)
   endif()
 endfunction()
 
-# tvn_dual_library(<name> <folder>): every .cpp of the folder, built twice as static libraries:
-# <name> (Unicode) and <name>_ansi. New source files are picked up by a re-run of the build.
+# tvn_dual_library(<name> <sources...>): the sources built twice as static libraries: <name>
+# (Unicode) and <name>_ansi.
 function(tvn_dual_library name)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  set(extra ${ARGN})
   foreach(variant unicode ansi)
     if(variant STREQUAL "ansi")
       set(target ${name}_ansi)
     else()
       set(target ${name})
     endif()
-    add_library(${target} STATIC ${sources} ${extra})
+    add_library(${target} STATIC ${ARGN})
     tvn_apply_build_flags(${target} ${variant})
   endforeach()
 endfunction()
