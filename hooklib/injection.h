@@ -13,10 +13,11 @@ bool needsVkInjection(int vk);
 WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
 
 // Every key the library types comes right after a mark: a release of this unassigned virtual
-// key with the key's scan code, which the keyboard hook swallows. The hook knows its own keys by
-// it; the ring alone can't tell them from physical keys that equal them, and in a burst the
-// focused thread has many physical keys queued before ours. Where the system does not keep the
-// mark and the key together, a physical key between them differs from the mark's scan code.
+// key with the key's scan code and direction (sharedData::injectedMarkScan), which the keyboard
+// hook swallows. The hook knows its own keys by it; the ring alone can't tell them from physical
+// keys that equal them, and in a burst the focused thread has many physical keys queued before
+// ours. Where the system does not keep the mark and the key together, a physical key between
+// them differs from the mark in scan code or direction, or does what our key would.
 const int injectedMarkVk = 0xE8;
 bool isInjectedMark(int vk);
 // Held down while the library's keyboard hook is installed: the hook in a process that has not

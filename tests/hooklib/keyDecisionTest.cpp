@@ -53,6 +53,12 @@ LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
     return static_cast<LPARAM>(static_cast<long>(v));
 }
 
+// The mark the library types before its key of this scan code and direction.
+LPARAM markParam(int scan, bool released)
+{
+    return keyParam(sharedData::injectedMarkScan(scan, released), true);
+}
+
 class keyDecisionTest : public ::testing::Test {
 protected:
     void SetUp() override { shared.reset(); }
@@ -147,7 +153,7 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
 // the ring holds an equal key typed for an earlier one.
 TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysical)
 {
-    const LPARAM mark = keyParam(0x1E, true);
+    const LPARAM mark = markParam(0x1E, false);
     record(0x1E, 0, 0x41);
     // Without marks the ring decides, as on a system that keeps marks from the hook.
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
@@ -166,13 +172,41 @@ TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysic
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
     EXPECT_TRUE(shared.isInjectedEmpty());  // its record was taken
     // A marked key passes even when its record is gone (an emptied stale ring).
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0x1E, true), 1));
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x1E, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
     EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));  // unmarked: physical
     // A mark without scan code (a system that drops it) marks whatever key comes next.
     EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
     EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, true), 1));
+}
+
+// Wine queues the mark and our key one by one, and a burst's physical keys slip in between. The
+// user's release of the key we are pressing (or the other way round) must not take our mark; a
+// slipped-in key that equals ours may: it passes in our key's place, and ours is reported.
+TEST_F(keyDecisionTest, aPhysicalKeyBetweenMarkAndKeyTakesTheMarkOnlyWhenItEqualsOurKey)
+{
+    struct slip {
+        bool oursReleased;
+        bool physicalReleased;
+    };
+    const slip cases[] = {{false, true}, {true, false}, {false, false}, {true, true}};
+    for (const slip& c : cases) {
+        SCOPED_TRACE(testing::Message() << "ours released " << c.oursReleased << ", physical released "
+                                        << c.physicalReleased);
+        shared.reset();
+        record(0x14, c.oursReleased ? KEYEVENTF_KEYUP : 0, 0x54);
+        EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x14, c.oursReleased), 1));
+        const bool physicalPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.physicalReleased), 1);
+        const bool oursPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.oursReleased), 1);
+        const std::vector<fromDll_waitInfoAdds> reports = drain();
+        ASSERT_EQ(2u, reports.size());
+        // Exactly one of the two reaches the application unconverted, and it is a key event like ours.
+        EXPECT_NE(physicalPasses, oursPasses);
+        const bool reportedReleased = (static_cast<unsigned long>(reports[1].info1) & 0x80000000ul) != 0;
+        EXPECT_EQ(c.physicalReleased, reportedReleased);  // the user's key is the one converted
+        EXPECT_EQ(c.physicalReleased == c.oursReleased, physicalPasses);
+    }
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
