@@ -90,8 +90,21 @@ void injectionQueue::type(const injectedKey& entry)
 #endif
 }
 
+void injectionQueue::add(const injectedKey& entry)
+{
+    hold locked(m_lock);
+    m_waiting.push_back(entry);
+}
+
+size_t injectionQueue::waiting()
+{
+    hold locked(m_lock);
+    return m_waiting.size();
+}
+
 size_t injectionQueue::flush(sharedData& shared, DWORD now)
 {
+    hold locked(m_lock);
     if (!shared.view()) {
         typeAllUnrecorded();
         return 0;
@@ -119,6 +132,7 @@ size_t injectionQueue::flush(sharedData& shared, DWORD now)
 
 void injectionQueue::typeAllUnrecorded()
 {
+    hold locked(m_lock);
     for (const injectedKey& entry : m_waiting) type(entry);
     m_waiting.clear();
     m_stalled = false;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <new>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -244,6 +246,37 @@ TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
     EXPECT_EQ((std::pair<int, DWORD>(0x29, 0)), typedKeys[22]);
     EXPECT_EQ((std::pair<int, DWORD>(0x29, KEYEVENTF_SCANCODE)), typedKeys[23]);
     EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[24]);
+}
+
+// Every request flushes the queue, and requests come from the agent's thread and the
+// user-interface thread: two flushes at once type each key once and in order.
+sharedData* takingBack = nullptr;
+void typeAndTakeBack(WORD, WORD scan, DWORD flags)
+{
+    typedKeys.emplace_back(scan, flags);
+    takingBack->dropInjected();  // the hook takes each key back at once
+    SwitchToThread();            // typing is a call into the system: the other thread runs meanwhile
+}
+
+TEST_F(keyDecisionTest, injectionQueueFlushedFromTwoThreadsTypesEachKeyOnceInOrder)
+{
+    typedKeys.clear();
+    takingBack = &shared;
+    injectionQueue queue(typeAndTakeBack);
+    const int count = 5000;
+    for (int i = 0; i < count; ++i) queue.add(injectedKey{i % 0x7F, 0, 0x41, injectedKindPlain});
+    std::atomic<int> ready(0);
+    auto flushTogether = [&] {
+        ++ready;
+        while (ready < 2) SwitchToThread();
+        queue.flush(shared, 0);
+    };
+    std::thread other(flushTogether);
+    flushTogether();
+    other.join();
+    ASSERT_EQ(static_cast<size_t>(count), typedKeys.size());
+    for (int i = 0; i < count; ++i) ASSERT_EQ(i % 0x7F, typedKeys[i].first) << "key " << i;
+    EXPECT_EQ(0u, queue.waiting());
 }
 
 TEST_F(keyDecisionTest, nonActionCodesPass)
