@@ -365,7 +365,18 @@ public:
         SetKeyboardState(state);
     }
     void sendKey(const keyResend& key) override { sendKeyInput(key.vk, key.scan, key.flags); }
-    void wait() override { Sleep(1); }
+    // The agent may be waiting for this very thread: it asks the focused window for its title,
+    // or the IME of its thread, by sent message. Served here, such a message no longer holds the
+    // agent until the key gives up and passes unconverted, ahead of the keys before it. The
+    // filter names a message nobody posts: only sent messages are taken, no input message.
+    void wait() override
+    {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
+            MSG message;
+            PeekMessage(&message, nullptr, sentOnlyFilter, sentOnlyFilter, PM_NOREMOVE);
+        }
+    }
+    static constexpr UINT sentOnlyFilter = WM_APP + 0x3FFF;
     DWORD tick() override { return GetTickCount(); }
 };
 

@@ -64,7 +64,7 @@ public:
     virtual void pushFocusImeStatus() = 0;         // conversion mode of the focus window's IME
     virtual void releaseShiftState() = 0;          // Shift reads as up in this thread
     virtual void sendKey(const keyResend& key) = 0;  // types one key event
-    virtual void wait() = 0;                       // lets the agent take reports (about 1 ms)
+    virtual void wait() = 0;                       // lets the agent take reports (about 1 ms), serving sent messages
     virtual DWORD tick() = 0;                      // GetTickCount
     virtual ~keyDecisionHost() = default;
 };

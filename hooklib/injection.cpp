@@ -37,13 +37,14 @@ void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 {
     // The mark goes right before the key, in one call where the system keeps them together.
 #ifdef TVN_ANSI
-    keybd_event(static_cast<BYTE>(injectedMarkVk), static_cast<BYTE>(scan), KEYEVENTF_KEYUP, 0);
+    const BYTE markScan = static_cast<BYTE>(sharedData::injectedMarkScan(scan, (flags & KEYEVENTF_KEYUP) != 0));
+    keybd_event(static_cast<BYTE>(injectedMarkVk), markScan, KEYEVENTF_KEYUP, 0);
     keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(scan), flags & ~KEYEVENTF_SCANCODE, 0);
 #else
     INPUT inputs[2] = {};
     inputs[0].type = INPUT_KEYBOARD;
     inputs[0].ki.wVk = injectedMarkVk;
-    inputs[0].ki.wScan = static_cast<WORD>(scan & 0xFF);
+    inputs[0].ki.wScan = static_cast<WORD>(sharedData::injectedMarkScan(scan, (flags & KEYEVENTF_KEYUP) != 0));
     inputs[0].ki.dwFlags = KEYEVENTF_KEYUP;
     INPUT& input = inputs[1];
     input.type = INPUT_KEYBOARD;
@@ -89,8 +90,21 @@ void injectionQueue::type(const injectedKey& entry)
 #endif
 }
 
+void injectionQueue::add(const injectedKey& entry)
+{
+    hold locked(m_lock);
+    m_waiting.push_back(entry);
+}
+
+size_t injectionQueue::waiting()
+{
+    hold locked(m_lock);
+    return m_waiting.size();
+}
+
 size_t injectionQueue::flush(sharedData& shared, DWORD now)
 {
+    hold locked(m_lock);
     if (!shared.view()) {
         typeAllUnrecorded();
         return 0;
@@ -118,6 +132,7 @@ size_t injectionQueue::flush(sharedData& shared, DWORD now)
 
 void injectionQueue::typeAllUnrecorded()
 {
+    hold locked(m_lock);
     for (const injectedKey& entry : m_waiting) type(entry);
     m_waiting.clear();
     m_stalled = false;
@@ -159,11 +174,11 @@ bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM 
     // Right after a mark the key is ours. While marks are in use, an unmarked key is physical
     // whatever the ring holds; otherwise (a system that keeps them from the hook) the ring alone
     // decides.
-    const bool marked = shared.takeInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
+    const int scan = static_cast<int>((lParam >> 16) & 0xFF);
+    const bool released = (lParam & 0x80000000) != 0;
+    const bool marked = shared.takeInjectedMark(scan, released);
     const bool marksInUse = shared.injectedMarksSeen() || host.isHeld(injectedMarksInUseVk);
     if (marked || !marksInUse) {
-        int scan = static_cast<int>((lParam >> 16) & 0xFF);
-        bool released = (lParam & 0x80000000) != 0;
         bool extended = (lParam & 0x01000000) != 0;
         injectedKey taken = {};
         if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {

@@ -13,10 +13,11 @@ bool needsVkInjection(int vk);
 WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
 
 // Every key the library types comes right after a mark: a release of this unassigned virtual
-// key with the key's scan code, which the keyboard hook swallows. The hook knows its own keys by
-// it; the ring alone can't tell them from physical keys that equal them, and in a burst the
-// focused thread has many physical keys queued before ours. Where the system does not keep the
-// mark and the key together, a physical key between them differs from the mark's scan code.
+// key with the key's scan code and direction (sharedData::injectedMarkScan), which the keyboard
+// hook swallows. The hook knows its own keys by it; the ring alone can't tell them from physical
+// keys that equal them, and in a burst the focused thread has many physical keys queued before
+// ours. Where the system does not keep the mark and the key together, a physical key between
+// them differs from the mark in scan code or direction, or does what our key would.
 const int injectedMarkVk = 0xE8;
 bool isInjectedMark(int vk);
 // Held down while the library's keyboard hook is installed: the hook in a process that has not
@@ -32,24 +33,35 @@ void sendKeyInput(WORD vk, WORD scan, DWORD flags);
 // Keys the agent asked to inject, waiting in the order asked for room in the ring. The ring holds
 // 19 keys on their way to the hook; in a burst the focused thread takes them back later than the
 // agent converts, and a key that found no room would be lost. Only the main program's copy of the
-// library (the agent's thread, through its requests) uses it.
+// library uses it, but from every thread that sends a request (each request flushes it first): the
+// agent's thread and the user-interface thread may flush at once, so every operation holds the
+// queue's lock, or both would type the same key and drop the next.
 class injectionQueue {
 public:
     typedef void (*senderFunction)(WORD vk, WORD scan, DWORD flags);
     // A full ring that took no key back for this long holds keys that will never come back.
     static constexpr DWORD staleAfterMs = 1000;
 
-    explicit injectionQueue(senderFunction send) : m_send(send) {}
-    void add(const injectedKey& entry) { m_waiting.push_back(entry); }
+    explicit injectionQueue(senderFunction send) : m_send(send) { InitializeCriticalSection(&m_lock); }
+    ~injectionQueue() { DeleteCriticalSection(&m_lock); }
+    injectionQueue(const injectionQueue&) = delete;
+    injectionQueue& operator=(const injectionQueue&) = delete;
+    void add(const injectedKey& entry);
     // Records and types waiting keys while the ring has room. Answers how many still wait.
     size_t flush(sharedData& shared, DWORD now);
     // Types every waiting key at once, unrecorded: no hook is there to look for them.
     void typeAllUnrecorded();
-    size_t waiting() const { return m_waiting.size(); }
+    size_t waiting();
 
 private:
     void type(const injectedKey& entry);
+    struct hold {
+        explicit hold(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+        ~hold() { LeaveCriticalSection(&m_lock); }
+        CRITICAL_SECTION& m_lock;
+    };
 
+    CRITICAL_SECTION m_lock;
     std::deque<injectedKey> m_waiting;
     senderFunction m_send;
     int m_lastRead = -1;

@@ -98,21 +98,28 @@ public:
     void notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
     int passedNoticesWaiting() const { return m_passed.count; }
 
-    // This process's hook saw the library's mark (isInjectedMark) with a key's scan code: marks
-    // reach it, and the next key of that scan code is ours (the next key at all when the system
-    // dropped the mark's scan code).
-    void noteInjectedMark(int scanCode)
+    // This process's hook saw the library's mark (isInjectedMark) with the scan code of
+    // injectedMarkScan: marks reach it, and the next key of that scan code and direction is ours
+    // (the next key at all when the system dropped the mark's scan code).
+    void noteInjectedMark(int markScan)
     {
         m_marksSeen = true;
-        m_markScan = scanCode;
+        m_markScan = markScan;
     }
     // True once for the key of the last mark.
-    bool takeInjectedMark(int scanCode)
+    bool takeInjectedMark(int scanCode, bool released)
     {
-        if (m_markScan < 0 || (m_markScan != 0 && m_markScan != scanCode)) return false;
+        if (m_markScan < 0 || (m_markScan != 0 && m_markScan != injectedMarkScan(scanCode, released))) return false;
         m_markScan = -1;
         return true;
     }
+    // The scan code a mark carries for its key: the key's own, with bit 7 set for a release.
+    // Where the system lets a physical key slip in between the mark and our key (Wine queues the
+    // inputs of one SendInput one by one), the user's release of the very key we are pressing
+    // must not take our mark: it would pass as ours, and our press, unmarked, would be swallowed
+    // as physical. A slipped-in key of the same scan code and direction may take it: it does to
+    // the application what ours would, and ours is then reported in its place.
+    static int injectedMarkScan(int scanCode, bool released) { return (scanCode & 0x7F) | (released ? 0x80 : 0); }
     bool injectedMarksSeen() const { return m_marksSeen; }
 
     void setWaitTimer(int delay);

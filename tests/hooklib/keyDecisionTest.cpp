@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <new>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -51,6 +53,12 @@ LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
     if (extended) v |= 0x01000000ul;
     if (released) v |= 0xC0000000ul;
     return static_cast<LPARAM>(static_cast<long>(v));
+}
+
+// The mark the library types before its key of this scan code and direction.
+LPARAM markParam(int scan, bool released)
+{
+    return keyParam(sharedData::injectedMarkScan(scan, released), true);
 }
 
 class keyDecisionTest : public ::testing::Test {
@@ -147,7 +155,7 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
 // the ring holds an equal key typed for an earlier one.
 TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysical)
 {
-    const LPARAM mark = keyParam(0x1E, true);
+    const LPARAM mark = markParam(0x1E, false);
     record(0x1E, 0, 0x41);
     // Without marks the ring decides, as on a system that keeps marks from the hook.
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
@@ -166,13 +174,41 @@ TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysic
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
     EXPECT_TRUE(shared.isInjectedEmpty());  // its record was taken
     // A marked key passes even when its record is gone (an emptied stale ring).
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0x1E, true), 1));
+    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x1E, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
     EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));  // unmarked: physical
     // A mark without scan code (a system that drops it) marks whatever key comes next.
     EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
     EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, true), 1));
+}
+
+// Wine queues the mark and our key one by one, and a burst's physical keys slip in between. The
+// user's release of the key we are pressing (or the other way round) must not take our mark; a
+// slipped-in key that equals ours may: it passes in our key's place, and ours is reported.
+TEST_F(keyDecisionTest, aPhysicalKeyBetweenMarkAndKeyTakesTheMarkOnlyWhenItEqualsOurKey)
+{
+    struct slip {
+        bool oursReleased;
+        bool physicalReleased;
+    };
+    const slip cases[] = {{false, true}, {true, false}, {false, false}, {true, true}};
+    for (const slip& c : cases) {
+        SCOPED_TRACE(testing::Message() << "ours released " << c.oursReleased << ", physical released "
+                                        << c.physicalReleased);
+        shared.reset();
+        record(0x14, c.oursReleased ? KEYEVENTF_KEYUP : 0, 0x54);
+        EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x14, c.oursReleased), 1));
+        const bool physicalPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.physicalReleased), 1);
+        const bool oursPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.oursReleased), 1);
+        const std::vector<fromDll_waitInfoAdds> reports = drain();
+        ASSERT_EQ(2u, reports.size());
+        // Exactly one of the two reaches the application unconverted, and it is a key event like ours.
+        EXPECT_NE(physicalPasses, oursPasses);
+        const bool reportedReleased = (static_cast<unsigned long>(reports[1].info1) & 0x80000000ul) != 0;
+        EXPECT_EQ(c.physicalReleased, reportedReleased);  // the user's key is the one converted
+        EXPECT_EQ(c.physicalReleased == c.oursReleased, physicalPasses);
+    }
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
@@ -210,6 +246,37 @@ TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
     EXPECT_EQ((std::pair<int, DWORD>(0x29, 0)), typedKeys[22]);
     EXPECT_EQ((std::pair<int, DWORD>(0x29, KEYEVENTF_SCANCODE)), typedKeys[23]);
     EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[24]);
+}
+
+// Every request flushes the queue, and requests come from the agent's thread and the
+// user-interface thread: two flushes at once type each key once and in order.
+sharedData* takingBack = nullptr;
+void typeAndTakeBack(WORD, WORD scan, DWORD flags)
+{
+    typedKeys.emplace_back(scan, flags);
+    takingBack->dropInjected();  // the hook takes each key back at once
+    SwitchToThread();            // typing is a call into the system: the other thread runs meanwhile
+}
+
+TEST_F(keyDecisionTest, injectionQueueFlushedFromTwoThreadsTypesEachKeyOnceInOrder)
+{
+    typedKeys.clear();
+    takingBack = &shared;
+    injectionQueue queue(typeAndTakeBack);
+    const int count = 5000;
+    for (int i = 0; i < count; ++i) queue.add(injectedKey{i % 0x7F, 0, 0x41, injectedKindPlain});
+    std::atomic<int> ready(0);
+    auto flushTogether = [&] {
+        ++ready;
+        while (ready < 2) SwitchToThread();
+        queue.flush(shared, 0);
+    };
+    std::thread other(flushTogether);
+    flushTogether();
+    other.join();
+    ASSERT_EQ(static_cast<size_t>(count), typedKeys.size());
+    for (int i = 0; i < count; ++i) ASSERT_EQ(i % 0x7F, typedKeys[i].first) << "key " << i;
+    EXPECT_EQ(0u, queue.waiting());
 }
 
 TEST_F(keyDecisionTest, nonActionCodesPass)
