@@ -51,8 +51,8 @@ void removeHooks()
         if (*h) UnhookWindowsHookEx(*h);
         *h = nullptr;
     }
-    waitingInjections().typeAllUnrecorded();
-    if (hadKeyboardHook) announceInjectedMarks(false);
+    waitingInjections().setRecording(false);
+    if (hadKeyboardHook) theSharedData().setInjectionSigned(false);
 }
 
 void setKeyboardHook(bool install)
@@ -63,17 +63,21 @@ void setKeyboardHook(bool install)
         if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
         s.keyboardHook = nullptr;
     }
+    sharedData& shared = theSharedData();
+    // Entries left from before (keys injected while no hook consumed them) would never match again
+    // and would make the next hook take the agent's own keys for foreign ones.
+    shared.clearInjected();
     if (!install) {
-        // The agent's keys still waiting for the ring: no hook will look for them now.
-        waitingInjections().typeAllUnrecorded();
-        announceInjectedMarks(false);
+        // The agent's keys still waiting for the ring, and those it sends from now on, go at once:
+        // no hook will look for them.
+        shared.setInjectionSigned(false);
+        waitingInjections().setRecording(false);
         return;
     }
-    // Entries left from before (keys injected while no hook consumed them) would never match again
-    // and would make the new hook take the agent's own keys for foreign ones.
-    theSharedData().clearInjected();
     s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
-    if (s.keyboardHook) announceInjectedMarks(true);
+    if (!s.keyboardHook) return;
+    shared.setInjectionSigned(true);
+    waitingInjections().setRecording(true);
 }
 
 // ---- reports ---------------------------------------------------------------------------------------
@@ -155,15 +159,26 @@ static void onKeyMessage(const MSG& msg)
     if (vk == VK_CAPITAL && !released) syncCapsToKatakana(msg.hwnd);
 }
 
+static bool confirmRemovedKey(LPARAM lParam);
+
 LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
 {
-    const MSG* msg = reinterpret_cast<const MSG*>(message);
+    MSG* msg = reinterpret_cast<MSG*>(message);
     if (code >= 0 && msg) runGuarded([&] {
         switch (msg->message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
         case WM_SYSKEYDOWN:
-        case WM_SYSKEYUP: onKeyMessage(*msg); break;
+        case WM_SYSKEYUP:
+            // The user's key, taken for an equal one of ours, reaches the application as nothing.
+            if ((removeFlag & PM_REMOVE) && !confirmRemovedKey(msg->lParam)) {
+                msg->message = WM_NULL;
+                msg->wParam = 0;
+                msg->lParam = 0;
+                break;
+            }
+            onKeyMessage(*msg);
+            break;
         case WM_IME_ENDCOMPOSITION: onImeEndComposition(); break;
         case WM_IME_COMPOSITION: onImeComposition(msg->hwnd, msg->wParam, msg->lParam); break;
         case WM_IME_CHAR: theSharedData().setWaitTimer(0); break;
@@ -271,12 +286,6 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
     if (code != 0) return true;
-    // The library's own mark reaches no application.
-    if (isInjectedMark(vk)) {
-        shared.noteInjectedMark(static_cast<int>((lParam >> 16) & 0xFF));
-        return false;
-    }
-    if ((vk & 0xFF) == injectedMarksInUseVk) return false;
     bool released = (lParam & 0x80000000) != 0;
     if (shared.passThrough()) {
         if (released) {
@@ -295,34 +304,53 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         }
         return true;
     }
-    fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
-    fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
-#ifndef TVN_ANSI
     int scan = static_cast<int>((lParam >> 16) & 0xFF);
+    // A key sent by virtual key alone (a macro tool's mask key, say) has no scan code the agent
+    // could type again: it passes as it came.
+    if (scan == 0) return true;
+#ifndef TVN_ANSI
     if (host.scanToVkEx(scan) == VK_RSHIFT) {
         if (!released) {
-            data.info2 = modifierRightShift;
+            fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+            fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), modifierRightShift, 0, {}};
             shared.pushReportPair(time, data);
         }
         return true;
     }
 #endif
     if (matchInjectedKey(shared, host, vk, lParam)) return true;
+    return !reportSwallowedKey(shared, host, vk, lParam, tick);
+}
+
+bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)
+{
+    fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+    fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
     host.pushFocusImeStatus();
     int modifiers = (host.isHeld(VK_LMENU) ? modifierLeftAlt : 0) | (host.isHeld(VK_RMENU) ? modifierRightAlt : 0);
 #ifndef TVN_ANSI
     if (host.isHeld(VK_RSHIFT)) modifiers |= modifierRightShift;
 #endif
     data.info2 = modifiers;
-    return !reportOrPass(shared, host, time, data);
+    // In the main program's thread, for an application of the other bitness, the hook never
+    // waits: that thread also runs the agent's requests and the user interface.
+    return reportOrPass(shared, host, time, data, host.servesAnotherProcess() ? 0 : fullQueueWaitMs);
 }
 
 bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
-                  const fromDll_waitInfoAdds& data)
+                  const fromDll_waitInfoAdds& data, DWORD patienceMs)
 {
     const DWORD start = host.tick();
+    DWORD lastTake = start;
+    int read = shared.reportReadIndex();
     while (!shared.pushKeyReports(time, data)) {
-        if (host.tick() - start >= fullQueueWaitMs) {
+        const DWORD now = host.tick();
+        const int readNow = shared.reportReadIndex();
+        if (readNow != read) {
+            read = readNow;
+            lastTake = now;
+        }
+        if (now - lastTake >= patienceMs || now - start >= fullQueueGiveUpMs) {
             shared.notePassedKey(time, data);
             return false;
         }
@@ -346,20 +374,39 @@ keyResend resendOf(int vk, LPARAM lParam)
 
 namespace {
 
+DWORD takenKeySlot = TLS_OUT_OF_INDEXES;
+
+// An entry packed into one thread slot value: scan code, flags, virtual key, kind and a presence bit.
+ULONG_PTR packTaken(const injectedKey& e)
+{
+    return static_cast<ULONG_PTR>((e.scanCode & 0xFF) | (e.flags & 3) << 8 | (e.vk & 0xFF) << 10 |
+                                  (e.kind & 3) << 18 | 1 << 20);
+}
+
+injectedKey unpackTaken(ULONG_PTR v)
+{
+    const int bits = static_cast<int>(v);
+    return injectedKey{bits & 0xFF, (bits >> 8) & 3, (bits >> 10) & 0xFF, (bits >> 18) & 3};
+}
+
 class systemKeyHost : public keyDecisionHost {
 public:
+    systemKeyHost() : m_otherProcess(computeOtherProcess()) {}
     int scanToVkEx(int scanCode) override { return static_cast<int>(MapVirtualKey(scanCode, MAPVK_VSC_TO_VK_EX)); }
     bool isHeld(int vk) override { return GetAsyncKeyState(vk) < 0; }
-    void pushFocusReports() override { ::pushFocusReports(); }
+    void pushFocusReports() override
+    {
+        if (!m_otherProcess) ::pushFocusReports();
+    }
     void pushFocusImeStatus() override
     {
-        HWND focus = GetFocus();
+        HWND focus = m_otherProcess ? nullptr : GetFocus();
         if (focus) pushImeStatus(focus, false);
     }
     void releaseShiftState() override
     {
         BYTE state[256];
-        if (!GetKeyboardState(state)) return;
+        if (m_otherProcess || !GetKeyboardState(state)) return;
         state[VK_SHIFT] &= ~0x80;
         state[VK_RSHIFT] &= ~0x80;
         SetKeyboardState(state);
@@ -378,6 +425,35 @@ public:
     }
     static constexpr UINT sentOnlyFilter = WM_APP + 0x3FFF;
     DWORD tick() override { return GetTickCount(); }
+    // No message hook of ours sees the other bitness's messages: nothing is kept for them.
+    void rememberTaken(const injectedKey& entry) override
+    {
+        if (takenKeySlot != TLS_OUT_OF_INDEXES && !m_otherProcess)
+            TlsSetValue(takenKeySlot, reinterpret_cast<void*>(packTaken(entry)));
+    }
+    bool takeRemembered(injectedKey& entry) override
+    {
+        if (takenKeySlot == TLS_OUT_OF_INDEXES) return false;
+        const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(TlsGetValue(takenKeySlot));
+        if (value == 0) return false;
+        TlsSetValue(takenKeySlot, nullptr);
+        entry = unpackTaken(value);
+        return true;
+    }
+    bool servesAnotherProcess() override { return m_otherProcess; }
+
+private:
+    // Only the main program's copy holds the hook's handle; there, a key for another process's
+    // window comes from an application the library could not be loaded into.
+    static bool computeOtherProcess()
+    {
+        if (!library().keyboardHook) return false;
+        DWORD process = 0;
+        HWND foreground = GetForegroundWindow();
+        if (foreground) GetWindowThreadProcessId(foreground, &process);
+        return process != GetCurrentProcessId();
+    }
+    const bool m_otherProcess;
 };
 
 }  // namespace
@@ -403,6 +479,27 @@ bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int v
         host.sendKey(again);
     }
     return false;
+}
+
+static bool confirmRemovedKey(LPARAM lParam)
+{
+    bool keep = true;
+    runGuarded([&] {
+        systemKeyHost host;
+        keep = confirmTakenKey(theSharedData(), host, lParam, static_cast<ULONG_PTR>(GetMessageExtraInfo()));
+    });
+    return keep;
+}
+
+void openTakenKeySlot()
+{
+    if (takenKeySlot == TLS_OUT_OF_INDEXES) takenKeySlot = TlsAlloc();
+}
+
+void closeTakenKeySlot()
+{
+    if (takenKeySlot != TLS_OUT_OF_INDEXES) TlsFree(takenKeySlot);
+    takenKeySlot = TLS_OUT_OF_INDEXES;
 }
 
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)

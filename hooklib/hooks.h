@@ -66,19 +66,37 @@ public:
     virtual void sendKey(const keyResend& key) = 0;  // types one key event
     virtual void wait() = 0;                       // lets the agent take reports (about 1 ms), serving sent messages
     virtual DWORD tick() = 0;                      // GetTickCount
+    // The ring entry a key passed as ours took, kept in this thread until the key's message is
+    // removed from the queue and its extra information can be read (confirmTakenKey).
+    virtual void rememberTaken(const injectedKey& entry) = 0;
+    virtual bool takeRemembered(injectedKey& entry) = 0;
+    // True where the hook runs for an application of the other bitness: the system then calls it
+    // in the main program's thread that installed it, which must not be held up, and whose own
+    // focus, IME and key state say nothing of the application's.
+    virtual bool servesAnotherProcess() = 0;
     virtual ~keyDecisionHost() = default;
 };
 
 // Whether the keyboard hook lets one key message pass (true) or swallows and reports it.
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick);
 
-// A key swallowed without its reports would be lost. While the queue is full the agent is given
-// up to fullQueueWaitMs to take reports; a key that still finds no room passes
-// unconverted, and the agent hears of it with the next reports that fit. True: the key was reported
-// and is the agent's to type; false: it must pass.
+// A key swallowed without its reports would be lost. While the queue is full the hook waits as
+// long as the agent keeps taking reports, and gives up once the agent took none for
+// fullQueueWaitMs (patienceMs; or after fullQueueGiveUpMs in all): the key then passes
+// unconverted, and the agent hears of it with the next reports that fit. True: the key was
+// reported and is the agent's to type; false: it must pass.
 const DWORD fullQueueWaitMs = 300;
+const DWORD fullQueueGiveUpMs = 3000;
 bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitInfoAdds& time,
-                  const fromDll_waitInfoAdds& data);
+                  const fromDll_waitInfoAdds& data, DWORD patienceMs = fullQueueWaitMs);
+
+// Swallows a physical key: the focus window's IME status, then the key's time and data reports
+// with the Alt (and right-Shift) state. True when it was reported; false: it must pass.
+bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
+
+// This process's slot for keyDecisionHost::rememberTaken in every thread (process attach, detach).
+void openTakenKeySlot();
+void closeTakenKeySlot();
 
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {

@@ -35,45 +35,19 @@ WORD virtualKeyOfScanCode(WORD scan, DWORD flags)
 
 void sendKeyInput(WORD vk, WORD scan, DWORD flags)
 {
-    // The mark goes right before the key, in one call where the system keeps them together.
 #ifdef TVN_ANSI
-    const BYTE markScan = static_cast<BYTE>(sharedData::injectedMarkScan(scan, (flags & KEYEVENTF_KEYUP) != 0));
-    keybd_event(static_cast<BYTE>(injectedMarkVk), markScan, KEYEVENTF_KEYUP, 0);
-    keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(scan), flags & ~KEYEVENTF_SCANCODE, 0);
+    keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(scan), flags & ~KEYEVENTF_SCANCODE, injectedKeySign);
 #else
-    INPUT inputs[2] = {};
-    inputs[0].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = injectedMarkVk;
-    inputs[0].ki.wScan = static_cast<WORD>(sharedData::injectedMarkScan(scan, (flags & KEYEVENTF_KEYUP) != 0));
-    inputs[0].ki.dwFlags = KEYEVENTF_KEYUP;
-    INPUT& input = inputs[1];
+    INPUT input = {};
     input.type = INPUT_KEYBOARD;
     // By scan code Windows finds the key itself and ignores wVk; Wine takes wVk as given, so every
     // scan-code input carries the key its scan code stands for.
     input.ki.wVk = (flags & KEYEVENTF_SCANCODE) ? virtualKeyOfScanCode(scan, flags) : vk;
     input.ki.wScan = scan;
     input.ki.dwFlags = flags;
-    SendInput(2, inputs, sizeof(INPUT));
-#endif
-}
-
-void announceInjectedMarks(bool inUse)
-{
-    const DWORD flags = inUse ? 0 : KEYEVENTF_KEYUP;
-#ifdef TVN_ANSI
-    keybd_event(static_cast<BYTE>(injectedMarksInUseVk), 0, flags, 0);
-#else
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = injectedMarksInUseVk;
-    input.ki.dwFlags = flags;
+    input.ki.dwExtraInfo = injectedKeySign;
     SendInput(1, &input, sizeof(INPUT));
 #endif
-}
-
-bool isInjectedMark(int vk)
-{
-    return (vk & 0xFF) == injectedMarkVk;
 }
 
 void injectionQueue::type(const injectedKey& entry)
@@ -102,10 +76,17 @@ size_t injectionQueue::waiting()
     return m_waiting.size();
 }
 
+void injectionQueue::setRecording(bool on)
+{
+    hold locked(m_lock);
+    m_recording = on;
+    if (!on) typeAllUnrecorded();
+}
+
 size_t injectionQueue::flush(sharedData& shared, DWORD now)
 {
     hold locked(m_lock);
-    if (!shared.view()) {
+    if (!m_recording || !shared.view() || shared.passThrough()) {
         typeAllUnrecorded();
         return 0;
     }
@@ -167,24 +148,37 @@ void injectKey(unsigned int scan, long flags)
     queue.flush(theSharedData(), GetTickCount());
 }
 
+// The key message is the one whose keyboard-hook call took the entry: same scan code and bits.
+static bool sameKey(const injectedKey& entry, LPARAM lParam)
+{
+    const bool released = (lParam & 0x80000000) != 0;
+    const bool extended = (lParam & 0x01000000) != 0;
+    return (entry.scanCode & 0xFF) == static_cast<int>((lParam >> 16) & 0xFF) &&
+           ((entry.flags & KEYEVENTF_KEYUP) != 0) == released && ((entry.flags & KEYEVENTF_EXTENDEDKEY) != 0) == extended;
+}
+
 bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam)
 {
     vk &= 0xFF;
     if (vk == VK_OEM_AUTO || vk == VK_OEM_ENLW) return true;
-    // Right after a mark the key is ours. While marks are in use, an unmarked key is physical
-    // whatever the ring holds; otherwise (a system that keeps them from the hook) the ring alone
-    // decides.
     const int scan = static_cast<int>((lParam >> 16) & 0xFF);
     const bool released = (lParam & 0x80000000) != 0;
-    const bool marked = shared.takeInjectedMark(scan, released);
-    const bool marksInUse = shared.injectedMarksSeen() || host.isHeld(injectedMarksInUseVk);
-    if (marked || !marksInUse) {
-        bool extended = (lParam & 0x01000000) != 0;
-        injectedKey taken = {};
-        if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {
-            if (taken.kind & 0x2) host.releaseShiftState();
-            return true;
-        }
+    const bool extended = (lParam & 0x01000000) != 0;
+    injectedKey taken = {};
+    if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {
+        if (taken.kind & 0x2) host.releaseShiftState();
+        // Only a message of one key can be checked later: its extra information is the one key's.
+        if ((lParam & 0xFFFF) == 1) host.rememberTaken(taken);
+        return true;
     }
-    return marked || needsVkInjection(vk);
+    return needsVkInjection(vk);
+}
+
+bool confirmTakenKey(sharedData& shared, keyDecisionHost& host, LPARAM lParam, ULONG_PTR extraInfo)
+{
+    injectedKey taken = {};
+    if (!host.takeRemembered(taken)) return true;
+    if (extraInfo == injectedKeySign || !sameKey(taken, lParam) || !shared.injectionSigned()) return true;
+    shared.restoreInjected(taken);
+    return !reportSwallowedKey(shared, host, taken.vk, lParam, host.tick());
 }

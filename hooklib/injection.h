@@ -12,22 +12,8 @@ bool needsVkInjection(int vk);
 // The virtual key a scan code stands for (flags: KEYEVENTF_EXTENDEDKEY marks the E0 key).
 WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
 
-// Every key the library types comes right after a mark: a release of this unassigned virtual
-// key with the key's scan code and direction (sharedData::injectedMarkScan), which the keyboard
-// hook swallows. The hook knows its own keys by it; the ring alone can't tell them from physical
-// keys that equal them, and in a burst the focused thread has many physical keys queued before
-// ours. Where the system does not keep the mark and the key together, a physical key between
-// them differs from the mark in scan code or direction, or does what our key would.
-const int injectedMarkVk = 0xE8;
-bool isInjectedMark(int vk);
-// Held down while the library's keyboard hook is installed: the hook in a process that has not
-// yet seen a mark knows by the key's state that marks are in use, also for the physical keys
-// that come before the first of ours. The hook swallows its messages.
-const int injectedMarksInUseVk = 0x88;
-void announceInjectedMarks(bool inUse);
-
-// The mark and the key in one SendInput (keybd_event in the ANSI build); a scan-code input carries
-// the mapped virtual key.
+// Types one key event carrying injectedKeySign (SendInput; keybd_event in the ANSI build). A
+// scan-code input carries the mapped virtual key.
 void sendKeyInput(WORD vk, WORD scan, DWORD flags);
 
 // Keys the agent asked to inject, waiting in the order asked for room in the ring. The ring holds
@@ -47,7 +33,12 @@ public:
     injectionQueue(const injectionQueue&) = delete;
     injectionQueue& operator=(const injectionQueue&) = delete;
     void add(const injectedKey& entry);
-    // Records and types waiting keys while the ring has room. Answers how many still wait.
+    // Whether a keyboard hook of ours is there to take recorded keys back. Turned off, every
+    // waiting key goes at once.
+    void setRecording(bool on);
+    // Records and types waiting keys while the ring has room. Where no hook will look for them
+    // (none installed, or one that lets every key pass while conversion is off) they go at once,
+    // unrecorded, still in order. Answers how many still wait.
     size_t flush(sharedData& shared, DWORD now);
     // Types every waiting key at once, unrecorded: no hook is there to look for them.
     void typeAllUnrecorded();
@@ -67,6 +58,7 @@ private:
     int m_lastRead = -1;
     DWORD m_stalledSince = 0;
     bool m_stalled = false;
+    bool m_recording = false;
 };
 
 // The main program's queue of keys waiting to be injected.
@@ -75,6 +67,13 @@ injectionQueue& waitingInjections();
 // Request injectKey: queues the key, then records and types what the ring has room for.
 void injectKey(unsigned int scan, long flags);
 
-// The hook's test for an injected key: true passes, false swallows. A key right after a mark is
-// ours; where no mark ever reached the hook, the ring decides.
+// The hook's test for an injected key: true passes, false swallows. A key equal to an entry of
+// the ring passes as ours, and the entry taken is remembered in the thread (keyDecisionHost::
+// rememberTaken) until the message's extra information confirms it (confirmTakenKey).
 bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam);
+
+// The message hook's check of a key message being removed from the queue, with the message's
+// extra information. A key the keyboard hook passed for ours that lacks injectedKeySign was the
+// user's, equal to one of ours still to come: its entry goes back to the ring, and it is reported
+// and swallowed after all (false; the caller empties the message). True: the message stays.
+bool confirmTakenKey(sharedData& shared, keyDecisionHost& host, LPARAM lParam, ULONG_PTR extraInfo);

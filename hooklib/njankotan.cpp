@@ -149,8 +149,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 #endif
         DisableThreadLibraryCalls(instance);
         openSharedData();
+        openTakenKeySlot();
         resetProcessState();
     });
-    else if (reason == DLL_PROCESS_DETACH) runGuarded([] { closeSharedData(); });
+    else if (reason == DLL_PROCESS_DETACH) runGuarded([] {
+        closeTakenKeySlot();
+        closeSharedData();
+    });
     return TRUE;
 }

@@ -106,6 +106,10 @@ static_assert(sizeof(injectedKey) == 16, "injected key entry is 16 bytes");
 
 enum { injectedKindPlain = 1, injectedKindShiftReleased = 3 };
 
+// The extra information (dwExtraInfo) of every key the library types: the key message itself says
+// it is ours, whatever the system queued around it.
+const unsigned long injectedKeySign = 0x54764E4Bul;
+
 const int reportQueueLength = 60;  // holds at most 59
 const int injectedRingLength = 20; // holds at most 19
 const std::size_t dllSharedDataSize = 1324;
@@ -127,7 +131,8 @@ struct dllSharedData {
     std::uint32_t injectedResetTick;
     std::uint8_t passThrough;
     std::uint8_t spareFlag;
-    std::uint8_t padding1[2];
+    std::uint8_t injectionSigned;  // 1 while a keyboard hook is in and the library's keys carry injectedKeySign
+    std::uint8_t padding1;
     std::int32_t kakuteiType;
     std::uint8_t debugOutput;
     std::uint8_t padding2[3];
@@ -148,6 +153,7 @@ static_assert(offsetof(dllSharedData, injectedWrite) == 1304, "injectedWrite");
 static_assert(offsetof(dllSharedData, injectedResetTick) == 1308, "injectedResetTick");
 static_assert(offsetof(dllSharedData, passThrough) == 1312, "passThrough");
 static_assert(offsetof(dllSharedData, spareFlag) == 1313, "spareFlag");
+static_assert(offsetof(dllSharedData, injectionSigned) == 1314, "injectionSigned");
 static_assert(offsetof(dllSharedData, kakuteiType) == 1316, "kakuteiType");
 static_assert(offsetof(dllSharedData, debugOutput) == 1320, "debugOutput");
 

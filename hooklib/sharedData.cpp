@@ -109,7 +109,7 @@ void sharedData::resetFields()
     d.capsImeSync = d.kanaImeSync = 0;
     d.waitActive = d.waitPending = 0;
     d.waitTime = 0;
-    d.passThrough = d.spareFlag = 0;
+    d.passThrough = d.spareFlag = d.injectionSigned = 0;
     std::memset(d.pairKeys, 0, sizeof(d.pairKeys));
     normaliseInjected();
     d.injectedRead = d.injectedWrite;
@@ -277,7 +277,8 @@ bool sharedData::pushInjected(const injectedKey& entry)
     if (!hold || !m_view) return false;
     normaliseInjected();
     dllSharedData& d = *m_view;
-    if ((d.injectedWrite + 1) % injectedRingLength == d.injectedRead) return false;
+    const int used = (d.injectedWrite - d.injectedRead + injectedRingLength) % injectedRingLength;
+    if (used >= injectedRingLength - 1 - injectedReturnRoom) return false;
     d.injectedRing[d.injectedWrite] = entry;
     d.injectedWrite = (d.injectedWrite + 1) % injectedRingLength;
     return true;
@@ -358,6 +359,27 @@ bool sharedData::takeMatchingInjected(int vk, int scanCode, bool released, bool 
     return false;
 }
 
+bool sharedData::restoreInjected(const injectedKey& entry)
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return false;
+    normaliseInjected();
+    dllSharedData& d = *m_view;
+    const int before = (d.injectedRead + injectedRingLength - 1) % injectedRingLength;
+    if (before == d.injectedWrite) return false;
+    d.injectedRing[before] = entry;
+    d.injectedRead = before;
+    return true;
+}
+
+int sharedData::reportReadIndex()
+{
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return 0;
+    normaliseReports();
+    return m_view->reportRead;
+}
+
 bool sharedData::byteFlag(std::uint8_t dllSharedData::*field)
 {
     sharedHold hold(m_lock);
@@ -376,6 +398,8 @@ bool sharedData::passThrough() { return byteFlag(&dllSharedData::passThrough); }
 void sharedData::setPassThrough(bool on) { setByteFlag(&dllSharedData::passThrough, on); }
 bool sharedData::spareFlag() { return byteFlag(&dllSharedData::spareFlag); }
 void sharedData::setSpareFlag(bool on) { setByteFlag(&dllSharedData::spareFlag, on); }
+bool sharedData::injectionSigned() { return byteFlag(&dllSharedData::injectionSigned); }
+void sharedData::setInjectionSigned(bool on) { setByteFlag(&dllSharedData::injectionSigned, on); }
 bool sharedData::capsImeSync() { return byteFlag(&dllSharedData::capsImeSync); }
 void sharedData::setCapsImeSync(bool on) { setByteFlag(&dllSharedData::capsImeSync, on); }
 bool sharedData::kanaImeSync() { return byteFlag(&dllSharedData::kanaImeSync); }

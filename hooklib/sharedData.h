@@ -98,35 +98,18 @@ public:
     void notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
     int passedNoticesWaiting() const { return m_passed.count; }
 
-    // This process's hook saw the library's mark (isInjectedMark) with the scan code of
-    // injectedMarkScan: marks reach it, and the next key of that scan code and direction is ours
-    // (the next key at all when the system dropped the mark's scan code).
-    void noteInjectedMark(int markScan)
-    {
-        m_marksSeen = true;
-        m_markScan = markScan;
-    }
-    // True once for the key of the last mark.
-    bool takeInjectedMark(int scanCode, bool released)
-    {
-        if (m_markScan < 0 || (m_markScan != 0 && m_markScan != injectedMarkScan(scanCode, released))) return false;
-        m_markScan = -1;
-        return true;
-    }
-    // The scan code a mark carries for its key: the key's own, with bit 7 set for a release.
-    // Where the system lets a physical key slip in between the mark and our key (Wine queues the
-    // inputs of one SendInput one by one), the user's release of the very key we are pressing
-    // must not take our mark: it would pass as ours, and our press, unmarked, would be swallowed
-    // as physical. A slipped-in key of the same scan code and direction may take it: it does to
-    // the application what ours would, and ours is then reported in its place.
-    static int injectedMarkScan(int scanCode, bool released) { return (scanCode & 0x7F) | (released ? 0x80 : 0); }
-    bool injectedMarksSeen() const { return m_marksSeen; }
+    // The queue's read index: it moves whenever the agent takes a report.
+    int reportReadIndex();
 
     void setWaitTimer(int delay);
     int readWaitTimer();
 
     // Refuses, changing nothing, while the ring is full: the key waits for the hook to take
-    // the keys typed before it (see injectionQueue).
+    // the keys typed before it (see injectionQueue). The last injectedReturnRoom slots are kept
+    // for entries a user's key took and gives back (restoreInjected): the agent refills the ring
+    // faster than a hooked thread gives one back, and an entry that finds no room is lost, its
+    // key then converted a second time.
+    static constexpr int injectedReturnRoom = 2;
     bool pushInjected(const injectedKey& entry);
     // Empties a ring whose keys stopped coming back (no hook to take them, or a lost key) and
     // notes the time in injectedResetTick.
@@ -143,6 +126,13 @@ public:
     // ours, it leaves that entry's key unmatched, which the next entries must not wait for. Peek
     // and drop under one hold, so two threads never consume one entry twice.
     bool takeMatchingInjected(int vk, int scanCode, bool released, bool extended, injectedKey& taken);
+    // Puts back, as the oldest, an entry a physical key took for ours. False when the ring has
+    // filled up since.
+    bool restoreInjected(const injectedKey& entry);
+    // Whether the keys in the ring carry injectedKeySign, so that a key the hook took for ours
+    // can be checked once its extra information is known.
+    bool injectionSigned();
+    void setInjectionSigned(bool on);
 
     bool passThrough();
     void setPassThrough(bool on);
@@ -173,8 +163,6 @@ private:
     clockFunction m_clock;
     // This process's hook passed these keys; they are reported before any later key.
     passedKeyNotices m_passed;
-    int m_markScan = -1;
-    bool m_marksSeen = false;
 };
 
 // This process's view of the named mapping, and the operations on it under the named mutex.

@@ -178,19 +178,11 @@ void classic_local::settle()
     link()->releaseKeyEvents(this);
 }
 
-void classic_local::injectKey(int scanCode, int flags, bool direct)
+void classic_local::injectKey(int scanCode, int flags)
 {
-    if (direct) {
-        // The library's hook is gone, or lets every key pass while conversion is switched off: a
-        // key recorded for it there would never be matched and would make it take this agent's
-        // later keys for foreign ones.
-        int keyWord = 0;
-        if (flags & KEYEVENTF_EXTENDEDKEY) keyWord |= keyWordExtended;
-        if (flags & KEYEVENTF_KEYUP) keyWord |= keyWordRelease;
-        const int vk = static_cast<int>(MapVirtualKey(static_cast<UINT>(scanCode & 0xFF), 1));
-        link()->passKeyOn(hookKeyEvent{scanCode, keyWord, vk, static_cast<int>(GetTickCount())});
-        return;
-    }
+    // Every key goes through the library's one queue, also while its hook is gone or lets every
+    // key pass: it then types them at once, unrecorded, but never ahead of keys still waiting for
+    // the ring. The engine's releases at a pause thus come after the keys typed before them.
     link()->sendRequest(fromDll::injectKey, static_cast<unsigned>(scanCode), flags);
 }
 
@@ -199,7 +191,7 @@ void classic_local::passOn(const hookKeyEvent& event)
     int flags = 0;
     if (event.keyFlags & keyWordExtended) flags |= KEYEVENTF_EXTENDEDKEY;
     if (event.keyFlags & keyWordRelease) flags |= KEYEVENTF_KEYUP;
-    injectKey(event.scanCode, flags, m_paused != 0);
+    injectKey(event.scanCode, flags);
 }
 
 void classic_local::handleEvent(const hookKeyEvent& event)
@@ -258,9 +250,7 @@ bool classic_local::outputKey(const keyOutputEvent& event)
     int flags = 0;
     if (event.keyCode & 0x80) flags |= KEYEVENTF_EXTENDEDKEY;
     if (!event.down) flags |= KEYEVENTF_KEYUP;
-    // Switched off, the agent only sends the releases of what its engine held (a physical key
-    // passes through passOn): they go straight to the system.
-    injectKey(event.keyCode & 0x7F, flags, m_paused != 0 || !isActive());
+    injectKey(event.keyCode & 0x7F, flags);
     return keyLog(static_cast<keyCode>(event.keyCode & 0x7F), (event.keyCode & 0x80) != 0, event.down, event);
 }
 

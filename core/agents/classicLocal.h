@@ -48,9 +48,8 @@ private:
     // The thread's last work before it parks or ends.
     void settle();
     void passOn(const hookKeyEvent& event);
-    // Through the library, which lets the injected key pass its hook; direct, straight to the
-    // system.
-    void injectKey(int scanCode, int flags, bool direct);
+    // Through the library, which lets the injected key pass its hook.
+    void injectKey(int scanCode, int flags);
 
     // Keys whose press the library let pass unconverted (its report queue was full): their
     // release goes unconverted too, whatever way it comes.

@@ -238,7 +238,10 @@ bool inputHandler::drain() {
 void inputHandler::periodicStep() {
     serveRelease();
     if (poll()) updateStatusText();
-    for (;;) {
+    // At most what the queue holds: in a burst the hook refills it as fast as it is emptied, and
+    // the keys taken must be converted and typed before more are taken, or the hook's keys wait
+    // behind an agent that only reads.
+    for (int taken = 0; taken < reportQueueLength - 1; ++taken) {
         fromDll_waitInfoAdds* report = m_link->sendRequest(fromDll::popReport, 0, 0);
         if (!report || m_link->handleReport(*report)) break;
     }

@@ -261,6 +261,9 @@ TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
     ASSERT_NO_FATAL_FAILURE(start(me));
     liveTargetWindow target;
     ASSERT_TRUE(target.focus());
+    // The classic agent's hook holds no key down in the session: not while it runs, not after a
+    // burst, not after the program ends.
+    EXPECT_EQ(std::vector<int>(), keysHeldDown());
 
     const DWORD begin = GetTickCount();
     EXPECT_EQ(0, runXdotool(L"type --delay 0 " + burst.sent, 60000));
@@ -276,10 +279,13 @@ TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
     EXPECT_EQ(count, received.size());
     EXPECT_EQ(count, same) << "received differs from the converted burst at " << same;
 
+    EXPECT_EQ(std::vector<int>(), keysHeldDown());
+
     typeInto(target, L"key --delay 80 a b c", 3);
     EXPECT_EQ(target.text(), L"bcd");
     PostMessageW(main, WM_COMMAND, commandQuit, 0);
     EXPECT_EQ(me->waitForExit(20000), 0u);
+    EXPECT_EQ(std::vector<int>(), keysHeldDown());
 }
 
 TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)

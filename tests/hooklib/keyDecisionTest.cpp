@@ -9,6 +9,7 @@
 #include <new>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,6 +38,20 @@ public:
         if (agent) agent();
     }
     DWORD tick() override { return now; }
+    void rememberTaken(const injectedKey& entry) override
+    {
+        taken = entry;
+        remembered = true;
+    }
+    bool takeRemembered(injectedKey& entry) override
+    {
+        entry = taken;
+        return std::exchange(remembered, false);
+    }
+    bool servesAnotherProcess() override { return otherProcess; }
+    injectedKey taken = {};
+    bool remembered = false;
+    bool otherProcess = false;
     std::vector<keyResend> sent;
     std::function<void()> agent;
     DWORD now = 1000;
@@ -53,12 +68,6 @@ LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
     if (extended) v |= 0x01000000ul;
     if (released) v |= 0xC0000000ul;
     return static_cast<LPARAM>(static_cast<long>(v));
-}
-
-// The mark the library types before its key of this scan code and direction.
-LPARAM markParam(int scan, bool released)
-{
-    return keyParam(sharedData::injectedMarkScan(scan, released), true);
 }
 
 class keyDecisionTest : public ::testing::Test {
@@ -106,29 +115,44 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
     struct {
         const char* name;
         int agentTakesAfter;  // waits until the agent takes every report; -1 never
+        int takesOneEvery;    // meanwhile the agent takes one report this often, another thread refilling it
+        bool otherProcess;    // the hook runs in the main program's thread for another bitness
         bool swallowed;
         int waits;
     } cases[] = {
-        {"room at once", 0, true, 0},
-        {"the agent takes reports while the hook waits", 3, true, 3},
-        {"the agent takes nothing", -1, false, static_cast<int>(fullQueueWaitMs)},
+        {"room at once", 0, 0, false, true, 0},
+        {"the agent takes reports while the hook waits", 3, 0, false, true, 3},
+        {"the agent takes nothing", -1, 0, false, false, static_cast<int>(fullQueueWaitMs)},
+        {"the agent keeps taking, slower than the hook's patience", 1000, 200, false, true, 1000},
+        {"the agent keeps taking, but never enough", -1, 200, false, false, static_cast<int>(fullQueueGiveUpMs)},
+        {"another bitness's key never holds up the main program", -1, 0, true, false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        shared.reset();
-        drain();
+        dllSharedData record = {};
+        sharedData caseShared(&record, &lock, fixedClock);  // a process of its own: no notices from before
+        caseShared.reset();
         host.waits = 0;
-        for (int i = 0; c.agentTakesAfter != 0 && i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+        host.otherProcess = c.otherProcess;
+        for (int i = 0; c.agentTakesAfter != 0 && i < 58; ++i) ASSERT_TRUE(caseShared.pushReport(reportFocusSet, 0, 0));
         host.agent = [&] {
-            if (host.waits == c.agentTakesAfter) drain();
+            fromDll_waitInfoAdds one = {};
+            if (host.waits == c.agentTakesAfter)
+                while (caseShared.popReport(one)) {}
+            if (c.takesOneEvery && host.waits % c.takesOneEvery == 0) {
+                caseShared.popReport(one);
+                caseShared.pushReport(reportFocusSet, 0, 0);
+            }
         };
-        LPARAM lp = keyParam(0x1E, false);
-        EXPECT_EQ(!c.swallowed, decideKey(shared, host, 0, 0x41, lp, 7));
+        EXPECT_EQ(!c.swallowed, decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 7));
         EXPECT_EQ(c.waits, host.waits);
-        auto left = drain();
-        EXPECT_EQ(c.swallowed ? 2u : 58u, left.size());  // never half a pair
-        EXPECT_EQ(c.swallowed ? 0 : 1, shared.passedNoticesWaiting());
+        EXPECT_EQ(c.swallowed ? 0 : 1, caseShared.passedNoticesWaiting());
     }
+    host.otherProcess = false;
+    host.agent = nullptr;
+    for (int i = 0; i < 58; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 7));
+    EXPECT_EQ(58u, drain().size());  // never half a pair
 
     // The key that passed is reported, marked as passed, before the next key's own reports.
     host.agent = nullptr;
@@ -151,64 +175,64 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
     EXPECT_EQ(passedKeyNotices::capacity, shared.passedNoticesWaiting());
 }
 
-// The library's mark before each of its keys tells the hook which keys are its own, also when
-// the ring holds an equal key typed for an earlier one.
-TEST_F(keyDecisionTest, markedKeysAreOursAndOnceMarksArriveUnmarkedKeysArePhysical)
-{
-    const LPARAM mark = markParam(0x1E, false);
-    record(0x1E, 0, 0x41);
-    // Without marks the ring decides, as on a system that keeps marks from the hook.
-    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
-    record(0x1E, 0, 0x41);
-    // The library holds its in-use key down: the recorded 0x1E does not make a physical 0x1E
-    // ours, before any mark reached this process too. The in-use key itself reaches nobody.
-    host.held = {injectedMarksInUseVk};
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarksInUseVk, keyParam(0, false), 1));
-    EXPECT_TRUE(drain().empty());
-    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
-    EXPECT_EQ(2u, drain().size());
-    host.held.clear();  // a mark seen in this process is proof enough from then on
-    // A physical key that slips in between a mark and its key stays physical.
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, mark, 1));
-    EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
-    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, false), 1));
-    EXPECT_TRUE(shared.isInjectedEmpty());  // its record was taken
-    // A marked key passes even when its record is gone (an emptied stale ring).
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x1E, true), 1));
-    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));
-    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, true), 1));  // unmarked: physical
-    // A mark without scan code (a system that drops it) marks whatever key comes next.
-    EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, keyParam(0, true), 1));
-    EXPECT_TRUE(decideKey(shared, host, 0, 0x42, keyParam(0x30, false), 1));
-    EXPECT_FALSE(decideKey(shared, host, 0, 0x42, keyParam(0x30, true), 1));
-}
+// One key message through both hooks: the keyboard hook decides, and a key it passed is checked
+// by the message hook once its extra information is known. True: it reaches the application.
+struct arrival {
+    int scan;
+    bool released;
+    bool ours;  // typed by the library, with its sign
+};
 
-// Wine queues the mark and our key one by one, and a burst's physical keys slip in between. The
-// user's release of the key we are pressing (or the other way round) must not take our mark; a
-// slipped-in key that equals ours may: it passes in our key's place, and ours is reported.
-TEST_F(keyDecisionTest, aPhysicalKeyBetweenMarkAndKeyTakesTheMarkOnlyWhenItEqualsOurKey)
+// Our keys are known by their own extra information, whatever the system queued around them:
+// the user's key equal to one of ours, before, between or after, is converted, never passed;
+// ours is never converted; keys nobody can type again by scan code pass as they came.
+TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
 {
-    struct slip {
-        bool oursReleased;
-        bool physicalReleased;
+    const int d = 0x20;
+    struct {
+        const char* name;
+        std::vector<std::pair<int, bool>> recorded;  // our keys in the ring, (scan, released)
+        std::vector<arrival> arrivals;
+        std::vector<std::pair<int, bool>> reported;  // the user's keys, in order
+    } cases[] = {
+        {"the user's equal key before ours", {{d, false}}, {{d, false, false}, {d, false, true}}, {{d, false}}},
+        {"the user's release of the key we press", {{d, false}}, {{d, true, false}, {d, false, true}}, {{d, true}}},
+        {"the user's equal key after ours", {{d, false}}, {{d, false, true}, {d, false, false}}, {{d, false}}},
+        {"the user's press and release between ours",
+         {{d, false}, {d, true}},
+         {{d, false, false}, {d, false, true}, {d, true, false}, {d, true, true}},
+         {{d, false}, {d, true}}},
+        {"the user's keys while the ring is empty", {}, {{d, false, false}, {d, true, false}}, {{d, false}, {d, true}}},
     };
-    const slip cases[] = {{false, true}, {true, false}, {false, false}, {true, true}};
-    for (const slip& c : cases) {
-        SCOPED_TRACE(testing::Message() << "ours released " << c.oursReleased << ", physical released "
-                                        << c.physicalReleased);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         shared.reset();
-        record(0x14, c.oursReleased ? KEYEVENTF_KEYUP : 0, 0x54);
-        EXPECT_FALSE(decideKey(shared, host, 0, injectedMarkVk, markParam(0x14, c.oursReleased), 1));
-        const bool physicalPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.physicalReleased), 1);
-        const bool oursPasses = decideKey(shared, host, 0, 0x54, keyParam(0x14, c.oursReleased), 1);
-        const std::vector<fromDll_waitInfoAdds> reports = drain();
-        ASSERT_EQ(2u, reports.size());
-        // Exactly one of the two reaches the application unconverted, and it is a key event like ours.
-        EXPECT_NE(physicalPasses, oursPasses);
-        const bool reportedReleased = (static_cast<unsigned long>(reports[1].info1) & 0x80000000ul) != 0;
-        EXPECT_EQ(c.physicalReleased, reportedReleased);  // the user's key is the one converted
-        EXPECT_EQ(c.physicalReleased == c.oursReleased, physicalPasses);
+        shared.setInjectionSigned(true);
+        for (const auto& r : c.recorded) record(r.first, r.second ? KEYEVENTF_KEYUP : 0, 0x44);
+        for (const arrival& a : c.arrivals) {
+            const LPARAM lp = keyParam(a.scan, a.released);
+            const bool passed = handleKeyMessage(shared, host, 0, 0x44, lp, 5) &&
+                                confirmTakenKey(shared, host, lp, a.ours ? injectedKeySign : 0);
+            EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
+        }
+        std::vector<std::pair<int, bool>> reported;
+        for (const fromDll_waitInfoAdds& r : drain())
+            if (r.kind == reportKeyData)
+                reported.emplace_back((r.info1 >> 16) & 0xFF, (static_cast<unsigned long>(r.info1) & 0x80000000ul) != 0);
+        EXPECT_EQ(c.reported, reported);
+        EXPECT_TRUE(shared.isInjectedEmpty());
     }
+
+    // Keys that carry no scan code (a foreign program's 0xE8, sent by virtual key) pass as they
+    // came: they are no key the agent could type again. The library itself sends none.
+    shared.reset();
+    EXPECT_TRUE(decideKey(shared, host, 0, 0xE8, keyParam(0, true), 1));
+    EXPECT_TRUE(decideKey(shared, host, 0, 0xE8, keyParam(0, false), 1));
+    EXPECT_TRUE(drain().empty());
+    // Unsigned (a library that signs nothing) the ring alone decides, as it always did.
+    record(d, 0, 0x44);
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(d, false), 5));
+    EXPECT_TRUE(confirmTakenKey(shared, host, keyParam(d, false), 0));
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
@@ -220,32 +244,47 @@ TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
 {
     typedKeys.clear();
     injectionQueue queue(recordTyped);
-    for (int i = 0; i < 22; ++i) queue.add(injectedKey{i + 1, 0, 0x41, injectedKindPlain});
+    queue.setRecording(true);
+    for (int i = 0; i < 20; ++i) queue.add(injectedKey{i + 1, 0, 0x41, injectedKindPlain});
     EXPECT_EQ(3u, queue.flush(shared, 0));
-    ASSERT_EQ(19u, typedKeys.size());
+    ASSERT_EQ(17u, typedKeys.size());  // the ring's last two slots wait for entries given back
     EXPECT_EQ(1, typedKeys.front().first);
     EXPECT_EQ(DWORD(KEYEVENTF_SCANCODE), typedKeys.front().second);
     shared.dropInjected();
     shared.dropInjected();
     EXPECT_EQ(1u, queue.flush(shared, 10));
-    EXPECT_EQ(21, typedKeys.back().first);
+    EXPECT_EQ(19, typedKeys.back().first);
     // Nothing more comes back: stale only after a whole while without progress.
     EXPECT_EQ(1u, queue.flush(shared, 20));
     EXPECT_EQ(1u, queue.flush(shared, 10 + injectionQueue::staleAfterMs - 1));
     EXPECT_EQ(0u, queue.flush(shared, 10 + injectionQueue::staleAfterMs));
-    EXPECT_EQ(22u, typedKeys.size());
-    EXPECT_EQ(22, typedKeys.back().first);
+    EXPECT_EQ(20u, typedKeys.size());
+    EXPECT_EQ(20, typedKeys.back().first);
     // A special key goes by virtual key, then by scan code; unrecorded, both go at once.
     queue.add(injectedKey{0x29, 0, VK_KANJI, injectedKindPlain});
     queue.add(injectedKey{0x1F, KEYEVENTF_KEYUP, 0x53, injectedKindPlain});
     for (int i = 0; i < 19; ++i) shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
     EXPECT_EQ(2u, queue.flush(shared, 100));
-    queue.typeAllUnrecorded();
+    // The hook goes (a pause, an agent switch, quitting): what waits goes at once and in order,
+    // and so does every later key, unrecorded, behind it.
+    queue.setRecording(false);
     EXPECT_EQ(0u, queue.waiting());
-    ASSERT_EQ(25u, typedKeys.size());
-    EXPECT_EQ((std::pair<int, DWORD>(0x29, 0)), typedKeys[22]);
-    EXPECT_EQ((std::pair<int, DWORD>(0x29, KEYEVENTF_SCANCODE)), typedKeys[23]);
-    EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[24]);
+    ASSERT_EQ(23u, typedKeys.size());
+    EXPECT_EQ((std::pair<int, DWORD>(0x29, 0)), typedKeys[20]);
+    EXPECT_EQ((std::pair<int, DWORD>(0x29, KEYEVENTF_SCANCODE)), typedKeys[21]);
+    EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[22]);
+    shared.clearInjected();
+    queue.add(injectedKey{0x20, 0, 0x44, injectedKindPlain});
+    EXPECT_EQ(0u, queue.flush(shared, 200));
+    EXPECT_EQ(24u, typedKeys.size());
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    // So while the hook lets every key pass with conversion switched off.
+    queue.setRecording(true);
+    shared.setPassThrough(true);
+    queue.add(injectedKey{0x21, 0, 0x46, injectedKindPlain});
+    EXPECT_EQ(0u, queue.flush(shared, 300));
+    EXPECT_EQ(25u, typedKeys.size());
+    EXPECT_TRUE(shared.isInjectedEmpty());
 }
 
 // Every request flushes the queue, and requests come from the agent's thread and the
@@ -263,6 +302,7 @@ TEST_F(keyDecisionTest, injectionQueueFlushedFromTwoThreadsTypesEachKeyOnceInOrd
     typedKeys.clear();
     takingBack = &shared;
     injectionQueue queue(typeAndTakeBack);
+    queue.setRecording(true);
     const int count = 5000;
     for (int i = 0; i < count; ++i) queue.add(injectedKey{i % 0x7F, 0, 0x41, injectedKindPlain});
     std::atomic<int> ready(0);

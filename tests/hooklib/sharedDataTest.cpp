@@ -181,11 +181,24 @@ TEST_F(sharedDataTest, waitTimerFixesItsDeadlineAtTheFirstRead)
 
 TEST_F(sharedDataTest, fullInjectedRingRefusesWithoutLosingWhatItHoldsAndTakesKeysOnceThereIsRoom)
 {
-    for (int i = 0; i < 19; ++i) ASSERT_TRUE(shared.pushInjected(key(i + 1)));
-    EXPECT_FALSE(shared.pushInjected(key(40)));  // the twentieth finds the ring full
+    for (int i = 0; i < 17; ++i) ASSERT_TRUE(shared.pushInjected(key(i + 1)));
+    EXPECT_FALSE(shared.pushInjected(key(40)));  // the rest is kept for entries given back
     injectedKey oldest = {};
     ASSERT_TRUE(shared.oldestInjected(oldest));
     EXPECT_EQ(1, oldest.scanCode);
+    // Entries taken by the user's keys come back as the oldest, into the room kept for them.
+    injectedKey taken = {};
+    ASSERT_TRUE(shared.takeMatchingInjected(0x41, 5, false, false, taken));
+    ASSERT_TRUE(shared.takeMatchingInjected(0x41, 6, false, false, taken));
+    ASSERT_TRUE(shared.pushInjected(key(18)));
+    ASSERT_TRUE(shared.pushInjected(key(19)));
+    EXPECT_FALSE(shared.pushInjected(key(40)));
+    EXPECT_TRUE(shared.restoreInjected(key(6)));
+    EXPECT_TRUE(shared.restoreInjected(key(5)));
+    EXPECT_FALSE(shared.restoreInjected(key(4)));  // a ring of 19 is full
+    ASSERT_TRUE(shared.oldestInjected(oldest));
+    EXPECT_EQ(5, oldest.scanCode);
+    for (int i = 0; i < 2; ++i) shared.dropInjected();
     // No hold-off: as soon as the hook takes one back, the next key goes in.
     const int read = shared.injectedReadIndex();
     shared.dropInjected();

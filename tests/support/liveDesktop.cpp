@@ -160,6 +160,16 @@ bool xdotoolAvailable() {
            GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
 }
 
+std::vector<int> keysHeldDown() {
+    std::vector<int> held;
+    for (int vk = 1; vk < 256; ++vk) {
+        const bool mouseButton = vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON || vk == VK_XBUTTON1 ||
+                                 vk == VK_XBUTTON2;
+        if (!mouseButton && GetAsyncKeyState(vk) < 0) held.push_back(vk);
+    }
+    return held;
+}
+
 double counterMicroseconds(LONGLONG from, LONGLONG to) {
     static LONGLONG frequency = [] {
         LARGE_INTEGER f;

@@ -54,6 +54,9 @@ bool pumpUntil(const std::function<bool()>& condition, DWORD timeout);
 int runXdotool(const std::wstring& arguments, DWORD timeout = 20000);
 // Whether xdotool and an X display are there at all.
 bool xdotoolAvailable();
+// The virtual keys the session reports down (GetAsyncKeyState), mouse buttons aside: nobody holds
+// a key in the live tests, so every one is a key some program left down.
+std::vector<int> keysHeldDown();
 // A performance-counter difference in microseconds.
 double counterMicroseconds(LONGLONG from, LONGLONG to);
 

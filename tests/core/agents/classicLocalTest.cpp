@@ -278,10 +278,16 @@ TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookS
     }
     ASSERT_EQ(1u, injectedAfter(1));  // w down
 
-    // When pause returns, w is up and a went on as it was typed; nothing waits in the link.
+    // When pause returns, w is up, through the library's queue like every key of the agent, and a
+    // went on as it was typed; nothing waits in the link.
     agent.pause();
-    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x11, 0x8000}, {0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passed);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0x1E, 0x1E}, {0x1E, 0xC01E}}), link.passed);
     EXPECT_EQ(0, link.popEvent().tick);
+    {
+        scopedLock guard(g_libraryLock);
+        EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x11, KEYEVENTF_KEYUP}}), g_injected);
+        g_injected.clear();
+    }
 
     // Resumed, nothing of before is typed late; q's release, reported now, passes as usual.
     agent.resume();
@@ -289,10 +295,10 @@ TEST(ClassicLocalPauseTest, APauseReleasesTheConvertedKeyAndPassesOnWhatTheHookS
         scopedLock guard(g_libraryLock);
         swallow(g_reports, 0x10, true);
     }
-    ASSERT_EQ(2u, injectedAfter(2));
+    ASSERT_EQ(1u, injectedAfter(1));
     Sleep(30);
     scopedLock guard(g_libraryLock);
-    EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x11, 0}, {0x10, KEYEVENTF_KEYUP}}), g_injected);
+    EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{0x10, KEYEVENTF_KEYUP}}), g_injected);
 }
 
 }  // namespace

@@ -321,4 +321,20 @@ TEST_F(inputHandlerTest, TheEmptyAgentAnswersTheDisplayWithoutALink) {
     }
 }
 
+
+// In a burst the library refills its report queue as fast as the agent empties it: a pass takes
+// at most a queue's worth, so the keys taken are converted and typed before more are taken.
+TEST_F(inputHandlerTest, OnePassTakesAtMostAQueueOfReports) {
+    struct endlessReports : agentFakeLink {
+        bool handleReport(const fromDll_waitInfoAdds&) override {
+            ++handled;
+            return false;
+        }
+        int handled = 0;
+    } endless;
+    recordingAgent reader(&endless, log, &holder);
+    reader.periodicStep();
+    EXPECT_EQ(reportQueueLength - 1, endless.handled);
+}
+
 }  // namespace

@@ -155,6 +155,9 @@ TEST_P(typedCharactersLiveTest, BurstAtFullSpeedLosesNoKeyAndTheNextKeysAreConve
                                      << toNarrowString(expected.substr(same > 5 ? same - 5 : 0, 12)) << ", received "
                                      << toNarrowString(received.substr(same > 5 ? same - 5 : 0, 12));
 
+    // The agent holds no key of its own in the session, during a burst or after it.
+    EXPECT_EQ(std::vector<int>(), keysHeldDown());
+
     // Right after the burst, slow typing is converted.
     window.clear();
     EXPECT_EQ(L"bcd", typed(L"key --delay 80 a b c", 3));
