@@ -67,8 +67,9 @@ LRESULT CALLBACK liveTargetWindow::procedure(HWND window, UINT message, WPARAM w
 bool liveTargetWindow::focus() {
     SetForegroundWindow(m_window);
     SetFocus(m_window);
-    // Xvfb runs no window manager, so the window is focused, not activated.
-    int rc = runXdotool(L"search --name " + m_title + L" windowfocus", 10000);
+    // Xvfb runs no window manager, so the window is focused, not activated. Its X window may not
+    // be mapped yet when the program has just started: the search waits for it.
+    int rc = runXdotool(L"search --sync --name " + m_title + L" windowfocus", 10000);
     pumpMessages(100);
     pumpMessages(200);
     return rc == 0;

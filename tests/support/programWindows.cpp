@@ -190,6 +190,12 @@ DWORD programProcess::waitForExit(DWORD timeout)
     return code;
 }
 
+void programProcess::kill()
+{
+    TerminateProcess(m_process.hProcess, 1);
+    WaitForSingleObject(m_process.hProcess, 10000);
+}
+
 HWND programProcess::waitForLogHeader(DWORD timeout) const
 {
     const DWORD start = GetTickCount();

@@ -46,6 +46,8 @@ public:
     HWND mainWindow() const { return find(L"orvessaTasktray", L""); }
     // The exit code, or STILL_ACTIVE when it has not ended in time.
     DWORD waitForExit(DWORD timeout);
+    // Ends it as a crash or the task manager would, with no chance to clean up.
+    void kill();
     // The log window's edit control once the log header's last line is in it (null when the
     // program did not get that far in time).
     HWND waitForLogHeader(DWORD timeout = 20000) const;
