@@ -281,7 +281,8 @@ std::vector<HWND> folderWindows(const std::wstring& folderName)
 // one is expected), so no program of the test outlives it.
 void closeFolderWindows(const std::wstring& folderName, bool expected)
 {
-    if (expected) pumpUntil([&] { return !folderWindows(folderName).empty(); }, 10000);
+    // A loaded machine may take long to start the folder's window.
+    if (expected) pumpUntil([&] { return !folderWindows(folderName).empty(); }, 30000);
     pumpUntil([&] {
         const std::vector<HWND> open = folderWindows(folderName);
         for (HWND w : open) PostMessageW(w, WM_CLOSE, 0, 0);
