@@ -5,12 +5,14 @@
 #include "core/platform/platform.h"
 #include "core/platform/tstring.h"
 #include "core/settings/versionInfo.h"
+#include "setup/deferredDeletion.h"
 #include "setup/setupSystem.h"
 
 #include <objbase.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
 
 const TCHAR uninstallListName[] = TEXT("Uninstar.dat");
 const TCHAR productKey[] = TEXT("Software\\Brannoch\\Tavolin13");
@@ -212,19 +214,42 @@ tstring readUninstallList(const tstring& folder)
     const tstring path = joinPath(folder, uninstallListName);
     HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return tstring();
-    std::wstring text;
+    std::string bytes;
     const DWORD size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size >= sizeof(wchar_t)) {
-        // A last odd byte is no character: it is left out.
-        text.resize(size / sizeof(wchar_t));
+    if (size != INVALID_FILE_SIZE && size > 0) {
+        bytes.resize(size);
         DWORD read = 0;
-        const DWORD wanted = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        if (!ReadFile(file, &text[0], wanted, &read, nullptr) || read != wanted) text.clear();
+        if (!ReadFile(file, &bytes[0], size, &read, nullptr) || read != size) bytes.clear();
     }
     CloseHandle(file);
+    return toT(uninstallListText(bytes));
+}
+
+std::wstring uninstallListText(const std::string& bytes)
+{
+    // A list edited and saved by Notepad: with a byte-order mark (UTF-16 either way, or UTF-8), or
+    // as CP932 text, which holds no zero byte, where the list as installed has one in every
+    // character of its line ends.
+    const auto startsWith = [&](const char* mark) { return bytes.compare(0, strlen(mark), mark) == 0; };
+    const bool littleEndian = startsWith("\xFF\xFE"), bigEndian = startsWith("\xFE\xFF");
+    std::wstring text;
+    if (startsWith("\xEF\xBB\xBF")) {
+        const std::string utf8 = bytes.substr(3);
+        text.resize(utf8.size() + 1);
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
+                                        static_cast<int>(text.size())));
+    } else if (!littleEndian && !bigEndian && bytes.find('\0') == std::string::npos) {
+        text = toWideString(bytes);
+    } else {
+        // A last odd byte is no character: it is left out.
+        for (size_t i = littleEndian || bigEndian ? 2 : 0; i + 1 < bytes.size(); i += 2) {
+            const unsigned char first = bytes[i], second = bytes[i + 1];
+            text += static_cast<wchar_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+        }
+    }
     const size_t nul = text.find(L'\0');
     if (nul != std::wstring::npos) text.resize(nul);
-    return toT(text);
+    return text;
 }
 
 tstring trimTrailingControlChars(const tstring& text)
@@ -321,6 +346,11 @@ bool isSameFile(const tstring& a, const tstring& b)
            infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
+tstring installedPath(const tstring& destination, const tstring& entry)
+{
+    return fullPathOf(joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry));
+}
+
 int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination)
 {
     const tstring target = joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry);
@@ -331,14 +361,11 @@ int installFile(setupSystem& system, const tstring& setupFolder, const tstring& 
     if (isSameFile(source, target)) return 0;
     if (system.copyFile(source, target)) return 0;
     // The old file is in use: a running program's file can still be renamed.
-    for (int i = 0; i < 100; ++i) {
-        const tstring aside = target + TEXT(".") + toT(std::to_wstring(i));
-        if (!system.moveFile(target, aside)) continue;
-        system.deleteAtRestart(aside);
-        // Copied, not moved, so the setup folder stays whole and can install again.
-        return system.copyFile(source, target) ? 0 : 3;
-    }
-    return 2;
+    const tstring aside = putAside(system, target);
+    if (aside.empty()) return 2;
+    deleteAtNextRestart(system, aside);
+    // Copied, not moved, so the setup folder stays whole and can install again.
+    return system.copyFile(source, target) ? 0 : 3;
 }
 
 int runInstallation(setupSystem& system, const tstring& setupFolder)
@@ -369,11 +396,12 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
 
     const tstring destination = joinPath(target.baseFolder, target.subfolder);
     const std::vector<tstring> old = uninstallListLines(readUninstallList(destination));
-    std::vector<tstring> copied;
+    std::vector<tstring> copied, written;
     for (const tstring& entry : listFilesRecursive(setupFolder)) {
         const int code = installFile(system, setupFolder, entry, destination);
         if (code != 0) {
             const DWORD error = GetLastError();
+            takeBackRestartDeletions(system, written);
             static const TCHAR* const messages[] = {
                 TEXT("ディレクトリを作ることができませんでした。"),
                 TEXT("古いファイルの一時的改名に失敗しました。"),
@@ -384,7 +412,12 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
             return -2;
         }
         copied.push_back(entry);
+        written.push_back(installedPath(destination, entry));
     }
+    written.push_back(installedPath(destination, uninstallListName));
+    // A removal before the restart may have left a deletion scheduled for one of these paths (a
+    // file it could neither delete nor rename aside): the fresh files must survive the restart.
+    takeBackRestartDeletions(system, written);
     writeUninstallList(system, destination, mergeUninstallList(destination, copied, old));
     if (administrator && target.registerEntries) {
         writeRegistryEntries(system, destination);

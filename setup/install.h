@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 class setupSystem;
@@ -51,6 +52,9 @@ void showErrorBox(setupSystem& system, const tstring& text, const tstring& capti
 
 // The removal list of the folder, whole, up to its first NUL; empty when it can't be read.
 tstring readUninstallList(const tstring& folder);
+// The text of the list's bytes: UTF-16LE as installed; after a byte-order mark, UTF-16 of that
+// order or UTF-8; without a single zero byte, CP932.
+std::wstring uninstallListText(const std::string& bytes);
 // Its lines: split at LF, trailing control characters dropped, empty and blank lines left out.
 std::vector<tstring> uninstallListLines(const tstring& text);
 tstring trimTrailingControlChars(const tstring& text);
@@ -69,6 +73,8 @@ tstring mergeUninstallList(const tstring& destination, const std::vector<tstring
 
 // Whether the two paths name one file (the installed copy run as its own setup).
 bool isSameFile(const tstring& a, const tstring& b);
+// The full path at which installFile puts the setup folder's entry.
+tstring installedPath(const tstring& destination, const tstring& entry);
 // Copies the setup folder's entry into the destination: 0 installed, 1 the folder could not be
 // made, 2 the old file is in use and could not be put aside, 3 the new file could not be put in
 // place after the old one was put aside.

@@ -1,25 +1,39 @@
 #include "setup/removal.h"
 
 #include "core/platform/platform.h"
+#include "setup/deferredDeletion.h"
 #include "setup/install.h"
 #include "setup/setupSystem.h"
 
 #include <shlobj.h>
 
-void removeListedFile(setupSystem& system, const tstring& listed)
+listedFileResult removeListedFile(setupSystem& system, const tstring& listed)
 {
     const tstring path = trimTrailingControlChars(listed);
-    // A folder is never removed through the list (a stray line could name the product folder).
     const DWORD attributes = GetFileAttributes(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    if (system.deleteFile(path)) return;
-    if (system.deleteAtRestart(path)) {
-        system.messageBox(nullptr, TEXT("上記のファイルは再起動時に削除されます。"), path, MB_OK);
-    } else {
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Deleted by hand, or a wildcard, which names no file: there is nothing to do, and no
+        // deletion at restart to announce.
         const DWORD error = GetLastError();
-        showErrorBox(system, path + TEXT("\nMoveFileEx が失敗しました。\n"), TEXT("Windows がエラーを返しました。"),
-                     error);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
+            return listedFileResult::missing;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A folder is never removed through the list (a stray line could name the product folder).
+        return listedFileResult::missing;
     }
+    if (system.deleteFile(path)) return listedFileResult::deleted;
+    // The file in use leaves its name free: a reinstallation before the restart then writes a
+    // fresh file there that the restart does not touch. Where it can't be renamed, the
+    // installation takes the deletion of its path back.
+    const tstring aside = putAside(system, path);
+    if (deleteAtNextRestart(system, aside.empty() ? path : aside)) {
+        system.messageBox(nullptr, TEXT("上記のファイルは再起動時に削除されます。"), path, MB_OK);
+        return listedFileResult::scheduled;
+    }
+    const DWORD error = GetLastError();
+    if (!aside.empty()) system.moveFile(aside, path);
+    showErrorBox(system, path + TEXT("\nMoveFileEx が失敗しました。\n"), TEXT("Windows がエラーを返しました。"), error);
+    return listedFileResult::failed;
 }
 
 bool deleteRegistryKeyTree(HKEY root, const tstring& key)
@@ -63,16 +77,17 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     }
     // Only what lies inside the product folder is deleted: the removal runs as an administrator,
     // and a damaged or crafted list could otherwise name any file of the system.
-    tstring skipped;
+    tstring skipped, remaining;
     for (const tstring& line : lines) {
         const tstring path = listedPathInside(folder, line);
         if (path.empty()) {
             skipped += TEXT("\n") + line;
-        } else {
-            removeListedFile(system, path);
+        } else if (removeListedFile(system, path) == listedFileResult::failed) {
+            remaining += TEXT("\n") + path;
         }
     }
-    system.deleteFile(joinPath(folder, uninstallListName));
+    // Kept while it names a file that is still there, so that a second removal can finish.
+    if (remaining.empty()) system.deleteFile(joinPath(folder, uninstallListName));
     deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
 
     const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
@@ -86,6 +101,10 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
     tstring done = TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。");
+    if (!remaining.empty()) {
+        done += TEXT("\n\n次のファイルは削除も再起動時の削除の予約もできませんでした。撤去情報(")
+                + tstring(uninstallListName) + TEXT(")は残してあります。") + remaining;
+    }
     if (!skipped.empty()) {
         done += TEXT("\n\n撤去情報のうち、次の項目は設置フォルダの外を指すため削除しませんでした。") + skipped;
     }

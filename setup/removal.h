@@ -10,7 +10,10 @@ class setupSystem;
 
 // The whole removal of the installation in `folder`, the removal program's own folder.
 void removeInstallation(setupSystem& system, const tstring& folder);
-// Deletes one listed file, or schedules it for deletion at restart with a box naming it.
-void removeListedFile(setupSystem& system, const tstring& path);
+enum class listedFileResult { deleted, scheduled, missing, failed };
+// Deletes one listed file, or moves it aside when it is in use and schedules that for deletion at
+// restart, with a box naming the file. A path that names no file (or a folder) is left alone
+// silently; a failure is shown with the system's error.
+listedFileResult removeListedFile(setupSystem& system, const tstring& path);
 // Deletes the key with all its subkeys; true when the key is gone.
 bool deleteRegistryKeyTree(HKEY root, const tstring& key);

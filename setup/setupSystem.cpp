@@ -105,3 +105,59 @@ bool setupSystem::deleteAtRestart(const tstring& path)
 {
     return MoveFileEx(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
+
+tstring setupSystem::windowsFolder()
+{
+    TCHAR path[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectory(path, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? tstring() : tstring(path, length);
+}
+
+namespace {
+const TCHAR sessionManagerKey[] = TEXT("System\\CurrentControlSet\\Control\\Session Manager");
+const TCHAR pendingRenamesValue[] = TEXT("PendingFileRenameOperations");
+}  // namespace
+
+std::vector<tstring> setupSystem::pendingFileRenames()
+{
+    std::vector<tstring> items;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return items;
+    DWORD size = 0, type = 0;
+    if (RegQueryValueEx(key, pendingRenamesValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ && size > 0) {
+        std::vector<TCHAR> data(size / sizeof(TCHAR) + 2, 0);
+        if (RegQueryValueEx(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                            &size) == ERROR_SUCCESS) {
+            // Read by size, not up to the first empty string: a deletion's target is one.
+            const size_t count = size / sizeof(TCHAR);
+            for (size_t i = 0; i < count;) {
+                const tstring item(data.data() + i);
+                items.push_back(item);
+                i += item.size() + 1;
+            }
+            // The closing NUL of the list reads as one more empty string.
+            if (items.size() % 2 == 1 && items.back().empty()) items.pop_back();
+        }
+    }
+    RegCloseKey(key);
+    return items;
+}
+
+bool setupSystem::setPendingFileRenames(const std::vector<tstring>& items)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG result;
+    if (items.empty()) {
+        result = RegDeleteValue(key, pendingRenamesValue);
+    } else {
+        tstring data;
+        for (const tstring& item : items) data += item + TCHAR(0);
+        data += TCHAR(0);
+        result = RegSetValueEx(key, pendingRenamesValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                               static_cast<DWORD>(data.size() * sizeof(TCHAR)));
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 struct installTarget;
 
 class setupSystem {
@@ -35,8 +37,16 @@ public:
     virtual bool copyFile(const tstring& from, const tstring& to);
     virtual bool moveFile(const tstring& from, const tstring& to);
     virtual bool deleteFile(const tstring& path);
-    // MoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT).
+    // MoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT); Windows 95/98/Me answer
+    // ERROR_CALL_NOT_IMPLEMENTED (see deferredDeletion.h for what takes its place there).
     virtual bool deleteAtRestart(const tstring& path);
+    // The Windows folder, which holds WININIT.INI; empty on failure.
+    virtual tstring windowsFolder();
+    // What MoveFileEx keeps for the next restart (PendingFileRenameOperations of the Session
+    // Manager): source and target in turns, an empty target for a deletion. Rewriting it with an
+    // empty list removes the value.
+    virtual std::vector<tstring> pendingFileRenames();
+    virtual bool setPendingFileRenames(const std::vector<tstring>& items);
 
     // The root under which the product key and the Uninstall key live.
     virtual HKEY machineRoot() { return HKEY_LOCAL_MACHINE; }

@@ -52,9 +52,32 @@ bool fakeSetupSystem::createDirectory(const tstring& path)
     return setupSystem::createDirectory(path);
 }
 
+bool fakeSetupSystem::deleteFile(const tstring& path)
+{
+    for (const std::wstring& used : inUse) {
+        if (_wcsicmp(used.c_str(), path.c_str()) == 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+    }
+    return setupSystem::deleteFile(path);
+}
+
 bool fakeSetupSystem::deleteAtRestart(const tstring& path)
 {
+    if (restartDeletionNotImplemented) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return false;
+    }
     restartDeletions.push_back(path);
+    pending.push_back(L"\\??\\" + path);
+    pending.push_back(L"");
+    return true;
+}
+
+bool fakeSetupSystem::setPendingFileRenames(const std::vector<tstring>& items)
+{
+    pending = items;
     return true;
 }
 

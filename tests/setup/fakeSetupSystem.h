@@ -30,7 +30,11 @@ public:
     INT_PTR showSetupDialog(installTarget& target) override;
     void openWithShell(const tstring& path) override { opened.push_back(path); }
     bool createDirectory(const tstring& path) override;
+    bool deleteFile(const tstring& path) override;
     bool deleteAtRestart(const tstring& path) override;
+    tstring windowsFolder() override { return windows; }
+    std::vector<tstring> pendingFileRenames() override { return pending; }
+    bool setPendingFileRenames(const std::vector<tstring>& items) override;
     HKEY machineRoot() override { return root; }
 
     // A value under the private root; empty when missing.
@@ -48,6 +52,12 @@ public:
     std::vector<installTarget> dialogsShown;          // the target each dialog opened with
     std::vector<std::wstring> opened;
     std::vector<std::wstring> restartDeletions;
+    // Files that can't be deleted but can be renamed, as a running program's file on NT.
+    std::vector<std::wstring> inUse;
+    // Deletions at restart answer "not implemented", as on Windows 95/98/Me.
+    bool restartDeletionNotImplemented = false;
+    std::wstring windows;                      // the Windows folder, for WININIT.INI
+    std::vector<std::wstring> pending;         // the pending renames, as MoveFileEx keeps them
     std::wstring missingDrive;                 // paths on it answer "path not found", as on Windows
     std::vector<std::wstring> directoriesTried;
     // What the user and the running program met, in order: "stop", "dialog", and each box's caption.

@@ -1,8 +1,10 @@
 // The installation's rules through the system seam: real files in temporary folders, a private
 // registry root, scripted accounts and answers.
+#include "core/platform/japaneseText.h"
 #include "core/platform/platform.h"
 #include "core/settings/versionInfo.h"
 #include "fakeSetupSystem.h"
+#include "setup/deferredDeletion.h"
 #include "setup/install.h"
 #include "testTempFolder.h"
 
@@ -17,6 +19,13 @@ namespace {
 std::string utf16(const std::wstring& text)
 {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::string shortPathOf(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return toNarrowString(buffer);
 }
 
 // A file held open the way a loaded program holds it (others may read and rename it), or with no
@@ -95,7 +104,9 @@ TEST(installRules, pathsAndTheRemovalListFormat)
         EXPECT_EQ(mergeUninstallList(L"C:\\p", m.copied, uninstallListLines(m.oldText)), m.expected) << m.oldText;
     }
 
-    // The list file: UTF-16LE, up to its first NUL; a last odd byte is left out.
+    // The list file: UTF-16LE, up to its first NUL; a last odd byte is left out. Saved again by
+    // Notepad: after a byte-order mark, or as CP932 (without a single zero byte; 表 ends in a
+    // backslash byte).
     testTempFolder folder;
     EXPECT_EQ(readUninstallList(folder.path()), L"");
     const struct {
@@ -104,11 +115,41 @@ TEST(installRules, pathsAndTheRemovalListFormat)
     } files[] = {
         {utf16(L"ab\r\n") + "X", L"ab\r\n"},
         {utf16(std::wstring(L"a\0b", 3)), L"a"},
-        {"Z", L""},
+        {"Z", L"Z"},
+        {"\xFF\xFE" + utf16(L"表.txt\r\nb\r\n"), L"表.txt\r\nb\r\n"},
+        {"\xFE\xFF" + std::string("\x88\x68\0.\0x", 6), L"表.x"},
+        {"\xEF\xBB\xBF" "\xE8\xA1\xA8.txt\r\n", L"表.txt\r\n"},
+        {"data\\\x95\x5C.txt\r\nTavolinXP.exe\r\n", L"data\\表.txt\r\nTavolinXP.exe\r\n"},
+        {"\xFF\xFE", L""},
     };
     for (const auto& f : files) {
         testTempFolder::writeBytes(folder.file(L"Uninstar.dat"), f.bytes);
         EXPECT_EQ(readUninstallList(folder.path()), f.text);
+    }
+}
+
+TEST(installRules, wininitRenameLines)
+{
+    // Each WININIT.INI: with "NUL=C:\A\B.EXE" added, and with that deletion taken back. Only the
+    // "[rename]" section counts; its names are compared as characters (ア, 0x83 0x41, is not ヂ,
+    // 0x83 0x61).
+    const struct {
+        std::string ini, added, takenBack;
+    } cases[] = {
+        {"", "[rename]\r\nNUL=C:\\A\\B.EXE\r\n", ""},
+        {"[boot]\r\nx=1", "[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\A\\B.EXE\r\n", "[boot]\r\nx=1"},
+        {"[Rename]\r\nNUL=C:\\OTHER\r\n\r\n[next]\r\nNUL=C:\\A\\B.EXE\r\n",
+         "[Rename]\r\nNUL=C:\\OTHER\r\nNUL=C:\\A\\B.EXE\r\n\r\n[next]\r\nNUL=C:\\A\\B.EXE\r\n",
+         "[Rename]\r\nNUL=C:\\OTHER\r\n\r\n[next]\r\nNUL=C:\\A\\B.EXE\r\n"},
+        {"[rename]\r\nnul = c:\\a\\b.exe\r\nC:\\N=C:\\A\\B.EXE\r\nNUL=C:\\A\\B.EXE",
+         "[rename]\r\nnul = c:\\a\\b.exe\r\nC:\\N=C:\\A\\B.EXE\r\nNUL=C:\\A\\B.EXE\r\nNUL=C:\\A\\B.EXE\r\n",
+         "[rename]\r\nC:\\N=C:\\A\\B.EXE\r\n"},
+        {"[rename]\nNUL=C:\\\x83\x61\\B.EXE\n",
+         "[rename]\nNUL=C:\\\x83\x61\\B.EXE\nNUL=C:\\A\\B.EXE\r\n", "[rename]\nNUL=C:\\\x83\x61\\B.EXE\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(withRestartDeletion(c.ini, "C:\\A\\B.EXE"), c.added) << c.ini;
+        EXPECT_EQ(withoutRestartDeletions(c.ini, {"C:\\A\\B.EXE", "C:\\\x83\x41\\B.EXE"}), c.takenBack) << c.ini;
     }
 }
 
@@ -264,4 +305,38 @@ TEST_F(installTest, stoppedInstallationsShowWhyAndWriteNothing)
     EXPECT_EQ(system.boxes[0].text.find(L"古いファイルの一時的改名に失敗しました。\n\nTavolinXP.exe : 10進"), 0u);
     EXPECT_FALSE(testTempFolder::exists(destination.file(L"Uninstar.dat")));
     EXPECT_FALSE(system.registryKeyExists(L"Software"));
+}
+
+TEST_F(installTest, restartDeletionsOnWindows98AndTheirTakingBackByAnInstallation)
+{
+    // Windows 95/98/Me lack MoveFileEx: the file put aside is named by its short path under
+    // "[rename]" of WININIT.INI.
+    testTempFolder windows, destination;
+    const std::wstring ini = windows.file(L"WININIT.INI");
+    system.windows = windows.path();
+    system.restartDeletionNotImplemented = true;
+    testTempFolder::writeBytes(ini, "[rename]\r\nNUL=C:\\KEEP.TXT\r\n");
+    const std::wstring program = destination.file(L"TavolinXP.exe"), kana = destination.file(L"data\\a.tvn_kana");
+    testTempFolder::writeBytes(program, "old program");
+    {
+        heldFile loaded(program, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 0);
+    }
+    const std::string asideLine = "NUL=" + shortPathOf(program + L".0") + "\r\n";
+    EXPECT_NE(shortPathOf(program + L".0"), toNarrowString(program + L".0"));
+    EXPECT_EQ(testTempFolder::readBytes(ini), "[rename]\r\nNUL=C:\\KEEP.TXT\r\n" + asideLine);
+
+    // A removal before the restart left deletions of files that a new installation writes, in
+    // both places: the installation takes them back and leaves every other one.
+    CreateDirectoryW(destination.file(L"data").c_str(), nullptr);
+    testTempFolder::writeBytes(kana, "old kana");
+    testTempFolder::writeBytes(ini, testTempFolder::readBytes(ini) + "NUL=" + shortPathOf(kana) + "\r\n");
+    const std::vector<std::wstring> others{L"\\??\\C:\\other.txt", L"", L"\\??\\C:\\new.txt", L"\\??\\" + program};
+    system.pending = others;
+    system.pending.insert(system.pending.begin() + 2, {L"\\??\\" + program, L""});
+    system.dialogEdit = [&](installTarget& t) { t.baseFolder = destination.path(); t.subfolder.clear(); };
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    EXPECT_EQ(testTempFolder::readBytes(kana), "kana");
+    EXPECT_EQ(system.pending, others);
+    EXPECT_EQ(testTempFolder::readBytes(ini), "[rename]\r\nNUL=C:\\KEEP.TXT\r\n" + asideLine);
 }

@@ -1,4 +1,5 @@
 // Removal through the system seam: real files, a private registry root, scripted answers.
+#include "core/platform/japaneseText.h"
 #include "fakeSetupSystem.h"
 #include "setup/removal.h"
 #include "testTempFolder.h"
@@ -158,4 +159,52 @@ TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
         EXPECT_TRUE(system.restartDeletions.empty());
         EXPECT_TRUE(untouched());
     }
+}
+
+TEST_F(removalTest, onlyExistingFilesAreActedOnAndWhatStaysIsNamed)
+{
+    // Windows 98: deletions at restart go to WININIT.INI. The running program's file is renamed
+    // aside, so its name is free for a new installation; a file held without sharing can't be
+    // renamed and is scheduled under its own name. A file deleted by hand and a wildcard name no
+    // file: no box, nothing scheduled.
+    testTempFolder windows;
+    system.windows = windows.path();
+    system.restartDeletionNotImplemented = true;
+    const std::wstring program = product.file(L"TavolinXP.exe"), busy = product.file(L"data\\a.txt");
+    system.inUse = {program};
+    testTempFolder::writeBytes(product.file(L"Uninstar.dat"), utf16(L"TavolinXP.exe\r\ngone.txt\r\n*.txt\r\ndata\\a.txt\r\n"));
+    system.answers = {IDYES};
+    {
+        HANDLE held = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        removeInstallation(system, product.path());
+        CloseHandle(held);
+    }
+    EXPECT_FALSE(testTempFolder::exists(program));
+    EXPECT_TRUE(testTempFolder::exists(program + L".0"));
+    wchar_t aside[MAX_PATH] = {}, held[MAX_PATH] = {};
+    GetShortPathNameW((program + L".0").c_str(), aside, MAX_PATH);
+    GetShortPathNameW(busy.c_str(), held, MAX_PATH);
+    EXPECT_EQ(testTempFolder::readBytes(windows.file(L"WININIT.INI")),
+              "[rename]\r\nNUL=" + toNarrowString(aside) + "\r\nNUL=" + toNarrowString(held) + "\r\n");
+    ASSERT_EQ(system.boxes.size(), 4u);
+    EXPECT_EQ(system.boxes[1].caption, program);
+    EXPECT_EQ(system.boxes[2].caption, busy);
+    EXPECT_EQ(system.boxes[3].text.find(L"次のファイル"), std::wstring::npos);
+    EXPECT_FALSE(testTempFolder::exists(product.file(L"Uninstar.dat")));
+
+    // Without a Windows folder the deletion can't be scheduled: the error box, the file back under
+    // its name, named again in the completion box, and the list kept for a second removal.
+    system.windows.clear();
+    system.boxes.clear();
+    system.answers = {IDYES};
+    testTempFolder::writeBytes(program, "x");
+    testTempFolder::writeBytes(product.file(L"Uninstar.dat"), utf16(L"TavolinXP.exe\r\n"));
+    removeInstallation(system, product.path());
+    EXPECT_EQ(testTempFolder::readBytes(program), "x");
+    EXPECT_FALSE(testTempFolder::exists(program + L".1"));
+    ASSERT_EQ(system.boxes.size(), 3u);
+    EXPECT_EQ(system.boxes[1].caption, L"Windows がエラーを返しました。");
+    EXPECT_NE(system.boxes[2].text.find(L"できませんでした。撤去情報(Uninstar.dat)は残してあります。\n" + program),
+              std::wstring::npos);
+    EXPECT_TRUE(testTempFolder::exists(product.file(L"Uninstar.dat")));
 }

@@ -281,7 +281,8 @@ std::vector<HWND> folderWindows(const std::wstring& folderName)
 // one is expected), so no program of the test outlives it.
 void closeFolderWindows(const std::wstring& folderName, bool expected)
 {
-    if (expected) pumpUntil([&] { return !folderWindows(folderName).empty(); }, 10000);
+    // A loaded machine may take long to start the folder's window.
+    if (expected) pumpUntil([&] { return !folderWindows(folderName).empty(); }, 30000);
     pumpUntil([&] {
         const std::vector<HWND> open = folderWindows(folderName);
         for (HWND w : open) PostMessageW(w, WM_CLOSE, 0, 0);
@@ -519,14 +520,20 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
 
     // 6. Removal by the installed removal program, with the main program running: it is stopped,
     //    the listed files, the Uninstall key, the shortcuts and the Start-menu folder go;
-    //    InstallDir stays, and the running removal program's own file goes at restart.
+    //    InstallDir stays, and the running removal program's own file goes at restart, renamed
+    //    aside so that its name is free. A library held in use by another program, which can be
+    //    neither deleted nor renamed, goes at restart under its own name.
+    const std::wstring removalExe = destination() + L"\\Tavolinの撤去Xp.exe";
+    const std::wstring library = destination() + L"\\TavolinXPDll.dll";
     {
         program running(destination() + L"\\TavolinXP.exe", L"");
         ASSERT_TRUE(pumpUntil([] { return FindWindowW(L"orvessaTasktray", nullptr) != nullptr; }, 30000));
         pumpMessages(1000);
-        const std::wstring removalExe = destination() + L"\\Tavolinの撤去Xp.exe";
+        HANDLE inUse = CreateFileW(library.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
         program removal(removalExe, L"");
         const std::vector<shownWindow> boxes = removal.answerUntilEnd();
+        CloseHandle(inUse);
         EXPECT_EQ(removal.exitCode(), 0u);
         EXPECT_TRUE(pumpUntil([&] { return running.ended(); }, 5000));
         ASSERT_GE(boxes.size(), 3u);
@@ -536,7 +543,9 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
             return b.caption == removalExe && b.text.find(L"上記のファイルは再起動時に削除されます。") != std::wstring::npos;
         });
         EXPECT_TRUE(ownFileAnnounced);
-        EXPECT_TRUE(deletionPending(removalExe));
+        EXPECT_TRUE(deletionPending(removalExe + L".0"));
+        EXPECT_FALSE(testTempFolder::exists(removalExe));
+        EXPECT_TRUE(deletionPending(library));
         EXPECT_FALSE(testTempFolder::exists(destination() + L"\\TavolinXP.exe"));
         EXPECT_FALSE(testTempFolder::exists(destination() + L"\\Uninstar.dat"));
         // Every listed file is gone, or announced for deletion at restart.
@@ -551,4 +560,27 @@ TEST_F(setupLiveTest, installsUpdatesAndRemoves)
         EXPECT_FALSE(testTempFolder::exists(menuFolder));
         EXPECT_FALSE(testTempFolder::exists(startupLink));
     }
+
+    // 7. Installed again at once, before the restart: nothing scheduled for the restart names a
+    //    file of the new installation; the old removal program put aside still goes.
+    {
+        program setup(setupFolder() + L"\\tvnSetup.exe", L"/I");
+        shownWindow dialog = setup.waitForWindow(L"Tavolinの設置前確認です。");
+        ASSERT_NE(dialog.window, nullptr);
+        EXPECT_EQ(windowText(GetDlgItem(dialog.window, 1001)), destination());
+        PostMessageW(dialog.window, WM_COMMAND, IDOK, 0);
+        pumpUntil([&] { return !IsWindow(dialog.window); }, 5000);
+        const std::vector<shownWindow> boxes = setup.answerUntilEnd();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, L"Tavolinの設置/更新");
+        EXPECT_EQ(setup.exitCode(), 0u);
+    }
+    const std::wstring reinstalled = listBytesOf(setupFolder()) + L"Uninstar.dat\r\n";
+    for (size_t at = 0, end; (end = reinstalled.find(L"\r\n", at)) != std::wstring::npos; at = end + 2) {
+        const std::wstring path = destination() + L"\\" + reinstalled.substr(at, end - at);
+        EXPECT_TRUE(testTempFolder::exists(path)) << at;
+        EXPECT_FALSE(deletionPending(path)) << at;
+    }
+    EXPECT_TRUE(deletionPending(removalExe + L".0"));
+    closeFolderWindows(L"Keys", true);
 }

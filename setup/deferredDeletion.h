@@ -1,0 +1,32 @@
+// Deleting at the next restart what can't be deleted now, and taking such deletions back for the
+// files an installation writes afresh. Windows NT keeps them in the registry (MoveFileEx); Windows
+// 95/98/Me lack that call and read the "[rename]" section of WININIT.INI in the Windows folder
+// instead, one "NUL=<short path>" line per file.
+#pragma once
+
+#include "core/platform/tstring.h"
+
+#include <string>
+#include <vector>
+
+class setupSystem;
+
+// Moves the file in use aside to the first free name "<path>.<n>" (n from 0 to 99); answers the
+// new name, or empty when no rename succeeded (the system's error is left for GetLastError).
+tstring putAside(setupSystem& system, const tstring& path);
+
+// Schedules the file's deletion at the next restart: MoveFileEx, or where the system answers that
+// it does not implement it, a line of WININIT.INI. False, with the error for GetLastError, when
+// neither could be done.
+bool deleteAtNextRestart(setupSystem& system, const tstring& path);
+
+// Takes back the deletions at restart scheduled for these paths: an installation writes fresh
+// files there, which the restart would otherwise delete.
+void takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
+
+// WININIT.INI as text (its bytes): with "NUL=<path>" appended to its "[rename]" section, which is
+// added at the end when missing. Lines are kept as they are: the section may name a file twice.
+std::string withRestartDeletion(const std::string& ini, const std::string& path);
+// The same text without the "[rename]" lines "NUL=<path>" whose path is one of `paths` (letter
+// case ignored).
+std::string withoutRestartDeletions(const std::string& ini, const std::vector<std::string>& paths);
