@@ -80,6 +80,12 @@ bool fakeSetupSystem::moveFile(const tstring& from, const tstring& to)
         SetLastError(ERROR_SHARING_VIOLATION);
         return false;
     }
+    for (const tstring& name : blockedNames) {
+        if (lstrcmpi(name.c_str(), to.c_str()) == 0) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return false;
+        }
+    }
     return setupSystem::moveFile(from, to);
 }
 

@@ -65,6 +65,8 @@ public:
     // Deletions at restart, and rewriting the pending renames, fail as without the right to.
     bool restartDeletionFails = false;
     bool pendingWriteFails = false;
+    // Names no file can be moved to (a file of that name appears in between, say).
+    std::vector<tstring> blockedNames;
     tstring windows;                           // the Windows folder, for WININIT.INI
     std::vector<tstring> pending;              // the pending renames, as MoveFileEx keeps them
     tstring missingDrive;                      // paths on it answer "path not found", as on Windows

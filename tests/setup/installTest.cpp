@@ -200,7 +200,7 @@ TEST_F(installTest, walkSkipsDotFoldersAndFilesInUseArePutAside)
     // The new file can't be put in place (a full disk), or the old one's deletion can't be
     // scheduled: the old file is back under its name and nothing is left scheduled.
     testTempFolder::writeBytes(target, "current");
-    for (const bool full : {true, false}) {
+    for (const bool full : {false, true}) {
         system.diskFull = full;
         system.restartDeletionFails = !full;
         system.restartDeletions.clear();

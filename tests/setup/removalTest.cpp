@@ -210,6 +210,16 @@ TEST_F(removalTest, onlyExistingFilesAreActedOnAndWhatStaysIsNamed)
     EXPECT_EQ(system.boxes[2].text.substr(system.boxes[2].text.size() - program.size() - 1), L"\n" + program);
     EXPECT_TRUE(testTempFolder::exists(product.file(L"Uninstar.dat")));
     EXPECT_TRUE(system.registryKeyExists(uninstall));
+
+    // On NT: renamed aside, not scheduled, and its name can't be taken back: named as it is now.
+    system.win98 = false;
+    system.restartDeletionFails = true;
+    system.blockedNames = {program};
+    system.boxes.clear();
+    system.answers = {IDYES};
+    removeInstallation(system, product.path());
+    EXPECT_TRUE(testTempFolder::exists(program + L".0"));
+    EXPECT_EQ(system.boxes.back().text.substr(system.boxes.back().text.size() - program.size() - 3), L"\n" + program + L".0");
 }
 
 TEST_F(removalTest, aLineThatCantBeReadKeepsTheWayToASecondRemoval)
