@@ -63,8 +63,9 @@ bool readBytes(const tstring& path, std::string& bytes)
     if (ok && size > 0) {
         bytes.resize(size);
         DWORD read = 0;
-        ok = ReadFile(file, &bytes[0], size, &read, nullptr) && read == size;
-        if (!ok) error = read == size ? GetLastError() : DWORD(ERROR_HANDLE_EOF);
+        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
+        ok = done && read == size;
+        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
     }
     CloseHandle(file);
     if (!ok) SetLastError(error);

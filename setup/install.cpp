@@ -288,13 +288,17 @@ std::wstring readUninstallList(const tstring& folder, bool* readable)
     std::string bytes;
     const DWORD size = GetFileSize(file, nullptr);
     bool ok = size != INVALID_FILE_SIZE && size <= uninstallListLimit;
+    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
     if (ok && size > 0) {
         bytes.resize(size);
         DWORD read = 0;
-        ok = ReadFile(file, &bytes[0], size, &read, nullptr) && read == size;
+        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
+        ok = done && read == size;
+        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
     }
     CloseHandle(file);
     if (readable) *readable = ok;
+    if (!ok) SetLastError(error);
     return ok ? uninstallListText(bytes) : std::wstring();
 }
 
