@@ -8,8 +8,11 @@
 namespace {
 
 const TCHAR wininitName[] = TEXT("WININIT.INI");
-// The prefix MoveFileEx gives the paths it keeps for the restart.
-const TCHAR ntPathPrefix[] = TEXT("\\??\\");
+// Beside it: the new text before it is swapped in, and the old one while it is.
+const TCHAR wininitFreshName[] = TEXT("WININIT.TVN");
+const TCHAR wininitOldName[] = TEXT("WININIT.TVO");
+// WININIT.INI holds a few lines; anything larger is not read into memory.
+const DWORD wininitLimit = 1024 * 1024;
 
 std::string narrow(const tstring& text)
 {
@@ -55,24 +58,15 @@ bool readBytes(const tstring& path, std::string& bytes)
     HANDLE file = CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     const DWORD size = GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE;
+    bool ok = size != INVALID_FILE_SIZE && size <= wininitLimit;
+    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
     if (ok && size > 0) {
         bytes.resize(size);
         DWORD read = 0;
-        ok = ReadFile(file, &bytes[0], size, &read, nullptr) && read == size;
+        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
+        ok = done && read == size;
+        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
     }
-    CloseHandle(file);
-    return ok;
-}
-
-bool writeBytes(const tstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    const bool ok = size == 0 || (WriteFile(file, bytes.data(), size, &written, nullptr) && written == size);
-    const DWORD error = GetLastError();
     CloseHandle(file);
     if (!ok) SetLastError(error);
     return ok;
@@ -87,6 +81,55 @@ tstring shortPathOf(const tstring& path)
     return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
 }
 
+// The long form of an existing file's path; empty when it can't be had.
+tstring longPathOf(const tstring& path)
+{
+    // Bound late: Windows 95 lacks the call.
+    typedef DWORD(WINAPI * longPathName)(LPCTSTR, LPTSTR, DWORD);
+#ifdef UNICODE
+    const char* const name = "GetLongPathNameW";
+#else
+    const char* const name = "GetLongPathNameA";
+#endif
+    const auto call = reinterpret_cast<longPathName>(GetProcAddress(GetModuleHandle(TEXT("kernel32.dll")), name));
+    if (!call) return tstring();
+    const DWORD size = call(path.c_str(), nullptr, 0);
+    if (size == 0) return tstring();
+    std::vector<TCHAR> buffer(size + 1, 0);
+    const DWORD length = call(path.c_str(), buffer.data(), size + 1);
+    return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
+}
+
+tstring fullPathOf(const tstring& path)
+{
+    const DWORD size = GetFullPathName(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return tstring();
+    std::vector<TCHAR> buffer(size + 1, 0);
+    const DWORD length = GetFullPathName(path.c_str(), size + 1, buffer.data(), nullptr);
+    return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
+}
+
+bool startsWith(const tstring& text, const tstring& prefix)
+{
+    return text.size() >= prefix.size() && lstrcmpi(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
+}
+
+// One spelling of a path kept for the restart: MoveFileEx keeps it as it was given, with "\??\"
+// before it ("\??\UNC\" for a network path), and WININIT.INI holds short names.
+tstring canonicalRestartPath(tstring path)
+{
+    for (const TCHAR* unc : {TEXT("\\??\\UNC\\"), TEXT("\\\\?\\UNC\\")}) {
+        if (startsWith(path, unc)) path = TEXT("\\\\") + path.substr(lstrlen(unc));
+    }
+    for (const TCHAR* local : {TEXT("\\??\\"), TEXT("\\\\?\\")}) {
+        if (startsWith(path, local)) path.erase(0, lstrlen(local));
+    }
+    const tstring longer = longPathOf(path);
+    if (!longer.empty()) path = longer;
+    const tstring full = fullPathOf(path);
+    return full.empty() ? path : full;
+}
+
 tstring wininitPath(setupSystem& system)
 {
     const tstring windows = system.windowsFolder();
@@ -94,13 +137,36 @@ tstring wininitPath(setupSystem& system)
     return windows.empty() ? tstring() : joinPath(windows, wininitName);
 }
 
-bool namesOneOf(tstring scheduled, const std::vector<tstring>& paths)
+// Puts the new text in place of WININIT.INI. Never written in place: a write cut short (a full
+// disk) would lose the lines of other programs. The text is written beside it and read back,
+// then swapped in with plain renames, which Windows 95/98/Me have.
+bool replaceWininit(setupSystem& system, const tstring& ini, const std::string& text)
 {
-    const tstring prefix = ntPathPrefix;
-    if (scheduled.compare(0, prefix.size(), prefix) == 0) scheduled.erase(0, prefix.size());
-    for (const tstring& path : paths) {
-        if (lstrcmpi(scheduled.c_str(), path.c_str()) == 0) return true;
+    const tstring folder = directoryOf(ini);
+    const tstring fresh = joinPath(folder, wininitFreshName), old = joinPath(folder, wininitOldName);
+    std::string check;
+    DWORD error = 0;
+    if (!system.writeFile(fresh, text)) {
+        error = GetLastError();
+    } else if (!readBytes(fresh, check)) {
+        error = GetLastError();
+    } else if (check != text) {
+        error = ERROR_WRITE_FAULT;
+    } else {
+        const bool existed = GetFileAttributes(ini.c_str()) != INVALID_FILE_ATTRIBUTES;
+        system.deleteFile(old);
+        if (existed && !system.moveFile(ini, old)) {
+            error = GetLastError();
+        } else if (!system.moveFile(fresh, ini)) {
+            error = GetLastError();
+            if (existed) system.moveFile(old, ini);
+        } else {
+            if (existed) system.deleteFile(old);
+            return true;
+        }
     }
+    system.deleteFile(fresh);
+    SetLastError(error);
     return false;
 }
 
@@ -130,7 +196,7 @@ std::string withRestartDeletion(const std::string& ini, const std::string& path)
     return text;
 }
 
-std::string withoutRestartDeletions(const std::string& ini, const std::vector<std::string>& paths)
+std::string withoutRestartDeletions(const std::string& ini, const std::function<bool(const std::string&)>& isTaken)
 {
     std::string text;
     bool inRename = false;
@@ -140,16 +206,18 @@ std::string withoutRestartDeletions(const std::string& ini, const std::vector<st
             inRename = sameText(content, "[rename]");
         } else if (inRename) {
             const size_t equals = content.find('=');
-            if (equals != std::string::npos && sameText(trimmed(content.substr(0, equals)), "NUL")) {
-                const std::string value = trimmed(content.substr(equals + 1));
-                bool taken = false;
-                for (const std::string& path : paths) taken = taken || sameText(value, path);
-                if (taken) continue;
-            }
+            if (equals != std::string::npos && sameText(trimmed(content.substr(0, equals)), "NUL") &&
+                isTaken(trimmed(content.substr(equals + 1))))
+                continue;
         }
         text += line;
     }
     return text;
+}
+
+bool sameRestartPath(const tstring& a, const tstring& b)
+{
+    return lstrcmpi(canonicalRestartPath(a).c_str(), canonicalRestartPath(b).c_str()) == 0;
 }
 
 tstring putAside(setupSystem& system, const tstring& path)
@@ -174,31 +242,58 @@ bool deleteAtNextRestart(setupSystem& system, const tstring& path)
         return false;
     }
     std::string text;
-    return readBytes(ini, text) && writeBytes(ini, withRestartDeletion(text, narrow(shortPath)));
+    return readBytes(ini, text) && replaceWininit(system, ini, withRestartDeletion(text, narrow(shortPath)));
 }
 
-void takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths)
+std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths)
 {
+    std::vector<tstring> canonical;
+    for (const tstring& path : paths) canonical.push_back(canonicalRestartPath(path));
+    const auto ours = [&](const tstring& scheduled) {
+        const tstring spelling = canonicalRestartPath(scheduled);
+        for (const tstring& path : canonical) {
+            if (lstrcmpi(spelling.c_str(), path.c_str()) == 0) return true;
+        }
+        return false;
+    };
+    std::vector<tstring> stillScheduled;
+    DWORD error = 0;
+
     const std::vector<tstring> pending = system.pendingFileRenames();
-    std::vector<tstring> kept;
-    for (size_t i = 0; i < pending.size(); i += 2) {
-        const tstring target = i + 1 < pending.size() ? pending[i + 1] : tstring();
+    std::vector<tstring> kept, taken;
+    size_t i = 0;
+    for (; i + 1 < pending.size(); i += 2) {
         // Only deletions: a rename at restart brings a file of its own.
-        if (target.empty() && namesOneOf(pending[i], paths)) continue;
+        if (pending[i + 1].empty() && ours(pending[i])) {
+            taken.push_back(canonicalRestartPath(pending[i]));
+            continue;
+        }
         kept.push_back(pending[i]);
-        kept.push_back(target);
+        kept.push_back(pending[i + 1]);
     }
-    if (kept.size() < pending.size()) system.setPendingFileRenames(kept);
+    // A last source without its target belongs to another program: it stays exactly as it is,
+    // never made into a deletion.
+    if (i < pending.size()) kept.push_back(pending[i]);
+    if (!taken.empty() && !system.setPendingFileRenames(kept)) {
+        error = GetLastError();
+        stillScheduled = taken;
+    }
 
     const tstring ini = wininitPath(system);
     std::string text;
-    if (ini.empty() || !readBytes(ini, text) || text.empty()) return;
-    std::vector<std::string> names;
-    for (const tstring& path : paths) {
-        names.push_back(narrow(path));
-        const tstring shortPath = shortPathOf(path);
-        if (!shortPath.empty()) names.push_back(narrow(shortPath));
+    if (!ini.empty() && readBytes(ini, text) && !text.empty()) {
+        std::vector<tstring> takenLines;
+        const std::string rest = withoutRestartDeletions(text, [&](const std::string& value) {
+            const tstring scheduled = toT(toWideString(value));
+            if (!ours(scheduled)) return false;
+            takenLines.push_back(canonicalRestartPath(scheduled));
+            return true;
+        });
+        if (rest != text && !replaceWininit(system, ini, rest)) {
+            error = GetLastError();
+            stillScheduled.insert(stillScheduled.end(), takenLines.begin(), takenLines.end());
+        }
     }
-    const std::string rest = withoutRestartDeletions(text, names);
-    if (rest != text) writeBytes(ini, rest);
+    if (!stillScheduled.empty()) SetLastError(error);
+    return stillScheduled;
 }

@@ -6,6 +6,7 @@
 
 #include "core/platform/tstring.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,17 @@ tstring putAside(setupSystem& system, const tstring& path);
 bool deleteAtNextRestart(setupSystem& system, const tstring& path);
 
 // Takes back the deletions at restart scheduled for these paths: an installation writes fresh
-// files there, which the restart would otherwise delete.
-void takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
+// files there, which the restart would otherwise delete. Every other entry stays exactly as it
+// was. Answers the paths whose deletion is still scheduled because the list of the restart could
+// not be rewritten (the system's error is left for GetLastError); empty when all went well.
+std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
+
+// Whether two paths as kept for the restart name one file: "\??\" and "\??\UNC\" prefixes,
+// short (8.3) names of existing files and letter case do not count.
+bool sameRestartPath(const tstring& a, const tstring& b);
 
 // WININIT.INI as text (its bytes): with "NUL=<path>" appended to its "[rename]" section, which is
 // added at the end when missing. Lines are kept as they are: the section may name a file twice.
 std::string withRestartDeletion(const std::string& ini, const std::string& path);
-// The same text without the "[rename]" lines "NUL=<path>" whose path is one of `paths` (letter
-// case ignored).
-std::string withoutRestartDeletions(const std::string& ini, const std::vector<std::string>& paths);
+// The same text without the "[rename]" lines "NUL=<path>" whose path `isTaken` admits.
+std::string withoutRestartDeletions(const std::string& ini, const std::function<bool(const std::string&)>& isTaken);

@@ -62,9 +62,8 @@ bool isBlank(const tstring& line)
     return std::all_of(line.begin(), line.end(), [](TCHAR c) { return static_cast<unsigned>(c) <= 0x20; });
 }
 
-void writeUninstallList(setupSystem& system, const tstring& destination, const tstring& list)
+void writeUninstallList(setupSystem& system, const tstring& destination, const std::wstring& text)
 {
-    const std::wstring text = fromT(list);
     const tstring path = joinPath(destination, uninstallListName);
     HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -79,6 +78,72 @@ void writeUninstallList(setupSystem& system, const tstring& destination, const t
                           MB_ICONWARNING);
     }
     CloseHandle(file);
+}
+
+// A list the setup writes holds a line per file: anything this large is not one.
+const DWORD uninstallListLimit = 1024 * 1024;
+
+// Well-formed UTF-8 (no overlong forms, surrogates or code points above U+10FFFF). Checked here
+// rather than by the conversion, which older systems do not check for UTF-8.
+bool isUtf8(const std::string& bytes)
+{
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned char lead = bytes[i];
+        size_t more = 0;
+        unsigned long code = 0, least = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            more = 1, code = lead & 0x1F, least = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            more = 2, code = lead & 0x0F, least = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            more = 3, code = lead & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (bytes.size() - i <= more) return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const unsigned char next = bytes[i + k];
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::wstring decoded(UINT codePage, const std::string& bytes, DWORD flags)
+{
+    if (bytes.empty()) return std::wstring();
+    const int size = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring text(size, L'\0');
+    text.resize(MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), &text[0], size));
+    return text;
+}
+
+// One line of a list in UTF-8 or CP932; a line that does not decode cleanly is marked.
+std::wstring decodedLine(UINT codePage, const std::string& line)
+{
+    const bool clean = codePage == CP_UTF8 ? isUtf8(line)
+                                           : line.empty() || !decoded(codePage, line, MB_ERR_INVALID_CHARS).empty();
+    const std::wstring text = decoded(codePage, line, 0);
+    return clean ? text : unreadableLineMark + text;
+}
+
+// What a take-back that failed leaves: the files that the restart will delete, and how to get
+// them back. Empty when nothing is left.
+tstring stillScheduledNote(const std::vector<tstring>& files)
+{
+    if (files.empty()) return tstring();
+    const DWORD error = GetLastError();
+    tstring note = TEXT("\n\n次のファイルの再起動時の削除を取り消せませんでした。再起動で削除されますので、")
+                   TEXT("再起動の後にもう一度設置を行ってください。");
+    for (const tstring& file : files) note += TEXT("\n") + file;
+    return note + TEXT("\n") + systemErrorTextT(error);
 }
 
 void writeRegistryEntries(setupSystem& system, const tstring& destination)
@@ -209,37 +274,53 @@ void showErrorBox(setupSystem& system, const tstring& text, const tstring& capti
     system.messageBox(nullptr, text + systemErrorTextT(code), caption, MB_OK);
 }
 
-tstring readUninstallList(const tstring& folder)
+std::wstring readUninstallList(const tstring& folder, bool* readable)
 {
+    if (readable) *readable = true;
     const tstring path = joinPath(folder, uninstallListName);
     HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return tstring();
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A fresh destination has no list, nor even its folder.
+        if (readable) *readable = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return std::wstring();
+    }
     std::string bytes;
     const DWORD size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size > 0) {
+    bool ok = size != INVALID_FILE_SIZE && size <= uninstallListLimit;
+    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
+    if (ok && size > 0) {
         bytes.resize(size);
         DWORD read = 0;
-        if (!ReadFile(file, &bytes[0], size, &read, nullptr) || read != size) bytes.clear();
+        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
+        ok = done && read == size;
+        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
     }
     CloseHandle(file);
-    return toT(uninstallListText(bytes));
+    if (readable) *readable = ok;
+    if (!ok) SetLastError(error);
+    return ok ? uninstallListText(bytes) : std::wstring();
 }
 
 std::wstring uninstallListText(const std::string& bytes)
 {
-    // A list edited and saved by Notepad: with a byte-order mark (UTF-16 either way, or UTF-8), or
-    // as CP932 text, which holds no zero byte, where the list as installed has one in every
-    // character of its line ends.
+    // A list edited and saved by a text editor: with a byte-order mark (UTF-16 either way, or
+    // UTF-8), or as UTF-8 or CP932 text, which hold no zero byte, where the list as installed has
+    // one in every character of its line ends. Editors save UTF-8 without a mark by default, and
+    // Japanese CP932 text is hardly ever valid UTF-8: UTF-8 is tried first.
     const auto startsWith = [&](const char* mark) { return bytes.compare(0, strlen(mark), mark) == 0; };
     const bool littleEndian = startsWith("\xFF\xFE"), bigEndian = startsWith("\xFE\xFF");
+    const bool utf8Mark = startsWith("\xEF\xBB\xBF");
     std::wstring text;
-    if (startsWith("\xEF\xBB\xBF")) {
-        const std::string utf8 = bytes.substr(3);
-        text.resize(utf8.size() + 1);
-        text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
-                                        static_cast<int>(text.size())));
-    } else if (!littleEndian && !bigEndian && bytes.find('\0') == std::string::npos) {
-        text = toWideString(bytes);
+    if (utf8Mark || (!littleEndian && !bigEndian && bytes.find('\0') == std::string::npos)) {
+        const std::string body = utf8Mark ? bytes.substr(3) : bytes;
+        const UINT codePage = utf8Mark || isUtf8(body) ? CP_UTF8 : 932;
+        for (size_t start = 0; start < body.size();) {
+            const size_t newline = body.find('\n', start);
+            const size_t end = newline == std::string::npos ? body.size() : newline + 1;
+            text += decodedLine(codePage, body.substr(start, end - start));
+            start = end;
+        }
     } else {
         // A last odd byte is no character: it is left out.
         for (size_t i = littleEndian || bigEndian ? 2 : 0; i + 1 < bytes.size(); i += 2) {
@@ -259,16 +340,24 @@ tstring trimTrailingControlChars(const tstring& text)
     return text.substr(0, end);
 }
 
-std::vector<tstring> uninstallListLines(const tstring& text)
+std::vector<tstring> uninstallListLines(const std::wstring& text, std::vector<std::wstring>* unreadable)
 {
     std::vector<tstring> lines;
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = text.find(TEXT('\n'), start);
-        if (end == tstring::npos) end = text.size();
-        const tstring line = trimTrailingControlChars(text.substr(start, end - start));
-        if (!isBlank(line)) lines.push_back(line);
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(start, end - start);
         start = end + 1;
+        while (!line.empty() && line[line.size() - 1] < 0x20) line.erase(line.size() - 1);
+        const tstring entry = toT(line);
+        if (isBlank(entry)) continue;
+        // The ANSI build holds CP932 text: a character it lacks would name another file.
+        if (line.find(unreadableLineMark) != std::wstring::npos || fromT(entry) != line) {
+            if (unreadable) unreadable->push_back(line);
+        } else {
+            lines.push_back(entry);
+        }
     }
     return lines;
 }
@@ -351,7 +440,8 @@ tstring installedPath(const tstring& destination, const tstring& entry)
     return fullPathOf(joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry));
 }
 
-int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination)
+int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination,
+                tstring* oldLeftAt)
 {
     const tstring target = joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry);
     const tstring source = joinPath(setupFolder, entry);
@@ -363,9 +453,22 @@ int installFile(setupSystem& system, const tstring& setupFolder, const tstring& 
     // The old file is in use: a running program's file can still be renamed.
     const tstring aside = putAside(system, target);
     if (aside.empty()) return 2;
-    deleteAtNextRestart(system, aside);
-    // Copied, not moved, so the setup folder stays whole and can install again.
-    return system.copyFile(source, target) ? 0 : 3;
+    // Copied, not moved, so the setup folder stays whole and can install again. The old file is
+    // scheduled for deletion only once the new one is in place; where either fails, the old file
+    // goes back under its name, so the product is never left without it.
+    int code = 0;
+    if (!system.copyFile(source, target)) {
+        code = 3;
+    } else if (!deleteAtNextRestart(system, aside)) {
+        code = 4;
+    } else {
+        return 0;
+    }
+    const DWORD error = GetLastError();
+    system.deleteFile(target);
+    if (!system.moveFile(aside, target) && oldLeftAt) *oldLeftAt = aside;
+    SetLastError(error);
+    return code;
 }
 
 int runInstallation(setupSystem& system, const tstring& setupFolder)
@@ -395,21 +498,72 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
     }
 
     const tstring destination = joinPath(target.baseFolder, target.subfolder);
-    const std::vector<tstring> old = uninstallListLines(readUninstallList(destination));
+    const tstring stoppedCaption = TEXT("Tavolin設置を中断しました。");
+    bool listReadable = true;
+    const std::wstring oldText = readUninstallList(destination, &listReadable);
+    if (!listReadable) {
+        // Its entries would be lost with it, and with them what a removal must delete.
+        showErrorBox(system, TEXT("撤去情報を読むことができませんでした。何も変更していません。\n\n") +
+                                 joinPath(destination, uninstallListName) + TEXT(" : "),
+                     stoppedCaption, GetLastError());
+        return -2;
+    }
+    std::vector<std::wstring> unreadable;
+    const std::vector<tstring> old = uninstallListLines(oldText, &unreadable);
+    const std::vector<tstring> entries = listFilesRecursive(setupFolder);
+    static const TCHAR* const messages[] = {
+        TEXT("ディレクトリを作ることができませんでした。"),
+        TEXT("古いファイルの一時的改名に失敗しました。"),
+        TEXT("古いファイルを改名しましたが、新しいファイルを置くことができませんでした。"),
+        TEXT("新しいファイルを置きましたが、古いファイルの再起動時の削除を予約できませんでした。"),
+    };
+    const auto stopAt = [&](int code, const tstring& entry, DWORD error, const tstring& what) {
+        system.messageBox(nullptr,
+                          tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : ") + systemErrorTextT(error) +
+                              TEXT("\n\n") + what,
+                          stoppedCaption, MB_OK);
+        return -2;
+    };
+
+    // A file that can't even be renamed can't be replaced: found before anything is changed, so
+    // that an update never stops halfway with old and new files mixed. On Windows 95/98/Me every
+    // file in use is such a file.
+    for (const tstring& entry : entries) {
+        const tstring installed = installedPath(destination, entry);
+        if (GetFileAttributes(installed.c_str()) == INVALID_FILE_ATTRIBUTES ||
+            isSameFile(joinPath(setupFolder, entry), installed))
+            continue;
+        const tstring probe = putAside(system, installed);
+        if (probe.empty()) {
+            return stopAt(2, entry, GetLastError(),
+                          TEXT("ファイルが使用中のため、何も変更していません。使用しているプログラムを終了するか")
+                          TEXT("再起動してから、もう一度設置を行ってください。"));
+        }
+        if (!system.moveFile(probe, installed)) {
+            return stopAt(2, entry, GetLastError(),
+                          TEXT("何も変更していませんが、このファイルは ") + probe + TEXT(" に改名されたままです。"));
+        }
+    }
+
     std::vector<tstring> copied, written;
-    for (const tstring& entry : listFilesRecursive(setupFolder)) {
-        const int code = installFile(system, setupFolder, entry, destination);
+    for (const tstring& entry : entries) {
+        tstring oldLeftAt;
+        const int code = installFile(system, setupFolder, entry, destination, &oldLeftAt);
         if (code != 0) {
             const DWORD error = GetLastError();
-            takeBackRestartDeletions(system, written);
-            static const TCHAR* const messages[] = {
-                TEXT("ディレクトリを作ることができませんでした。"),
-                TEXT("古いファイルの一時的改名に失敗しました。"),
-                TEXT("古いファイルを改名しましたが、新しいファイルを置くことができませんでした。"),
-            };
-            showErrorBox(system, tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : "),
-                         TEXT("Tavolin設置を中断しました。"), error);
-            return -2;
+            tstring what;
+            if (!oldLeftAt.empty()) {
+                what = TEXT("古いファイルを元に戻せませんでした。") + oldLeftAt + TEXT(" に残っています。");
+            } else if (code >= 3) {
+                what = TEXT("このファイルは元のままです。");
+            }
+            if (!copied.empty()) {
+                what += TEXT("これより前のファイルは新しくなっています。もう一度設置を行ってください。");
+            } else if (oldLeftAt.empty()) {
+                what += TEXT("何も変更していません。");
+            }
+            what += stillScheduledNote(takeBackRestartDeletions(system, written));
+            return stopAt(code, entry, error, what);
         }
         copied.push_back(entry);
         written.push_back(installedPath(destination, entry));
@@ -417,17 +571,26 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
     written.push_back(installedPath(destination, uninstallListName));
     // A removal before the restart may have left a deletion scheduled for one of these paths (a
     // file it could neither delete nor rename aside): the fresh files must survive the restart.
-    takeBackRestartDeletions(system, written);
-    writeUninstallList(system, destination, mergeUninstallList(destination, copied, old));
+    const tstring stillScheduled = stillScheduledNote(takeBackRestartDeletions(system, written));
+    // Lines that could not be read are kept as they were read, for a removal to name them.
+    std::wstring list = fromT(mergeUninstallList(destination, copied, old));
+    for (const std::wstring& line : unreadable) list += line + L"\r\n";
+    writeUninstallList(system, destination, list);
     if (administrator && target.registerEntries) {
         writeRegistryEntries(system, destination);
         writeShortcuts(system, destination);
     }
+    if (!stillScheduled.empty()) {
+        system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)は終わりましたが、") + stillScheduled.substr(2),
+                          TEXT("Tavolinの設置/更新"), MB_ICONWARNING);
+    }
     if (restart) {
         system.openWithShell(joinPath(destination, mainProgramName));
     } else {
-        system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)が完了いたしました。"), TEXT("Tavolinの設置/更新"),
-                          MB_ICONINFORMATION);
+        if (stillScheduled.empty()) {
+            system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)が完了いたしました。"),
+                              TEXT("Tavolinの設置/更新"), MB_ICONINFORMATION);
+        }
         system.openWithShell(destination);
     }
     return 0;

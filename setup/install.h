@@ -50,13 +50,19 @@ bool writeRegistryString(HKEY root, const tstring& key, const tstring& value, co
 tstring systemErrorTextT(DWORD code);
 void showErrorBox(setupSystem& system, const tstring& text, const tstring& caption, DWORD code);
 
-// The removal list of the folder, whole, up to its first NUL; empty when it can't be read.
-tstring readUninstallList(const tstring& folder);
+// The removal list of the folder as text, whole, up to its first NUL. A missing list is empty;
+// one that exists but can't be read (or is larger than any list the setup writes) is empty too,
+// with `readable` cleared.
+std::wstring readUninstallList(const tstring& folder, bool* readable = nullptr);
 // The text of the list's bytes: UTF-16LE as installed; after a byte-order mark, UTF-16 of that
-// order or UTF-8; without a single zero byte, CP932.
+// order or UTF-8; without a single zero byte, UTF-8 when the whole text is valid UTF-8, else
+// CP932. A line that does not decode cleanly begins with unreadableLineMark.
 std::wstring uninstallListText(const std::string& bytes);
+const wchar_t unreadableLineMark = 0xFFFD;
 // Its lines: split at LF, trailing control characters dropped, empty and blank lines left out.
-std::vector<tstring> uninstallListLines(const tstring& text);
+// A line that was not decoded cleanly, or that the build's text can't hold, names no file that
+// can be trusted: it goes to `unreadable` (when given) instead.
+std::vector<tstring> uninstallListLines(const std::wstring& text, std::vector<std::wstring>* unreadable = nullptr);
 tstring trimTrailingControlChars(const tstring& text);
 // The files below the folder as relative paths in walk order; folders whose name begins with
 // "." are skipped.
@@ -77,8 +83,11 @@ bool isSameFile(const tstring& a, const tstring& b);
 tstring installedPath(const tstring& destination, const tstring& entry);
 // Copies the setup folder's entry into the destination: 0 installed, 1 the folder could not be
 // made, 2 the old file is in use and could not be put aside, 3 the new file could not be put in
-// place after the old one was put aside.
-int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination);
+// place after the old one was put aside, 4 the old file put aside could not be scheduled for
+// deletion. After 3 and 4 the old file is back under its name, or, when even that failed, its
+// name is left in `oldLeftAt`.
+int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination,
+                tstring* oldLeftAt = nullptr);
 
 // The whole installation from the setup folder; answers the program's exit code.
 int runInstallation(setupSystem& system, const tstring& setupFolder);

@@ -7,7 +7,19 @@
 
 #include <shlobj.h>
 
-listedFileResult removeListedFile(setupSystem& system, const tstring& listed)
+namespace {
+
+// The removal programs of the product folder (either build's) and the running program itself.
+bool isRemovalProgram(const tstring& path, const tstring& self)
+{
+    const tstring name = fileNameOf(path);
+    return lstrcmpi(name.c_str(), removalProgramName) == 0 || lstrcmpi(name.c_str(), ansiTwinName) == 0 ||
+           (!self.empty() && isSameFile(path, self));
+}
+
+}  // namespace
+
+listedFileResult removeListedFile(setupSystem& system, const tstring& listed, tstring* leftAt)
 {
     const tstring path = trimTrailingControlChars(listed);
     const DWORD attributes = GetFileAttributes(path.c_str());
@@ -31,8 +43,14 @@ listedFileResult removeListedFile(setupSystem& system, const tstring& listed)
         return listedFileResult::scheduled;
     }
     const DWORD error = GetLastError();
-    if (!aside.empty()) system.moveFile(aside, path);
-    showErrorBox(system, path + TEXT("\nMoveFileEx が失敗しました。\n"), TEXT("Windows がエラーを返しました。"), error);
+    tstring text = path + TEXT("\nMoveFileEx が失敗しました。\n");
+    if (leftAt) *leftAt = path;
+    // Under a name the list does not hold, a second removal would call the file missing.
+    if (!aside.empty() && !system.moveFile(aside, path)) {
+        text += TEXT("(") + aside + TEXT(" に改名されたままです。)\n");
+        if (leftAt) *leftAt = aside;
+    }
+    showErrorBox(system, text, TEXT("Windows がエラーを返しました。"), error);
     return listedFileResult::failed;
 }
 
@@ -69,26 +87,43 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         return;
     if (HWND running = system.findMainProgram()) system.stopMainProgram(running);
     SetCurrentDirectory(folder.c_str());
-    const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder));
-    if (lines.empty()) {
+    std::vector<std::wstring> unreadable;
+    const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder), &unreadable);
+    if (lines.empty() && unreadable.empty()) {
         system.messageBox(nullptr, TEXT("撤去すべきファイルの一覧が取得できませんでした。"),
                           TEXT("Tavolin撤去作業の失敗"), MB_ICONWARNING);
         return;
     }
     // Only what lies inside the product folder is deleted: the removal runs as an administrator,
-    // and a damaged or crafted list could otherwise name any file of the system.
-    tstring skipped, remaining;
+    // and a damaged or crafted list could otherwise name any file of the system. The removal
+    // programs go last, and only when nothing else stays: while anything of the installation
+    // remains, the user must be able to run the removal again.
+    tstring skipped, remaining, notRead;
+    std::vector<tstring> removalPrograms;
+    const tstring self = programPath();
     for (const tstring& line : lines) {
         const tstring path = listedPathInside(folder, line);
+        tstring leftAt;
         if (path.empty()) {
             skipped += TEXT("\n") + line;
-        } else if (removeListedFile(system, path) == listedFileResult::failed) {
-            remaining += TEXT("\n") + path;
+        } else if (isRemovalProgram(path, self)) {
+            removalPrograms.push_back(path);
+        } else if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) {
+            remaining += TEXT("\n") + leftAt;
         }
     }
-    // Kept while it names a file that is still there, so that a second removal can finish.
-    if (remaining.empty()) system.deleteFile(joinPath(folder, uninstallListName));
-    deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
+    for (const std::wstring& line : unreadable) notRead += TEXT("\n") + toT(line);
+    for (const tstring& path : removalPrograms) {
+        tstring leftAt;
+        if (!remaining.empty() || !notRead.empty()) break;
+        if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
+    }
+    const bool complete = remaining.empty() && notRead.empty();
+    // The list and the Uninstall entry stay with what remains, so that a second removal can finish.
+    if (complete) {
+        system.deleteFile(joinPath(folder, uninstallListName));
+        deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
+    }
 
     const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
     if (!programs.empty()) {
@@ -100,13 +135,20 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     const tstring startup = system.specialFolderPath(CSIDL_COMMON_STARTUP);
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
-    tstring done = TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。");
+    tstring done = complete ? tstring(TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。"))
+                            : TEXT("Tavolinの撤去は完了していません。\n撤去情報(") + tstring(uninstallListName) +
+                                  TEXT(")、撤去プログラムと登録は残してあります。下記の原因を取り除いてから、") +
+                                  joinPath(folder, removalProgramName) + TEXT(" でもう一度撤去を行ってください。");
     if (!remaining.empty()) {
-        done += TEXT("\n\n次のファイルは削除も再起動時の削除の予約もできませんでした。撤去情報(")
-                + tstring(uninstallListName) + TEXT(")は残してあります。") + remaining;
+        done += TEXT("\n\n次のファイルは削除も再起動時の削除の予約もできませんでした。")
+                TEXT("使用しているプログラムを終了するか、再起動してからお試しください。") + remaining;
+    }
+    if (!notRead.empty()) {
+        done += TEXT("\n\n撤去情報の次の行は文字を読み取れないため、何もしていません。該当するファイルを手作業で削除し、")
+                TEXT("その行を撤去情報から消してください。") + notRead;
     }
     if (!skipped.empty()) {
         done += TEXT("\n\n撤去情報のうち、次の項目は設置フォルダの外を指すため削除しませんでした。") + skipped;
     }
-    system.messageBox(nullptr, done, TEXT("Tavolinの撤去手続"), MB_ICONINFORMATION);
+    system.messageBox(nullptr, done, TEXT("Tavolinの撤去手続"), complete ? MB_ICONINFORMATION : MB_ICONWARNING);
 }

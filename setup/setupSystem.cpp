@@ -101,6 +101,24 @@ bool setupSystem::deleteFile(const tstring& path)
     return DeleteFile(path.c_str()) != FALSE;
 }
 
+bool setupSystem::writeFile(const tstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    bool ok = size == 0 || WriteFile(file, bytes.data(), size, &written, nullptr) != FALSE;
+    // A short write sets no error of its own.
+    if (ok && written != size) {
+        ok = false;
+        SetLastError(ERROR_DISK_FULL);
+    }
+    const DWORD error = GetLastError();
+    if (!CloseHandle(file) && ok) return false;
+    if (!ok) SetLastError(error);
+    return ok;
+}
+
 bool setupSystem::deleteAtRestart(const tstring& path)
 {
     return MoveFileEx(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 struct installTarget;
@@ -37,6 +38,9 @@ public:
     virtual bool copyFile(const tstring& from, const tstring& to);
     virtual bool moveFile(const tstring& from, const tstring& to);
     virtual bool deleteFile(const tstring& path);
+    // The file created anew with exactly these bytes; false (with the error) when it could not be
+    // written whole.
+    virtual bool writeFile(const tstring& path, const std::string& bytes);
     // MoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT); Windows 95/98/Me answer
     // ERROR_CALL_NOT_IMPLEMENTED (see deferredDeletion.h for what takes its place there).
     virtual bool deleteAtRestart(const tstring& path);

@@ -19,7 +19,7 @@ fakeSetupSystem::~fakeSetupSystem()
 tstring fakeSetupSystem::specialFolderPath(int csidl)
 {
     auto found = folders.find(csidl);
-    return found == folders.end() ? L"" : found->second;
+    return found == folders.end() ? tstring() : found->second;
 }
 
 int fakeSetupSystem::messageBox(HWND, const tstring& text, const tstring& caption, UINT type)
@@ -37,7 +37,7 @@ INT_PTR fakeSetupSystem::showSetupDialog(installTarget& target)
     // What the dialog itself does on opening: registration follows the account.
     target.registerEntries = administrator;
     dialogsShown.push_back(target);
-    events.push_back(L"dialog");
+    events.push_back(TEXT("dialog"));
     if (dialogEdit) dialogEdit(target);
     return dialogAnswer;
 }
@@ -52,44 +52,91 @@ bool fakeSetupSystem::createDirectory(const tstring& path)
     return setupSystem::createDirectory(path);
 }
 
-bool fakeSetupSystem::deleteFile(const tstring& path)
+bool fakeSetupSystem::used(const tstring& path, bool renaming) const
 {
-    for (const std::wstring& used : inUse) {
-        if (_wcsicmp(used.c_str(), path.c_str()) == 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
+    if (renaming && !win98) return false;
+    for (const tstring& file : inUse) {
+        if (lstrcmpi(file.c_str(), path.c_str()) == 0) return true;
+    }
+    if (!win98) return false;
+    // Open in any way: Windows 98 neither deletes nor renames it.
+    HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+bool fakeSetupSystem::copyFile(const tstring& from, const tstring& to)
+{
+    if (diskFull) {
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    return setupSystem::copyFile(from, to);
+}
+
+bool fakeSetupSystem::moveFile(const tstring& from, const tstring& to)
+{
+    if (used(from, true)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    for (const tstring& name : blockedNames) {
+        if (lstrcmpi(name.c_str(), to.c_str()) == 0) {
+            SetLastError(ERROR_ALREADY_EXISTS);
             return false;
         }
+    }
+    return setupSystem::moveFile(from, to);
+}
+
+bool fakeSetupSystem::deleteFile(const tstring& path)
+{
+    if (used(path, false)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
     }
     return setupSystem::deleteFile(path);
 }
 
+bool fakeSetupSystem::writeFile(const tstring& path, const std::string& bytes)
+{
+    if (!diskFull) return setupSystem::writeFile(path, bytes);
+    setupSystem::writeFile(path, bytes.substr(0, bytes.size() / 2));
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+}
+
 bool fakeSetupSystem::deleteAtRestart(const tstring& path)
 {
-    if (restartDeletionNotImplemented) {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    if (win98 || restartDeletionFails) {
+        SetLastError(win98 ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_ACCESS_DENIED);
         return false;
     }
     restartDeletions.push_back(path);
-    pending.push_back(L"\\??\\" + path);
-    pending.push_back(L"");
+    pending.push_back(TEXT("\\??\\") + path);
+    pending.push_back(tstring());
     return true;
 }
 
 bool fakeSetupSystem::setPendingFileRenames(const std::vector<tstring>& items)
 {
+    if (pendingWriteFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     pending = items;
     return true;
 }
 
-std::wstring fakeSetupSystem::registryValue(const std::wstring& key, const std::wstring& value) const
+tstring fakeSetupSystem::registryValue(const tstring& key, const tstring& value) const
 {
     return readRegistryString(root, key, value);
 }
 
-bool fakeSetupSystem::registryKeyExists(const std::wstring& key) const
+bool fakeSetupSystem::registryKeyExists(const tstring& key) const
 {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyEx(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
     RegCloseKey(handle);
     return true;
 }

@@ -1,6 +1,6 @@
 // The setup program's system seam for tests: real files in a temporary folder, a private
 // registry key standing for HKEY_LOCAL_MACHINE, scripted accounts, folders and answers, and a
-// record of every box, dialog, shell start and deletion at restart.
+// record of every box, dialog, shell start and deletion at restart. Built for both builds' text.
 #pragma once
 
 #include "setup/install.h"
@@ -12,8 +12,8 @@
 #include <vector>
 
 struct shownBox {
-    std::wstring text;
-    std::wstring caption;
+    tstring text;
+    tstring caption;
     UINT type;
 };
 
@@ -25,12 +25,15 @@ public:
     bool isAdministratorOrPowerUser() override { return administrator; }
     tstring specialFolderPath(int csidl) override;
     HWND findMainProgram() override { return running; }
-    void stopMainProgram(HWND window) override { ++stopped, events.push_back(L"stop"); }
+    void stopMainProgram(HWND) override { ++stopped, events.push_back(TEXT("stop")); }
     int messageBox(HWND owner, const tstring& text, const tstring& caption, UINT type) override;
     INT_PTR showSetupDialog(installTarget& target) override;
     void openWithShell(const tstring& path) override { opened.push_back(path); }
     bool createDirectory(const tstring& path) override;
+    bool copyFile(const tstring& from, const tstring& to) override;
+    bool moveFile(const tstring& from, const tstring& to) override;
     bool deleteFile(const tstring& path) override;
+    bool writeFile(const tstring& path, const std::string& bytes) override;
     bool deleteAtRestart(const tstring& path) override;
     tstring windowsFolder() override { return windows; }
     std::vector<tstring> pendingFileRenames() override { return pending; }
@@ -38,32 +41,43 @@ public:
     HKEY machineRoot() override { return root; }
 
     // A value under the private root; empty when missing.
-    std::wstring registryValue(const std::wstring& key, const std::wstring& value) const;
-    bool registryKeyExists(const std::wstring& key) const;
+    tstring registryValue(const tstring& key, const tstring& value) const;
+    bool registryKeyExists(const tstring& key) const;
 
     bool administrator = true;
     HWND running = nullptr;
     int stopped = 0;
-    std::map<int, std::wstring> folders;       // special folders by CSIDL
+    std::map<int, tstring> folders;            // special folders by CSIDL
     std::vector<int> answers;                  // answers of the coming boxes, in order (then IDOK)
     std::vector<shownBox> boxes;
     INT_PTR dialogAnswer = IDOK;
     std::function<void(installTarget&)> dialogEdit;  // what the user changes in the dialog
     std::vector<installTarget> dialogsShown;          // the target each dialog opened with
-    std::vector<std::wstring> opened;
-    std::vector<std::wstring> restartDeletions;
+    std::vector<tstring> opened;
+    std::vector<tstring> restartDeletions;
     // Files that can't be deleted but can be renamed, as a running program's file on NT.
-    std::vector<std::wstring> inUse;
-    // Deletions at restart answer "not implemented", as on Windows 95/98/Me.
-    bool restartDeletionNotImplemented = false;
-    std::wstring windows;                      // the Windows folder, for WININIT.INI
-    std::vector<std::wstring> pending;         // the pending renames, as MoveFileEx keeps them
-    std::wstring missingDrive;                 // paths on it answer "path not found", as on Windows
-    std::vector<std::wstring> directoriesTried;
+    std::vector<tstring> inUse;
+    // Windows 95/98/Me: a file in use (listed above, or held open) can be neither deleted nor
+    // renamed, and deletions at restart answer "not implemented".
+    bool win98 = false;
+    // Copies fail, and writes fail halfway, as on a full disk.
+    bool diskFull = false;
+    // Deletions at restart, and rewriting the pending renames, fail as without the right to.
+    bool restartDeletionFails = false;
+    bool pendingWriteFails = false;
+    // Names no file can be moved to (a file of that name appears in between, say).
+    std::vector<tstring> blockedNames;
+    tstring windows;                           // the Windows folder, for WININIT.INI
+    std::vector<tstring> pending;              // the pending renames, as MoveFileEx keeps them
+    tstring missingDrive;                      // paths on it answer "path not found", as on Windows
+    std::vector<tstring> directoriesTried;
     // What the user and the running program met, in order: "stop", "dialog", and each box's caption.
-    std::vector<std::wstring> events;
+    std::vector<tstring> events;
 
 private:
+    // Whether the file can't be deleted (nor, on Windows 98, renamed) now.
+    bool used(const tstring& path, bool renaming) const;
+
     HKEY root = nullptr;
     std::wstring m_rootName;
 };

@@ -120,6 +120,7 @@ TEST(installRules, pathsAndTheRemovalListFormat)
         {"\xFE\xFF" + std::string("\x88\x68\0.\0x", 6), L"表.x"},
         {"\xEF\xBB\xBF" "\xE8\xA1\xA8.txt\r\n", L"表.txt\r\n"},
         {"data\\\x95\x5C.txt\r\nTavolinXP.exe\r\n", L"data\\表.txt\r\nTavolinXP.exe\r\n"},
+        {"data\\\xE8\xA1\xA8.txt\r\n", L"data\\表.txt\r\n"},
         {"\xFF\xFE", L""},
     };
     for (const auto& f : files) {
@@ -147,9 +148,12 @@ TEST(installRules, wininitRenameLines)
         {"[rename]\nNUL=C:\\\x83\x61\\B.EXE\n",
          "[rename]\nNUL=C:\\\x83\x61\\B.EXE\nNUL=C:\\A\\B.EXE\r\n", "[rename]\nNUL=C:\\\x83\x61\\B.EXE\n"},
     };
+    const auto ours = [](const std::string& value) {
+        return sameRestartPath(toWideString(value), L"C:\\A\\B.EXE") || sameRestartPath(toWideString(value), L"C:\\ア\\B.EXE");
+    };
     for (const auto& c : cases) {
         EXPECT_EQ(withRestartDeletion(c.ini, "C:\\A\\B.EXE"), c.added) << c.ini;
-        EXPECT_EQ(withoutRestartDeletions(c.ini, {"C:\\A\\B.EXE", "C:\\\x83\x41\\B.EXE"}), c.takenBack) << c.ini;
+        EXPECT_EQ(withoutRestartDeletions(c.ini, ours), c.takenBack) << c.ini;
     }
 }
 
@@ -192,6 +196,23 @@ TEST_F(installTest, walkSkipsDotFoldersAndFilesInUseArePutAside)
     EXPECT_EQ(testTempFolder::readBytes(target + L".0"), "older leftover");
     EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{target + L".1"});
     EXPECT_EQ(testTempFolder::readBytes(setup.file(L"TavolinXP.exe")), "new program");
+
+    // The new file can't be put in place (a full disk), or the old one's deletion can't be
+    // scheduled: the old file is back under its name and nothing is left scheduled.
+    testTempFolder::writeBytes(target, "current");
+    for (const bool full : {false, true}) {
+        system.diskFull = full;
+        system.restartDeletionFails = !full;
+        system.restartDeletions.clear();
+        {
+            heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
+            EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), full ? 3 : 4);
+        }
+        EXPECT_EQ(testTempFolder::readBytes(target), "current");
+        EXPECT_FALSE(testTempFolder::exists(target + L".2"));
+        EXPECT_TRUE(system.restartDeletions.empty());
+    }
+    system.diskFull = system.restartDeletionFails = false;
 
     // Held with no sharing, it can't be renamed either.
     heldFile locked(target, 0);
@@ -292,7 +313,7 @@ TEST_F(installTest, stoppedInstallationsShowWhyAndWriteNothing)
     EXPECT_EQ(system.boxes[0].text.find(L"ディレクトリを作ることができませんでした。\n\n"), 0u);
     EXPECT_FALSE(system.registryKeyExists(L"Software"));
 
-    // A file that can't even be renamed: the files before it stay, nothing is listed or registered.
+    // A file that can't even be renamed is found before anything is replaced: nothing changes.
     testTempFolder destination;
     system.boxes.clear();
     system.dialogEdit = [&](installTarget& t) { t.baseFolder = destination.path(); t.subfolder.clear(); };
@@ -303,40 +324,73 @@ TEST_F(installTest, stoppedInstallationsShowWhyAndWriteNothing)
     EXPECT_EQ(runInstallation(system, setup.path()), -2);
     ASSERT_EQ(system.boxes.size(), 1u);
     EXPECT_EQ(system.boxes[0].text.find(L"古いファイルの一時的改名に失敗しました。\n\nTavolinXP.exe : 10進"), 0u);
+    for (const auto& entry : listFilesRecursive(setup.path())) {
+        if (entry.find(L'\\') == std::wstring::npos && entry != L"TavolinXP.exe") {
+            EXPECT_EQ(testTempFolder::readBytes(destination.file(entry)), "old") << entry;
+        }
+    }
     EXPECT_FALSE(testTempFolder::exists(destination.file(L"Uninstar.dat")));
     EXPECT_FALSE(system.registryKeyExists(L"Software"));
 }
 
-TEST_F(installTest, restartDeletionsOnWindows98AndTheirTakingBackByAnInstallation)
+TEST_F(installTest, windows98UpdatesAndTheTakingBackOfRestartDeletions)
 {
-    // Windows 95/98/Me lack MoveFileEx: the file put aside is named by its short path under
-    // "[rename]" of WININIT.INI.
     testTempFolder windows, destination;
     const std::wstring ini = windows.file(L"WININIT.INI");
     system.windows = windows.path();
-    system.restartDeletionNotImplemented = true;
-    testTempFolder::writeBytes(ini, "[rename]\r\nNUL=C:\\KEEP.TXT\r\n");
-    const std::wstring program = destination.file(L"TavolinXP.exe"), kana = destination.file(L"data\\a.tvn_kana");
-    testTempFolder::writeBytes(program, "old program");
+    system.dialogEdit = [&](installTarget& t) { t.baseFolder = destination.path(); t.subfolder.clear(); };
+    // Windows 98: a file in use can be neither deleted nor renamed. The update finds it before it
+    // replaces anything, changes nothing and names it.
+    system.win98 = true;
+    const std::vector<std::wstring> entries = listFilesRecursive(setup.path());
+    CreateDirectoryW(destination.file(L"data").c_str(), nullptr);
+    for (const auto& entry : entries) testTempFolder::writeBytes(destination.file(entry), "old");
     {
-        heldFile loaded(program, FILE_SHARE_READ | FILE_SHARE_DELETE);
-        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 0);
+        heldFile loaded(destination.file(entries.back()), FILE_SHARE_READ);
+        EXPECT_EQ(runInstallation(system, setup.path()), -2);
     }
-    const std::string asideLine = "NUL=" + shortPathOf(program + L".0") + "\r\n";
-    EXPECT_NE(shortPathOf(program + L".0"), toNarrowString(program + L".0"));
-    EXPECT_EQ(testTempFolder::readBytes(ini), "[rename]\r\nNUL=C:\\KEEP.TXT\r\n" + asideLine);
+    for (const auto& entry : entries) EXPECT_EQ(testTempFolder::readBytes(destination.file(entry)), "old") << entry;
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].text.find(L"古いファイルの一時的改名に失敗しました。\n\n" + entries.back() + L" : 10進"), 0u);
+    EXPECT_NE(system.boxes[0].text.find(L"何も変更していません。"), std::wstring::npos);
+
+    // Its deletions at restart go to WININIT.INI by short path. A write cut short by a full disk
+    // leaves the file as it was and reports the disk's error.
+    const std::string otherLines = "[rename]\r\nNUL=C:\\KEEP.TXT\r\n\r\n[later]\r\nx=1\r\n";
+    testTempFolder::writeBytes(ini, otherLines);
+    const std::wstring program = destination.file(L"TavolinXP.exe"), kana = destination.file(L"data\\a.tvn_kana");
+    system.diskFull = true;
+    EXPECT_FALSE(deleteAtNextRestart(system, program));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+    EXPECT_EQ(testTempFolder::readBytes(ini), otherLines);
+    EXPECT_EQ(testTempFolder::listing(windows.path()), L"WININIT.INI");
+    system.diskFull = false;
+    EXPECT_TRUE(deleteAtNextRestart(system, program));
+    EXPECT_NE(shortPathOf(program), toNarrowString(program));
+    EXPECT_EQ(testTempFolder::readBytes(ini), "[rename]\r\nNUL=C:\\KEEP.TXT\r\nNUL=" + shortPathOf(program) +
+                                                 "\r\n\r\n[later]\r\nx=1\r\n");
 
     // A removal before the restart left deletions of files that a new installation writes, in
-    // both places: the installation takes them back and leaves every other one.
-    CreateDirectoryW(destination.file(L"data").c_str(), nullptr);
-    testTempFolder::writeBytes(kana, "old kana");
-    testTempFolder::writeBytes(ini, testTempFolder::readBytes(ini) + "NUL=" + shortPathOf(kana) + "\r\n");
-    const std::vector<std::wstring> others{L"\\??\\C:\\other.txt", L"", L"\\??\\C:\\new.txt", L"\\??\\" + program};
-    system.pending = others;
-    system.pending.insert(system.pending.begin() + 2, {L"\\??\\" + program, L""});
-    system.dialogEdit = [&](installTarget& t) { t.baseFolder = destination.path(); t.subfolder.clear(); };
+    // both places and in short form too; another program's list ends with a source without its
+    // target. The installation takes back its own and leaves every other string as it was.
+    system.win98 = false;
+    const std::wstring shortProgram = L"\\??\\" + toWideString(shortPathOf(program));
+    const std::vector<std::wstring> othersPending{L"\\??\\C:\\other.txt", L"", L"\\??\\C:\\new.txt",
+                                            L"\\??\\" + program, L"\\??\\C:\\theirs.txt"};
+    system.pending = {othersPending[0], othersPending[1], shortProgram, L"", othersPending[2], othersPending[3], L"\\??\\" + kana, L"",
+                      othersPending[4]};
     EXPECT_EQ(runInstallation(system, setup.path()), 0);
     EXPECT_EQ(testTempFolder::readBytes(kana), "kana");
-    EXPECT_EQ(system.pending, others);
-    EXPECT_EQ(testTempFolder::readBytes(ini), "[rename]\r\nNUL=C:\\KEEP.TXT\r\n" + asideLine);
+    EXPECT_EQ(system.pending, othersPending);
+    EXPECT_EQ(testTempFolder::readBytes(ini), otherLines);
+
+    // The take-back can't be written: the box names what the restart will delete.
+    system.pending = {shortProgram, L""};
+    system.pendingWriteFails = true;
+    system.boxes.clear();
+    EXPECT_EQ(runInstallation(system, setup.path()), 0);
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].type, UINT(MB_ICONWARNING));
+    EXPECT_NE(system.boxes[0].text.find(L"再起動時の削除を取り消せませんでした。"), std::wstring::npos);
+    EXPECT_NE(system.boxes[0].text.find(L"TavolinXP.exe\n"), std::wstring::npos);
 }

@@ -148,8 +148,10 @@ TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
     EXPECT_EQ(system.stopped, 0);
     EXPECT_TRUE(untouched());
 
-    // A list of blank lines names nothing: the product folder itself is never scheduled.
-    for (const std::string& list : {utf16(L"\r\n \r\n"), std::string()}) {
+    // A list of blank lines names nothing: the product folder itself is never scheduled. A list
+    // larger than any the setup writes is not read.
+    for (const std::string& list :
+         {utf16(L"\r\n \r\n"), std::string(), utf16(L"TavolinXP.exe\r\n" + std::wstring(512 * 1024, L' '))}) {
         testTempFolder::writeBytes(product.file(L"Uninstar.dat"), list);
         system.boxes.clear();
         system.answers = {IDYES};
@@ -163,13 +165,12 @@ TEST_F(removalTest, refusalsAndMissingListsTouchNothing)
 
 TEST_F(removalTest, onlyExistingFilesAreActedOnAndWhatStaysIsNamed)
 {
-    // Windows 98: deletions at restart go to WININIT.INI. The running program's file is renamed
-    // aside, so its name is free for a new installation; a file held without sharing can't be
-    // renamed and is scheduled under its own name. A file deleted by hand and a wildcard name no
-    // file: no box, nothing scheduled.
+    // Windows 98: deletions at restart go to WININIT.INI, and a file in use can't be renamed: the
+    // running program's file and a file held open are scheduled under their own names. A file
+    // deleted by hand and a wildcard name no file: no box, nothing scheduled.
     testTempFolder windows;
     system.windows = windows.path();
-    system.restartDeletionNotImplemented = true;
+    system.win98 = true;
     const std::wstring program = product.file(L"TavolinXP.exe"), busy = product.file(L"data\\a.txt");
     system.inUse = {program};
     testTempFolder::writeBytes(product.file(L"Uninstar.dat"), utf16(L"TavolinXP.exe\r\ngone.txt\r\n*.txt\r\ndata\\a.txt\r\n"));
@@ -179,32 +180,67 @@ TEST_F(removalTest, onlyExistingFilesAreActedOnAndWhatStaysIsNamed)
         removeInstallation(system, product.path());
         CloseHandle(held);
     }
-    EXPECT_FALSE(testTempFolder::exists(program));
-    EXPECT_TRUE(testTempFolder::exists(program + L".0"));
-    wchar_t aside[MAX_PATH] = {}, held[MAX_PATH] = {};
-    GetShortPathNameW((program + L".0").c_str(), aside, MAX_PATH);
+    EXPECT_TRUE(testTempFolder::exists(program));
+    EXPECT_FALSE(testTempFolder::exists(program + L".0"));
+    wchar_t shortProgram[MAX_PATH] = {}, held[MAX_PATH] = {};
+    GetShortPathNameW(program.c_str(), shortProgram, MAX_PATH);
     GetShortPathNameW(busy.c_str(), held, MAX_PATH);
     EXPECT_EQ(testTempFolder::readBytes(windows.file(L"WININIT.INI")),
-              "[rename]\r\nNUL=" + toNarrowString(aside) + "\r\nNUL=" + toNarrowString(held) + "\r\n");
+              "[rename]\r\nNUL=" + toNarrowString(shortProgram) + "\r\nNUL=" + toNarrowString(held) + "\r\n");
     ASSERT_EQ(system.boxes.size(), 4u);
     EXPECT_EQ(system.boxes[1].caption, program);
     EXPECT_EQ(system.boxes[2].caption, busy);
-    EXPECT_EQ(system.boxes[3].text.find(L"次のファイル"), std::wstring::npos);
+    EXPECT_EQ(system.boxes[3].text.find(L"Tavolinの撤去が完了いたしました。"), 0u);
     EXPECT_FALSE(testTempFolder::exists(product.file(L"Uninstar.dat")));
 
-    // Without a Windows folder the deletion can't be scheduled: the error box, the file back under
-    // its name, named again in the completion box, and the list kept for a second removal.
+    // Without a Windows folder the deletion can't be scheduled: the error box, the file under its
+    // name, named in the last box, which says the removal is not complete; the list and the
+    // Uninstall entry are kept for a second removal.
     system.windows.clear();
     system.boxes.clear();
     system.answers = {IDYES};
-    testTempFolder::writeBytes(program, "x");
+    writeRegistryString(system.machineRoot(), uninstall, L"UninstallString", L"x");
     testTempFolder::writeBytes(product.file(L"Uninstar.dat"), utf16(L"TavolinXP.exe\r\n"));
     removeInstallation(system, product.path());
-    EXPECT_EQ(testTempFolder::readBytes(program), "x");
-    EXPECT_FALSE(testTempFolder::exists(program + L".1"));
+    EXPECT_TRUE(testTempFolder::exists(program));
     ASSERT_EQ(system.boxes.size(), 3u);
     EXPECT_EQ(system.boxes[1].caption, L"Windows がエラーを返しました。");
-    EXPECT_NE(system.boxes[2].text.find(L"できませんでした。撤去情報(Uninstar.dat)は残してあります。\n" + program),
-              std::wstring::npos);
+    EXPECT_EQ(system.boxes[2].text.find(L"Tavolinの撤去は完了していません。"), 0u);
+    EXPECT_NE(system.boxes[2].text.find(L"予約もできませんでした。"), std::wstring::npos);
+    EXPECT_EQ(system.boxes[2].text.substr(system.boxes[2].text.size() - program.size() - 1), L"\n" + program);
     EXPECT_TRUE(testTempFolder::exists(product.file(L"Uninstar.dat")));
+    EXPECT_TRUE(system.registryKeyExists(uninstall));
+
+    // On NT: renamed aside, not scheduled, and its name can't be taken back: named as it is now.
+    system.win98 = false;
+    system.restartDeletionFails = true;
+    system.blockedNames = {program};
+    system.boxes.clear();
+    system.answers = {IDYES};
+    removeInstallation(system, product.path());
+    EXPECT_TRUE(testTempFolder::exists(program + L".0"));
+    EXPECT_EQ(system.boxes.back().text.substr(system.boxes.back().text.size() - program.size() - 3), L"\n" + program + L".0");
+}
+
+TEST_F(removalTest, aLineThatCantBeReadKeepsTheWayToASecondRemoval)
+{
+    // A list saved by an editor as CP932 text, with a line cut inside a character: that line is
+    // not done, never taken for a missing file. The removal program, in use, stays unscheduled,
+    // with the list and the Uninstall entry; the last box says the removal is not complete.
+    const std::wstring removalProgram = product.file(L"Tavolinの撤去Xp.exe");
+    testTempFolder::writeBytes(removalProgram, "x");
+    system.inUse = {removalProgram};
+    testTempFolder::writeBytes(product.file(L"Uninstar.dat"),
+                               toNarrowString(L"Tavolinの撤去Xp.exe\r\nTavolinXP.exe\r\n") + "cut\x81\r\n");
+    system.answers = {IDYES};
+    removeInstallation(system, product.path());
+    EXPECT_FALSE(testTempFolder::exists(product.file(L"TavolinXP.exe")));
+    EXPECT_EQ(testTempFolder::listing(product.path()), L"Tavolinの撤去Xp.exe,Uninstar.dat,data,user.ini");
+    EXPECT_TRUE(system.restartDeletions.empty());
+    EXPECT_TRUE(system.registryKeyExists(uninstall));
+    ASSERT_EQ(system.boxes.size(), 2u);
+    EXPECT_EQ(system.boxes[1].type, UINT(MB_ICONWARNING));
+    EXPECT_EQ(system.boxes[1].text.find(L"Tavolinの撤去は完了していません。"), 0u);
+    EXPECT_NE(system.boxes[1].text.find(L"文字を読み取れないため、何もしていません。"), std::wstring::npos);
+    EXPECT_NE(system.boxes[1].text.find(L"\n\xFFFD" L"cut"), std::wstring::npos);
 }

@@ -1,0 +1,2 @@
+// The setup tests' system seam, built for the ANSI build as well.
+#include "setup/fakeSetupSystem.cpp"
