@@ -259,6 +259,7 @@ std::wstring injectWhileBusy(hookTarget& target, const loadedLibrary& library, i
                              const std::function<void()>& between, std::vector<fromDll_waitInfoAdds>& keyReports)
 {
     std::wstring expected;
+    const DWORD busySince = GetTickCount();
     PostMessageW(target.window, WM_APP + 1, queryBusy, busyMs);
     Sleep(100);  // asleep in its window procedure now
     for (int i = 0; i < letters; ++i) {
@@ -268,15 +269,22 @@ std::wstring injectWhileBusy(hookTarget& target, const loadedLibrary& library, i
         library.call(injectKey, key.scan, KEYEVENTF_KEYUP);
         expected += key.letter;
     }
-    // The agent takes reports every 20 ms; each request lets waiting keys go.
-    waitFor([&] {
+    // The agent takes reports every 20 ms; each request lets waiting keys go. The helper's text is
+    // asked for only once it is awake: the question would wait for it, and no request would come.
+    auto takeReports = [&] {
         for (const fromDll_waitInfoAdds& r : library.drainReports())
             if (r.kind == reportKeyTime || r.kind == reportKeyData) keyReports.push_back(r);
+    };
+    waitFor([&] {
+        takeReports();
+        return GetTickCount() - busySince > static_cast<DWORD>(busyMs) + 200;
+    }, busyMs + 2000);
+    waitFor([&] {
+        takeReports();
         return target.text().size() >= expected.size();
-    }, busyMs + 5000);
+    }, 5000);
     waitFor([] { return false; }, 300);
-    for (const fromDll_waitInfoAdds& r : library.drainReports())
-        if (r.kind == reportKeyTime || r.kind == reportKeyData) keyReports.push_back(r);
+    takeReports();
     EXPECT_EQ(expected, target.text());
     return target.text();
 }
@@ -294,11 +302,13 @@ TEST_F(hookLibraryLiveTest, ourKeysSurviveABusyApplicationAResumedHookAndPassThr
     EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
 
     target.query(queryClearText);
+    keyReports.clear();
     injectWhileBusy(target, library, 1500, 8, [] { library.call(setKeyboardHook, 1); }, keyReports);
     EXPECT_EQ(0u, keyReports.size());
     EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
 
     target.query(queryClearText);
+    keyReports.clear();
     injectWhileBusy(target, library, 1000, 4, [] {
         library.call(setPassThrough, 1);
         library.call(setPassThrough, 0);
