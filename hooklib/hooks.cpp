@@ -531,12 +531,53 @@ bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int v
     return false;
 }
 
+int sidedKey(int vk, LPARAM lParam)
+{
+    const bool extended = (lParam & 0x01000000) != 0;
+    switch (vk) {
+    case VK_SHIFT: return ((lParam >> 16) & 0xFF) == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+    case VK_CONTROL: return extended ? VK_RCONTROL : VK_LCONTROL;
+    case VK_MENU: return extended ? VK_RMENU : VK_LMENU;
+    default: return vk;
+    }
+}
+
+void noteKeyOfOurs(bool ourDown[256], int vk, LPARAM lParam)
+{
+    ourDown[sidedKey(vk & 0xFF, lParam)] = (lParam & 0x80000000) == 0;
+}
+
+void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, LPARAM lParam)
+{
+    vk &= 0xFF;
+    const int sided = sidedKey(vk, lParam);
+    auto setDown = [&](int key, bool down) { state[key] = static_cast<BYTE>(down ? (state[key] | 0x80) : (state[key] & ~0x80)); };
+    setDown(sided, ourDown[sided]);
+    if (sided != vk) {
+        const int left = vk == VK_SHIFT ? VK_LSHIFT : vk == VK_CONTROL ? VK_LCONTROL : VK_LMENU;
+        setDown(vk, ourDown[left] || ourDown[left + 1]);
+    }
+}
+
+// Keys of ours this process's threads received pressed and not yet released.
+static bool ourKeysDown[256];
+
 static bool confirmRemovedKey(int vk, LPARAM lParam)
 {
     bool keep = true;
     runGuarded([&] {
         systemKeyHost host;
-        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, static_cast<ULONG_PTR>(GetMessageExtraInfo()));
+        const ULONG_PTR extraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+        if (extraInfo == injectedKeySign) noteKeyOfOurs(ourKeysDown, vk, lParam);
+        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, extraInfo);
+        // The user's key went through the thread's key state on its way here, the agent's keys
+        // stand for it: what the application reads of the keyboard is what ours left, or a Shift
+        // the user let go before our letter came would make it lower case.
+        BYTE state[256];
+        if (!keep && GetKeyboardState(state)) {
+            keyStateWithoutUsersKey(state, ourKeysDown, vk, lParam);
+            SetKeyboardState(state);
+        }
     });
     return keep;
 }

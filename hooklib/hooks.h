@@ -110,6 +110,14 @@ bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lPar
 void openTakenKeySlot();
 void closeTakenKeySlot();
 
+// The key state a thread's application reads: a user's key the message hook empties passed the
+// thread's key state on its way, and must leave there what the agent's own keys left. ourDown
+// holds the keys of ours the thread received pressed (noteKeyOfOurs), by side for Shift, Ctrl and
+// Alt (sidedKey).
+int sidedKey(int vk, LPARAM lParam);
+void noteKeyOfOurs(bool ourDown[256], int vk, LPARAM lParam);
+void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, LPARAM lParam);
+
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {
     WORD vk;

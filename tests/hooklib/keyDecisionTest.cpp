@@ -498,6 +498,27 @@ TEST_F(keyDecisionTest, messageWithNothingSwallowedGoesOnUntouched)
     EXPECT_TRUE(drain().empty());
 }
 
+// A user's key the message hook empties leaves the thread's key state as the agent's keys left it:
+// the user's Shift, let go before our letter came, must not make it lower case.
+TEST(keyStateTest, aUsersEmptiedKeyLeavesTheKeyStateOfOurs)
+{
+    bool ourDown[256] = {};
+    BYTE state[256] = {};
+    noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, false));
+    state[VK_SHIFT] = state[VK_LSHIFT] = 0;  // the user's Shift release passed the state
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x2A, true));
+    EXPECT_EQ(0x80, state[VK_SHIFT]);
+    EXPECT_EQ(0x80, state[VK_LSHIFT]);
+    EXPECT_EQ(0, state[VK_RSHIFT]);
+    state['A'] = 0x81;  // the user's press of a key of ours not down; the toggle bit stays
+    keyStateWithoutUsersKey(state, ourDown, 'A', keyParam(0x1E, false));
+    EXPECT_EQ(0x01, state['A']);
+    noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, true));
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x36, false));
+    EXPECT_EQ(0, state[VK_SHIFT]);
+    EXPECT_EQ(0, state[VK_RSHIFT]);
+}
+
 TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)
 {
     keyResend r = resendOf(0x41, keyParam(0x1E, true, true));
