@@ -46,38 +46,45 @@ void removeHooks()
 {
     libraryState& s = library();
     const bool hadKeyboardHook = s.keyboardHook != nullptr;
-    HHOOK* hooks[] = {&s.messageHook, &s.windowProcHook, &s.keyboardHook};
+    if (hadKeyboardHook) setKeyboardHook(false);
+    HHOOK* hooks[] = {&s.messageHook, &s.windowProcHook};
     for (HHOOK* h : hooks) {
         if (*h) UnhookWindowsHookEx(*h);
         *h = nullptr;
     }
     waitingInjections().setRecording(false);
-    if (hadKeyboardHook) theSharedData().setInjectionSigned(false);
 }
 
 void setKeyboardHook(bool install)
 {
     libraryState& s = library();
-    {
-        sharedHold hold(&getDllMutex());
-        if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
-        s.keyboardHook = nullptr;
-    }
     sharedData& shared = theSharedData();
-    // Entries left from before (keys injected while no hook consumed them) would never match again
-    // and would make the next hook take the agent's own keys for foreign ones.
-    shared.clearInjected();
-    if (!install) {
-        // The agent's keys still waiting for the ring, and those it sends from now on, go at once:
-        // no hook will look for them.
-        shared.setInjectionSigned(false);
-        waitingInjections().setRecording(false);
-        return;
-    }
-    s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
-    if (!s.keyboardHook) return;
-    shared.setInjectionSigned(true);
-    waitingInjections().setRecording(true);
+    // Installed again (a resumed agent) the hook stays as it is, and so does every entry it still
+    // expects: keys of ours on their way must find their entries, and none may slip through a
+    // moment without a hook.
+    if (install && s.keyboardHook) return;
+    // Under the queue's hold no key of ours is typed between the hook and the recording changing:
+    // a key recorded with no hook in would leave its entry for ever, one unrecorded with the hook
+    // in would be taken for the user's where the hook can't read its sign.
+    waitingInjections().changeRecording([&] {
+        if (!install) {
+            // First the flag: hooked threads still inside the hook, or waiting there for room in
+            // the report queue, now pass their keys instead of leaving reports nobody reads.
+            shared.setInjectionSigned(false);
+            {
+                sharedHold hold(&getDllMutex());
+                if (s.keyboardHook) UnhookWindowsHookEx(s.keyboardHook);
+                s.keyboardHook = nullptr;
+            }
+            // Without a hook nothing takes entries back: keys still on their way pass as they are.
+            shared.clearInjected();
+            return false;
+        }
+        shared.setInjectionSigned(true);
+        s.keyboardHook = TVN_SET_HOOK(WH_KEYBOARD, keyboardHook, s.module, 0);
+        if (!s.keyboardHook) shared.setInjectionSigned(false);
+        return s.keyboardHook != nullptr;
+    });
 }
 
 // ---- reports ---------------------------------------------------------------------------------------
@@ -159,7 +166,7 @@ static void onKeyMessage(const MSG& msg)
     if (vk == VK_CAPITAL && !released) syncCapsToKatakana(msg.hwnd);
 }
 
-static bool confirmRemovedKey(LPARAM lParam);
+static bool confirmRemovedKey(int vk, LPARAM lParam);
 
 LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
 {
@@ -170,8 +177,9 @@ LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
         case WM_KEYUP:
         case WM_SYSKEYDOWN:
         case WM_SYSKEYUP:
-            // The user's key, taken for an equal one of ours, reaches the application as nothing.
-            if ((removeFlag & PM_REMOVE) && !confirmRemovedKey(msg->lParam)) {
+            // A user's key the keyboard hook passed for this hook to judge reaches the application
+            // as nothing: it was reported, and the agent types what it stands for.
+            if ((removeFlag & PM_REMOVE) && !confirmRemovedKey(static_cast<int>(msg->wParam & 0xFF), msg->lParam)) {
                 msg->message = WM_NULL;
                 msg->wParam = 0;
                 msg->lParam = 0;
@@ -304,6 +312,8 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         }
         return true;
     }
+    // A hook taken out may still be running in a thread: with no agent to take the key, it passes.
+    if (!shared.injectionSigned()) return true;
     int scan = static_cast<int>((lParam >> 16) & 0xFF);
     // A key sent by virtual key alone (a macro tool's mask key, say) has no scan code the agent
     // could type again: it passes as it came.
@@ -318,8 +328,42 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         return true;
     }
 #endif
-    if (matchInjectedKey(shared, host, vk, lParam)) return true;
-    return !reportSwallowedKey(shared, host, vk, lParam, tick);
+    rememberedKey judged = {};
+    judged.tookEntry = takeInjectedKey(shared, host, vk, lParam, judged.key);
+    // Keys nobody converts pass unmatched, as they always did.
+    if (!judged.tookEntry && passesUnmatched(vk)) return true;
+    // Where the message hook will see the key's own extra information, it judges: an entry is only
+    // a hint. A key of ours comes back as ours however late, after its entry was taken by an
+    // equal key of the user's, or after the ring let it go; a user's key that took our entry
+    // gives it back. Only a message of one key can be judged so: its extra information is the one
+    // key's.
+    if ((lParam & 0xFFFF) == 1) {
+        if (!judged.tookEntry) judged.key = entryOfKey(vk, lParam);
+        if (host.rememberKey(judged)) return true;
+    }
+    if (judged.tookEntry) return true;
+    return !takeUsersKey(shared, host, vk, lParam, tick);
+}
+
+static int keyIndexOf(LPARAM lParam)
+{
+    return static_cast<int>((lParam >> 16) & 0xFF) | ((lParam & 0x01000000) ? 0x100 : 0);
+}
+
+bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)
+{
+    // The press went to the application unconverted: so do its repeats and its release, or the
+    // key would stay down there.
+    if (shared.passedPress(keyIndexOf(lParam))) {
+        if (lParam & 0x80000000) {
+            shared.forgetPassedPress(keyIndexOf(lParam));
+            fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+            fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
+            shared.notePassedKey(time, data);
+        }
+        return false;
+    }
+    return reportSwallowedKey(shared, host, vk, lParam, tick);
 }
 
 bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)
@@ -343,7 +387,11 @@ bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitI
     const DWORD start = host.tick();
     DWORD lastTake = start;
     int read = shared.reportReadIndex();
-    while (!shared.pushKeyReports(time, data)) {
+    for (;;) {
+        const sharedData::keyReportOutcome outcome = shared.pushKeyReports(time, data);
+        if (outcome == sharedData::keyReported) return true;
+        // The agent is going: the key passes now, in its place, and is nobody's notice.
+        if (outcome == sharedData::keyHookGone) return false;
         const DWORD now = host.tick();
         const int readNow = shared.reportReadIndex();
         if (readNow != read) {
@@ -356,7 +404,6 @@ bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitI
         }
         host.wait();
     }
-    return true;
 }
 
 keyResend resendOf(int vk, LPARAM lParam)
@@ -376,17 +423,20 @@ namespace {
 
 DWORD takenKeySlot = TLS_OUT_OF_INDEXES;
 
-// An entry packed into one thread slot value: scan code, flags, virtual key, kind and a presence bit.
-ULONG_PTR packTaken(const injectedKey& e)
+// A remembered key packed into one thread slot value: scan code, flags, virtual key, kind, whether
+// it took an entry, and a presence bit.
+ULONG_PTR packRemembered(const rememberedKey& r)
 {
+    const injectedKey& e = r.key;
     return static_cast<ULONG_PTR>((e.scanCode & 0xFF) | (e.flags & 3) << 8 | (e.vk & 0xFF) << 10 |
-                                  (e.kind & 3) << 18 | 1 << 20);
+                                  (e.kind & 3) << 18 | (r.tookEntry ? 1 : 0) << 20 | 1 << 21);
 }
 
-injectedKey unpackTaken(ULONG_PTR v)
+rememberedKey unpackRemembered(ULONG_PTR v)
 {
     const int bits = static_cast<int>(v);
-    return injectedKey{bits & 0xFF, (bits >> 8) & 3, (bits >> 10) & 0xFF, (bits >> 18) & 3};
+    return rememberedKey{injectedKey{bits & 0xFF, (bits >> 8) & 3, (bits >> 10) & 0xFF, (bits >> 18) & 3},
+                         ((bits >> 20) & 1) != 0};
 }
 
 class systemKeyHost : public keyDecisionHost {
@@ -426,18 +476,18 @@ public:
     static constexpr UINT sentOnlyFilter = WM_APP + 0x3FFF;
     DWORD tick() override { return GetTickCount(); }
     // No message hook of ours sees the other bitness's messages: nothing is kept for them.
-    void rememberTaken(const injectedKey& entry) override
+    bool rememberKey(const rememberedKey& key) override
     {
-        if (takenKeySlot != TLS_OUT_OF_INDEXES && !m_otherProcess)
-            TlsSetValue(takenKeySlot, reinterpret_cast<void*>(packTaken(entry)));
+        if (takenKeySlot == TLS_OUT_OF_INDEXES || m_otherProcess) return false;
+        return TlsSetValue(takenKeySlot, reinterpret_cast<void*>(packRemembered(key))) != FALSE;
     }
-    bool takeRemembered(injectedKey& entry) override
+    bool takeRemembered(rememberedKey& key) override
     {
         if (takenKeySlot == TLS_OUT_OF_INDEXES) return false;
         const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(TlsGetValue(takenKeySlot));
         if (value == 0) return false;
         TlsSetValue(takenKeySlot, nullptr);
-        entry = unpackTaken(value);
+        key = unpackRemembered(value);
         return true;
     }
     bool servesAnotherProcess() override { return m_otherProcess; }
@@ -481,12 +531,53 @@ bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int v
     return false;
 }
 
-static bool confirmRemovedKey(LPARAM lParam)
+int sidedKey(int vk, LPARAM lParam)
+{
+    const bool extended = (lParam & 0x01000000) != 0;
+    switch (vk) {
+    case VK_SHIFT: return ((lParam >> 16) & 0xFF) == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+    case VK_CONTROL: return extended ? VK_RCONTROL : VK_LCONTROL;
+    case VK_MENU: return extended ? VK_RMENU : VK_LMENU;
+    default: return vk;
+    }
+}
+
+void noteKeyOfOurs(bool ourDown[256], int vk, LPARAM lParam)
+{
+    ourDown[sidedKey(vk & 0xFF, lParam)] = (lParam & 0x80000000) == 0;
+}
+
+void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, LPARAM lParam)
+{
+    vk &= 0xFF;
+    const int sided = sidedKey(vk, lParam);
+    auto setDown = [&](int key, bool down) { state[key] = static_cast<BYTE>(down ? (state[key] | 0x80) : (state[key] & ~0x80)); };
+    setDown(sided, ourDown[sided]);
+    if (sided != vk) {
+        const int left = vk == VK_SHIFT ? VK_LSHIFT : vk == VK_CONTROL ? VK_LCONTROL : VK_LMENU;
+        setDown(vk, ourDown[left] || ourDown[left + 1]);
+    }
+}
+
+// Keys of ours this process's threads received pressed and not yet released.
+static bool ourKeysDown[256];
+
+static bool confirmRemovedKey(int vk, LPARAM lParam)
 {
     bool keep = true;
     runGuarded([&] {
         systemKeyHost host;
-        keep = confirmTakenKey(theSharedData(), host, lParam, static_cast<ULONG_PTR>(GetMessageExtraInfo()));
+        const ULONG_PTR extraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+        if (extraInfo == injectedKeySign) noteKeyOfOurs(ourKeysDown, vk, lParam);
+        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, extraInfo);
+        // The user's key went through the thread's key state on its way here, the agent's keys
+        // stand for it: what the application reads of the keyboard is what ours left, or a Shift
+        // the user let go before our letter came would make it lower case.
+        BYTE state[256];
+        if (!keep && GetKeyboardState(state)) {
+            keyStateWithoutUsersKey(state, ourKeysDown, vk, lParam);
+            SetKeyboardState(state);
+        }
     });
     return keep;
 }

@@ -54,6 +54,13 @@ LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam);
 
 struct keyResend;
 
+// A key passed for the message hook to judge: the ring entry it took (tookEntry), or else the key
+// itself in the form of an entry.
+struct rememberedKey {
+    injectedKey key;
+    bool tookEntry;
+};
+
 // What deciding a key needs from the system besides the shared record; the live host asks
 // Windows, tests give their own.
 class keyDecisionHost {
@@ -66,10 +73,11 @@ public:
     virtual void sendKey(const keyResend& key) = 0;  // types one key event
     virtual void wait() = 0;                       // lets the agent take reports (about 1 ms), serving sent messages
     virtual DWORD tick() = 0;                      // GetTickCount
-    // The ring entry a key passed as ours took, kept in this thread until the key's message is
-    // removed from the queue and its extra information can be read (confirmTakenKey).
-    virtual void rememberTaken(const injectedKey& entry) = 0;
-    virtual bool takeRemembered(injectedKey& entry) = 0;
+    // A key the keyboard hook let pass without being sure whose it is, kept in this thread until
+    // the key's message is removed from the queue and its extra information can be read
+    // (judgeRemovedKey). False where nothing can be kept: the hook must decide at once.
+    virtual bool rememberKey(const rememberedKey& key) = 0;
+    virtual bool takeRemembered(rememberedKey& key) = 0;
     // True where the hook runs for an application of the other bitness: the system then calls it
     // in the main program's thread that installed it, which must not be held up, and whose own
     // focus, IME and key state say nothing of the application's.
@@ -94,9 +102,21 @@ bool reportOrPass(sharedData& shared, keyDecisionHost& host, const fromDll_waitI
 // with the Alt (and right-Shift) state. True when it was reported; false: it must pass.
 bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
 
-// This process's slot for keyDecisionHost::rememberTaken in every thread (process attach, detach).
+// A key known to be the user's: swallowed and reported (true), or passed (false) when its press
+// passed unconverted before (its repeats and release follow it), or its reports can't go.
+bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
+
+// This process's slot for keyDecisionHost::rememberKey in every thread (process attach, detach).
 void openTakenKeySlot();
 void closeTakenKeySlot();
+
+// The key state a thread's application reads: a user's key the message hook empties passed the
+// thread's key state on its way, and must leave there what the agent's own keys left. ourDown
+// holds the keys of ours the thread received pressed (noteKeyOfOurs), by side for Shift, Ctrl and
+// Alt (sidedKey).
+int sidedKey(int vk, LPARAM lParam);
+void noteKeyOfOurs(bool ourDown[256], int vk, LPARAM lParam);
+void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, LPARAM lParam);
 
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {

@@ -90,25 +90,34 @@ size_t injectionQueue::flush(sharedData& shared, DWORD now)
         typeAllUnrecorded();
         return 0;
     }
-    while (!m_waiting.empty()) {
-        if (shared.pushInjected(m_waiting.front())) {
-            type(m_waiting.front());
-            m_waiting.pop_front();
-            m_stalled = false;
-            continue;
-        }
-        const int read = shared.injectedReadIndex();
-        if (!m_stalled || read != m_lastRead) {
-            m_stalled = true;
-            m_lastRead = read;
-            m_stalledSince = now;
-            break;
-        }
-        if (now - m_stalledSince < staleAfterMs) break;
-        shared.dropStaleInjected();
-        m_stalled = false;
+    releaseLostEntries(shared, now);
+    while (!m_waiting.empty() && shared.pushInjected(m_waiting.front())) {
+        type(m_waiting.front());
+        m_waiting.pop_front();
     }
     return m_waiting.size();
+}
+
+void injectionQueue::releaseLostEntries(sharedData& shared, DWORD now)
+{
+    int read = 0, used = 0;
+    shared.injectedState(read, used);
+    if (used == 0) {
+        m_quiet = false;
+        return;
+    }
+    if (!m_quiet || read != m_lastRead) {
+        m_quiet = true;
+        m_lastRead = read;
+        m_quietSince = now;
+        return;
+    }
+    if (now - m_quietSince < quietAfterMs) return;
+    // Asked again a while later, not on every request, while the window stays busy.
+    m_quietSince = now;
+    if (m_foregroundBusy && m_foregroundBusy()) return;
+    shared.dropStaleInjected();
+    m_quiet = false;
 }
 
 void injectionQueue::typeAllUnrecorded()
@@ -116,12 +125,21 @@ void injectionQueue::typeAllUnrecorded()
     hold locked(m_lock);
     for (const injectedKey& entry : m_waiting) type(entry);
     m_waiting.clear();
-    m_stalled = false;
+}
+
+// A window that answers no sent message within a moment is busy: the keys queued for it come when
+// it reads its queue again. With no foreground window (a secure desktop) nothing will take them.
+static bool foregroundBusy()
+{
+    HWND foreground = GetForegroundWindow();
+    if (!foreground) return false;
+    DWORD_PTR result = 0;
+    return SendMessageTimeout(foreground, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 50, &result) == 0;
 }
 
 injectionQueue& waitingInjections()
 {
-    static injectionQueue queue(sendKeyInput);
+    static injectionQueue queue(sendKeyInput, foregroundBusy);
     return queue;
 }
 
@@ -148,37 +166,44 @@ void injectKey(unsigned int scan, long flags)
     queue.flush(theSharedData(), GetTickCount());
 }
 
-// The key message is the one whose keyboard-hook call took the entry: same scan code and bits.
-static bool sameKey(const injectedKey& entry, LPARAM lParam)
-{
-    const bool released = (lParam & 0x80000000) != 0;
-    const bool extended = (lParam & 0x01000000) != 0;
-    return (entry.scanCode & 0xFF) == static_cast<int>((lParam >> 16) & 0xFF) &&
-           ((entry.flags & KEYEVENTF_KEYUP) != 0) == released && ((entry.flags & KEYEVENTF_EXTENDEDKEY) != 0) == extended;
-}
-
-bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam)
+bool passesUnmatched(int vk)
 {
     vk &= 0xFF;
-    if (vk == VK_OEM_AUTO || vk == VK_OEM_ENLW) return true;
+    return vk == VK_OEM_AUTO || vk == VK_OEM_ENLW || needsVkInjection(vk);
+}
+
+bool takeInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, injectedKey& taken)
+{
     const int scan = static_cast<int>((lParam >> 16) & 0xFF);
     const bool released = (lParam & 0x80000000) != 0;
     const bool extended = (lParam & 0x01000000) != 0;
-    injectedKey taken = {};
-    if (shared.takeMatchingInjected(vk, scan, released, extended, taken)) {
-        if (taken.kind & 0x2) host.releaseShiftState();
-        // Only a message of one key can be checked later: its extra information is the one key's.
-        if ((lParam & 0xFFFF) == 1) host.rememberTaken(taken);
-        return true;
-    }
-    return needsVkInjection(vk);
+    // 半角/全角 (VK_OEM_AUTO, VK_OEM_ENLW) too: it passes whatever happens, and its entry must not
+    // stay behind.
+    if (!shared.takeMatchingInjected(vk & 0xFF, scan, released, extended, taken)) return false;
+    if (taken.kind & 0x2) host.releaseShiftState();
+    return true;
 }
 
-bool confirmTakenKey(sharedData& shared, keyDecisionHost& host, LPARAM lParam, ULONG_PTR extraInfo)
+injectedKey entryOfKey(int vk, LPARAM lParam)
 {
-    injectedKey taken = {};
-    if (!host.takeRemembered(taken)) return true;
-    if (extraInfo == injectedKeySign || !sameKey(taken, lParam) || !shared.injectionSigned()) return true;
-    shared.restoreInjected(taken);
-    return !reportSwallowedKey(shared, host, taken.vk, lParam, host.tick());
+    int flags = 0;
+    if (lParam & 0x80000000) flags |= KEYEVENTF_KEYUP;
+    if (lParam & 0x01000000) flags |= KEYEVENTF_EXTENDEDKEY;
+    return injectedKey{static_cast<std::int32_t>((lParam >> 16) & 0xFF), flags, vk & 0xFF, injectedKindPlain};
+}
+
+bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo)
+{
+    rememberedKey judged = {};
+    if (!host.takeRemembered(judged)) return true;
+    // The one rule of the keyboard hook says whether this is the key it passed.
+    const int scan = static_cast<int>((lParam >> 16) & 0xFF);
+    if (!injectedKeyMatches(judged.key, vk & 0xFF, scan, (lParam & 0x80000000) != 0, (lParam & 0x01000000) != 0))
+        return true;
+    if (extraInfo == injectedKeySign || !shared.injectionSigned()) return true;
+    // The entry goes back for our key still to come; where it finds no room our key is known by
+    // its sign all the same.
+    if (judged.tookEntry) shared.restoreInjected(judged.key);
+    if (passesUnmatched(vk)) return true;
+    return !takeUsersKey(shared, host, vk, lParam, host.tick());
 }

@@ -17,18 +17,30 @@ WORD virtualKeyOfScanCode(WORD scan, DWORD flags);
 void sendKeyInput(WORD vk, WORD scan, DWORD flags);
 
 // Keys the agent asked to inject, waiting in the order asked for room in the ring. The ring holds
-// 19 keys on their way to the hook; in a burst the focused thread takes them back later than the
-// agent converts, and a key that found no room would be lost. Only the main program's copy of the
-// library uses it, but from every thread that sends a request (each request flushes it first): the
-// agent's thread and the user-interface thread may flush at once, so every operation holds the
-// queue's lock, or both would type the same key and drop the next.
+// the keys on their way to the hook; in a burst, or while the focused application is busy, the
+// focused thread takes them back later than the agent converts, and a key that found no room would
+// be lost. Only the main program's copy of the library uses it, but from every thread that sends a
+// request (each request flushes it first): the agent's thread and the user-interface thread may
+// flush at once, so every operation holds the queue's lock, or both would type the same key and
+// drop the next.
+//
+// No timer decides whose a key is: the ring is emptied only when its keys can't come back, that is
+// when it took nothing back for a while although the foreground window answers (its keys went to a
+// window without our hook, or to none). A busy application answers nothing and keeps its entries
+// however long it sleeps; our keys wait behind them in order.
 class injectionQueue {
 public:
     typedef void (*senderFunction)(WORD vk, WORD scan, DWORD flags);
-    // A full ring that took no key back for this long holds keys that will never come back.
-    static constexpr DWORD staleAfterMs = 1000;
+    // True while the window our keys go to can't take them yet (busy): its keys may still come.
+    typedef bool (*busyFunction)();
+    // How long a ring that takes nothing back waits before the foreground window is asked.
+    static constexpr DWORD quietAfterMs = 1000;
 
-    explicit injectionQueue(senderFunction send) : m_send(send) { InitializeCriticalSection(&m_lock); }
+    injectionQueue(senderFunction send, busyFunction foregroundBusy)
+        : m_send(send), m_foregroundBusy(foregroundBusy)
+    {
+        InitializeCriticalSection(&m_lock);
+    }
     ~injectionQueue() { DeleteCriticalSection(&m_lock); }
     injectionQueue(const injectionQueue&) = delete;
     injectionQueue& operator=(const injectionQueue&) = delete;
@@ -36,9 +48,18 @@ public:
     // Whether a keyboard hook of ours is there to take recorded keys back. Turned off, every
     // waiting key goes at once.
     void setRecording(bool on);
-    // Records and types waiting keys while the ring has room. Where no hook will look for them
-    // (none installed, or one that lets every key pass while conversion is off) they go at once,
-    // unrecorded, still in order. Answers how many still wait.
+    // Runs change under the queue's hold, so that no key goes out meanwhile, and records from then
+    // on when it answers true.
+    template <class Change>
+    void changeRecording(Change change)
+    {
+        hold locked(m_lock);
+        setRecording(change());
+    }
+    // Records and types waiting keys while the ring has room, and lets go of entries whose keys
+    // can't come back. Where no hook will look for them (none installed, or one that lets every key
+    // pass while conversion is off) they go at once, unrecorded, still in order. Answers how many
+    // still wait.
     size_t flush(sharedData& shared, DWORD now);
     // Types every waiting key at once, unrecorded: no hook is there to look for them.
     void typeAllUnrecorded();
@@ -46,6 +67,7 @@ public:
 
 private:
     void type(const injectedKey& entry);
+    void releaseLostEntries(sharedData& shared, DWORD now);
     struct hold {
         explicit hold(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
         ~hold() { LeaveCriticalSection(&m_lock); }
@@ -55,9 +77,10 @@ private:
     CRITICAL_SECTION m_lock;
     std::deque<injectedKey> m_waiting;
     senderFunction m_send;
+    busyFunction m_foregroundBusy;
     int m_lastRead = -1;
-    DWORD m_stalledSince = 0;
-    bool m_stalled = false;
+    DWORD m_quietSince = 0;
+    bool m_quiet = false;
     bool m_recording = false;
 };
 
@@ -67,13 +90,18 @@ injectionQueue& waitingInjections();
 // Request injectKey: queues the key, then records and types what the ring has room for.
 void injectKey(unsigned int scan, long flags);
 
-// The hook's test for an injected key: true passes, false swallows. A key equal to an entry of
-// the ring passes as ours, and the entry taken is remembered in the thread (keyDecisionHost::
-// rememberTaken) until the message's extra information confirms it (confirmTakenKey).
-bool matchInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam);
+// Keys that pass the hook without an entry and are never reported: nobody converts them.
+bool passesUnmatched(int vk);
 
-// The message hook's check of a key message being removed from the queue, with the message's
-// extra information. A key the keyboard hook passed for ours that lacks injectedKeySign was the
-// user's, equal to one of ours still to come: its entry goes back to the ring, and it is reported
-// and swallowed after all (false; the caller empties the message). True: the message stays.
-bool confirmTakenKey(sharedData& shared, keyDecisionHost& host, LPARAM lParam, ULONG_PTR extraInfo);
+// Takes the ring's entry for this key message (injectedKeyMatches; the oldest of them), and
+// releases Shift in the thread when the entry says so. False when no entry matches.
+bool takeInjectedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, injectedKey& taken);
+
+// The key message itself in the form of a ring entry.
+injectedKey entryOfKey(int vk, LPARAM lParam);
+
+// The message hook's judgement of a key message being removed from the queue, which the keyboard
+// hook passed and remembered: its extra information says whose it is. Ours stays. The user's
+// gives back the entry it took, is reported, and reaches the application as nothing (false; the
+// caller empties the message), unless it must pass (takeUsersKey). True: the message stays.
+bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo);

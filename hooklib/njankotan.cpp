@@ -42,8 +42,9 @@ fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int 
 {
     sharedData& shared = theSharedData();
     // The agent calls in on every pass of its loop: the keys it injected that found the ring full
-    // go as soon as the hook has taken earlier ones back.
-    if (waitingInjections().waiting() != 0) waitingInjections().flush(shared, GetTickCount());
+    // go as soon as the hook has taken earlier ones back, and entries whose keys can't come back
+    // any more are let go.
+    waitingInjections().flush(shared, GetTickCount());
     switch (request) {
     case fromDll::popReport: {
         fromDll_waitInfoAdds& a = answers[request];
@@ -107,7 +108,11 @@ fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int 
             return &unknownAnswer;
         }
         break;
-    case fromDll::setPassThrough: shared.setPassThrough(wparam & 1); break;
+    case fromDll::setPassThrough:
+        shared.setPassThrough(wparam & 1);
+        // The hook lets every key pass now, ours on their way too: their entries would never leave.
+        if (wparam & 1) shared.clearInjected();
+        break;
     case fromDll::setSpareFlag: shared.setSpareFlag(wparam & 1); break;
     default:
         unknownAnswer = fromDll_waitInfoAdds();

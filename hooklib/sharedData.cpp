@@ -202,12 +202,17 @@ bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll
     return true;
 }
 
-bool sharedData::pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
+sharedData::keyReportOutcome sharedData::pushKeyReports(const fromDll_waitInfoAdds& time,
+                                                         const fromDll_waitInfoAdds& data)
 {
     // One hold over the notices too: they are this process's, shared by its hooked threads.
     sharedHold hold(m_lock);
+    if (!hold || !m_view) return keyFoundNoRoom;
+    // Checked under the same hold as the push: once the hook is out and its last reports taken,
+    // no thread that waited for room may still add a key nobody will read.
+    if (!m_view->injectionSigned) return keyHookGone;
     passedKeyNotices& passed = m_passed;
-    bool fits = hold && m_view;
+    bool fits = true;
     int sent = 0;
     while (fits && sent < passed.count) {
         fits = pushReportPair(passed.time[sent], passed.data[sent]);
@@ -218,13 +223,19 @@ bool sharedData::pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_
         passed.data[i - sent] = passed.data[i];
     }
     passed.count -= sent;
-    if (fits && pushReportPair(time, data)) return true;
-    return false;
+    if (fits && pushReportPair(time, data)) return keyReported;
+    return keyFoundNoRoom;
+}
+
+static int passedKeyIndex(const fromDll_waitInfoAdds& data)
+{
+    return ((data.info1 >> 16) & 0xFF) | ((data.info1 & 0x01000000) ? 0x100 : 0);
 }
 
 void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
 {
     sharedHold hold(m_lock);
+    if ((static_cast<std::uint32_t>(data.info1) & 0x80000000u) == 0) m_passedDown[passedKeyIndex(data)] = true;
     passedKeyNotices& passed = m_passed;
     if (passed.count < passedKeyNotices::capacity) {
         passed.time[passed.count] = time;
@@ -232,6 +243,18 @@ void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_w
         passed.data[passed.count].info2 |= modifierPassedOn;
         ++passed.count;
     }
+}
+
+bool sharedData::passedPress(int key)
+{
+    sharedHold hold(m_lock);
+    return m_passedDown[key & 0x1FF];
+}
+
+void sharedData::forgetPassedPress(int key)
+{
+    sharedHold hold(m_lock);
+    m_passedDown[key & 0x1FF] = false;
 }
 
 bool sharedData::isReportQueueEmpty()
@@ -292,6 +315,16 @@ void sharedData::dropStaleInjected()
     m_view->injectedRead = m_view->injectedWrite;
     const DWORD now = m_clock();
     m_view->injectedResetTick = now ? now : 1;
+}
+
+void sharedData::injectedState(int& read, int& used)
+{
+    read = used = 0;
+    sharedHold hold(m_lock);
+    if (!hold || !m_view) return;
+    normaliseInjected();
+    read = m_view->injectedRead;
+    used = (m_view->injectedWrite - m_view->injectedRead + injectedRingLength) % injectedRingLength;
 }
 
 int sharedData::injectedReadIndex()

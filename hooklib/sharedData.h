@@ -60,7 +60,8 @@ bool injectedKeyMatches(const injectedKey& entry, int vk, int scanCode, bool rel
 
 // Keys the keyboard hook let pass unconverted because their reports did not fit in the queue,
 // each as the time and data reports it still owes the agent (the data marked modifierPassedOn).
-// A notice that finds this list full is dropped: the key itself still passed.
+// A notice that finds this list full is dropped: the key itself still passed, and so will its
+// release (sharedData::passedPress), whatever became of the notice.
 struct passedKeyNotices {
     static constexpr int capacity = 32;
     int count = 0;
@@ -92,11 +93,19 @@ public:
     bool pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& second);
     bool isReportQueueEmpty();
     // The reports of one key the hook would swallow. The notices of keys passed before go first;
-    // true when they all fit and so do the key's own two reports: the key is the agent's to type.
-    bool pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
-    // A key whose reports found no room passes; its notice waits behind the others.
+    // keyReported when they all fit and so do the key's own two reports: the key is the agent's to
+    // type. keyHookGone, pushing nothing, once the keyboard hook has been taken out (a pause, an
+    // agent switch, quitting): nobody may take the key's reports any more, and it must pass.
+    enum keyReportOutcome { keyReported, keyFoundNoRoom, keyHookGone };
+    keyReportOutcome pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
+    // A key whose reports found no room passes; its notice waits behind the others. A press so
+    // passed is remembered until its release, which must pass as well (passedPress).
     void notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
     int passedNoticesWaiting() const { return m_passed.count; }
+    // Whether the press of this key (scan code, plus 0x100 when extended) passed unconverted and
+    // its release has not come yet. forgetPassedPress once it has.
+    bool passedPress(int key);
+    void forgetPassedPress(int key);
 
     // The queue's read index: it moves whenever the agent takes a report.
     int reportReadIndex();
@@ -111,11 +120,13 @@ public:
     // key then converted a second time.
     static constexpr int injectedReturnRoom = 2;
     bool pushInjected(const injectedKey& entry);
-    // Empties a ring whose keys stopped coming back (no hook to take them, or a lost key) and
+    // Empties a ring whose keys can't come back (no window with our hook will receive them) and
     // notes the time in injectedResetTick.
     void dropStaleInjected();
     // The ring's read index: it moves whenever the hook takes a key.
     int injectedReadIndex();
+    // The read index and the number of entries, under one hold.
+    void injectedState(int& read, int& used);
     bool oldestInjected(injectedKey& entry);
     void dropInjected();
     void clearInjected();
@@ -129,8 +140,8 @@ public:
     // Puts back, as the oldest, an entry a physical key took for ours. False when the ring has
     // filled up since.
     bool restoreInjected(const injectedKey& entry);
-    // Whether the keys in the ring carry injectedKeySign, so that a key the hook took for ours
-    // can be checked once its extra information is known.
+    // Whether a keyboard hook of ours is in: only then do hooked threads swallow and report keys,
+    // and know ours by injectedKeySign.
     bool injectionSigned();
     void setInjectionSigned(bool on);
 
@@ -163,6 +174,8 @@ private:
     clockFunction m_clock;
     // This process's hook passed these keys; they are reported before any later key.
     passedKeyNotices m_passed;
+    // Keys whose press this process's hook passed unconverted, by scan code and extended bit.
+    bool m_passedDown[512] = {};
 };
 
 // This process's view of the named mapping, and the operations on it under the named mutex.

@@ -169,10 +169,17 @@ void classic_local::workerLoop()
 
 void classic_local::settle()
 {
-    // The library's hook is gone; what it swallowed before is in its reports or in the link.
+    // The library's hook is gone; what it swallowed before is in its reports or in the link, and
+    // no hooked thread adds more (the library lets keys pass once its hook is out). Those keys
+    // were typed while this agent converted: it converts them before it lets go of what it holds.
     for (;;) {
         fromDll_waitInfoAdds* report = link()->sendRequest(fromDll::popReport, 0, 0);
         if (!report || link()->handleReport(*report)) break;
+    }
+    for (;;) {
+        const hookKeyEvent event = link()->popEvent();
+        if (event.tick == 0) break;
+        handleEvent(event);
     }
     releaseHeldKeysAndWait(500);
     link()->releaseKeyEvents(this);

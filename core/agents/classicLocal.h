@@ -18,8 +18,8 @@ public:
     keyCode mapScancode(keyCode code) override;
     // Has the library remove its keyboard hook and parks the thread, so that nothing of the link
     // (its key events, its reports) is taken by this agent while another one runs. Before it
-    // parks, the thread takes the reports still waiting, releases every key the engine holds and
-    // passes on the keys swallowed and not yet converted.
+    // parks, the thread takes the reports still waiting, converts the keys swallowed and not yet
+    // converted, and releases every key the engine holds.
     bool pause() override;
     // Pauses, then ends the thread; resume starts a new one.
     bool stop() override;

@@ -262,7 +262,7 @@ TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
     liveTargetWindow target;
     ASSERT_TRUE(target.focus());
     // The classic agent's hook holds no key down in the session: not while it runs, not after a
-    // burst, not after the program is killed.
+    // burst, and not when the program is killed in the middle of one.
     EXPECT_EQ(std::vector<int>(), keysHeldDown());
 
     const DWORD begin = GetTickCount();
@@ -283,9 +283,18 @@ TEST_F(ansiBuildLiveTest, classicAgentTakesAFullSpeedBurstWhole)
 
     typeInto(target, L"key --delay 80 a b c", 3);
     EXPECT_EQ(target.text(), L"bcd");
-    // Killed with its hook in, it leaves no key down either.
+
+    // Killed with its hook in while a burst waits in the target's queue: what may stay down is
+    // the one letter the agent had pressed for a key whose release it never saw (nothing can
+    // release that for a killed program), no key of the user's and nothing the hook held back.
+    target.clear();
+    EXPECT_EQ(0, runXdotool(L"type --delay 0 " + burst.sent.substr(0, 300), 60000));
+    pumpUntil([&] { return !target.text().empty(); }, 10000);
     me->kill();
-    EXPECT_EQ(std::vector<int>(), keysHeldDown());
+    pumpMessages(1000);
+    const std::vector<int> held = keysHeldDown();
+    EXPECT_LE(held.size(), 1u);
+    for (int vk : held) EXPECT_TRUE(vk >= 'A' && vk <= 'Z') << vk;
 }
 
 TEST_F(ansiBuildLiveTest, setupHandsOverToTheTwinAndTheInstalledTwinRemoves)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -241,6 +242,82 @@ TEST_F(hookLibraryLiveTest, keysFindingTheRingFullWaitInOrderUntilTheHookTakesKe
     EXPECT_EQ(0u, view.data->injectedResetTick);
     library.call(setKeyboardHook, 0);
     EXPECT_FALSE(hasReport(library.drainReports(), reportKeyTime));
+}
+
+// Letters by scan code, to see order.
+const struct {
+    WORD scan;
+    wchar_t letter;
+} letterKeys[] = {{0x1E, L'a'}, {0x1F, L's'}, {0x20, L'd'}, {0x21, L'f'}, {0x22, L'g'}, {0x23, L'h'}, {0x24, L'j'},
+                  {0x25, L'k'}, {0x26, L'l'}, {0x10, L'q'}, {0x11, L'w'}, {0x12, L'e'}, {0x13, L'r'}, {0x14, L't'},
+                  {0x15, L'y'}, {0x16, L'u'}, {0x17, L'i'}, {0x18, L'o'}, {0x19, L'p'}, {0x2C, L'z'}};
+
+// The helper is busy for busyMs while the agent's keys (press and release of each letter) queue
+// up for it; between runs after the first half of them. Answers what the helper received and
+// the key reports that came meanwhile: none of ours may be reported as the user's.
+std::wstring injectWhileBusy(hookTarget& target, const loadedLibrary& library, int busyMs, int letters,
+                             const std::function<void()>& between, std::vector<fromDll_waitInfoAdds>& keyReports)
+{
+    std::wstring expected;
+    const DWORD busySince = GetTickCount();
+    PostMessageW(target.window, WM_APP + 1, queryBusy, busyMs);
+    Sleep(100);  // asleep in its window procedure now
+    for (int i = 0; i < letters; ++i) {
+        if (i == letters / 2 && between) between();
+        const auto& key = letterKeys[i % (sizeof letterKeys / sizeof letterKeys[0])];
+        library.call(injectKey, key.scan, 0);
+        library.call(injectKey, key.scan, KEYEVENTF_KEYUP);
+        expected += key.letter;
+    }
+    // The agent takes reports every 20 ms; each request lets waiting keys go. The helper's text is
+    // asked for only once it is awake: the question would wait for it, and no request would come.
+    auto takeReports = [&] {
+        for (const fromDll_waitInfoAdds& r : library.drainReports())
+            if (r.kind == reportKeyTime || r.kind == reportKeyData) keyReports.push_back(r);
+    };
+    waitFor([&] {
+        takeReports();
+        return GetTickCount() - busySince > static_cast<DWORD>(busyMs) + 200;
+    }, busyMs + 2000);
+    waitFor([&] {
+        takeReports();
+        return target.text().size() >= expected.size();
+    }, 5000);
+    waitFor([] { return false; }, 300);
+    takeReports();
+    EXPECT_EQ(expected, target.text());
+    return target.text();
+}
+
+// An application busy for seconds while sixty of the agent's keys are on their way: each key
+// arrives once and in order, none is taken for the user's; so too when the hook is installed again
+// (a resumed agent) meanwhile. Conversion switched off and on with keys on their way leaves no
+// entry behind.
+TEST_F(hookLibraryLiveTest, ourKeysSurviveABusyApplicationAResumedHookAndPassThrough)
+{
+    library.call(setKeyboardHook, 1);
+    std::vector<fromDll_waitInfoAdds> keyReports;
+    injectWhileBusy(target, library, 3000, 30, nullptr, keyReports);
+    EXPECT_EQ(0u, keyReports.size());
+    EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
+
+    target.query(queryClearText);
+    keyReports.clear();
+    injectWhileBusy(target, library, 1500, 8, [] { library.call(setKeyboardHook, 1); }, keyReports);
+    EXPECT_EQ(0u, keyReports.size());
+    EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
+
+    // Switched off with keys on their way, which then pass as they are; on again once they came.
+    target.query(queryClearText);
+    keyReports.clear();
+    injectWhileBusy(target, library, 1000, 4, [] { library.call(setPassThrough, 1); }, keyReports);
+    library.call(setPassThrough, 0);
+    EXPECT_EQ(0u, keyReports.size());
+    EXPECT_TRUE(waitFor([] {
+        library.call(readWaitTimer);  // the agent's requests go on
+        return view.data->injectedRead == view.data->injectedWrite;
+    }, 4000));
+    library.call(setKeyboardHook, 0);
 }
 
 TEST_F(hookLibraryLiveTest, alphanumericActionClearsAndRestoresTheNativeMode)

@@ -38,19 +38,24 @@ public:
         if (agent) agent();
     }
     DWORD tick() override { return now; }
-    void rememberTaken(const injectedKey& entry) override
+    // Like the library in another bitness's application, a host that keeps nothing makes the
+    // keyboard hook decide alone (keeps false: the keyboard hook's own decision is under test).
+    bool rememberKey(const rememberedKey& key) override
     {
-        taken = entry;
+        if (otherProcess || !keeps) return false;
+        taken = key;
         remembered = true;
+        return true;
     }
-    bool takeRemembered(injectedKey& entry) override
+    bool takeRemembered(rememberedKey& key) override
     {
-        entry = taken;
+        key = taken;
         return std::exchange(remembered, false);
     }
     bool servesAnotherProcess() override { return otherProcess; }
-    injectedKey taken = {};
+    rememberedKey taken = {};
     bool remembered = false;
+    bool keeps = false;
     bool otherProcess = false;
     std::vector<keyResend> sent;
     std::function<void()> agent;
@@ -72,7 +77,11 @@ LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
 
 class keyDecisionTest : public ::testing::Test {
 protected:
-    void SetUp() override { shared.reset(); }
+    void SetUp() override
+    {
+        shared.reset();
+        shared.setInjectionSigned(true);  // the agent's keyboard hook is in
+    }
     std::vector<fromDll_waitInfoAdds> drain()
     {
         std::vector<fromDll_waitInfoAdds> out;
@@ -119,6 +128,7 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
         bool otherProcess;    // the hook runs in the main program's thread for another bitness
         bool swallowed;
         int waits;
+        int hookOutAfter = -1;  // the agent goes (pause, switch, quit): its hook out, it empties the queue
     } cases[] = {
         {"room at once", 0, 0, false, true, 0},
         {"the agent takes reports while the hook waits", 3, 0, false, true, 3},
@@ -126,6 +136,8 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
         {"the agent keeps taking, slower than the hook's patience", 1000, 200, false, true, 1000},
         {"the agent keeps taking, but never enough", -1, 200, false, false, static_cast<int>(fullQueueGiveUpMs)},
         {"another bitness's key never holds up the main program", -1, 0, true, false, 0},
+        // Its last reports taken, nobody would read the key's: it passes in its place, unnoticed.
+        {"the agent goes while the key waits", -1, 0, false, false, 3, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,9 +147,11 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
         host.waits = 0;
         host.otherProcess = c.otherProcess;
         for (int i = 0; c.agentTakesAfter != 0 && i < 58; ++i) ASSERT_TRUE(caseShared.pushReport(reportFocusSet, 0, 0));
+        caseShared.setInjectionSigned(true);
         host.agent = [&] {
             fromDll_waitInfoAdds one = {};
-            if (host.waits == c.agentTakesAfter)
+            if (host.waits == c.hookOutAfter) caseShared.setInjectionSigned(false);
+            if (host.waits == c.agentTakesAfter || host.waits == c.hookOutAfter)
                 while (caseShared.popReport(one)) {}
             if (c.takesOneEvery && host.waits % c.takesOneEvery == 0) {
                 caseShared.popReport(one);
@@ -146,7 +160,10 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
         };
         EXPECT_EQ(!c.swallowed, decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 7));
         EXPECT_EQ(c.waits, host.waits);
-        EXPECT_EQ(c.swallowed ? 0 : 1, caseShared.passedNoticesWaiting());
+        EXPECT_EQ(c.swallowed || c.hookOutAfter >= 0 ? 0 : 1, caseShared.passedNoticesWaiting());
+        if (c.hookOutAfter >= 0) {
+            EXPECT_TRUE(caseShared.isReportQueueEmpty());
+        }
     }
     host.otherProcess = false;
     host.agent = nullptr;
@@ -167,33 +184,45 @@ TEST_F(keyDecisionTest, keyFindingTheReportQueueFullWaitsForTheAgentThenPassesAn
     EXPECT_EQ(0, reports[3].info2 & modifierPassedOn);
     EXPECT_EQ(0, shared.passedNoticesWaiting());
 
-    // More passed keys than notices can wait: the keys still pass, the surplus notices are lost.
+    // More passed presses than notices can wait: the keys still pass, the surplus notices are
+    // lost, and every release follows its press unconverted however late it comes, or the key
+    // would stay down in the application. Repeats of a passed press pass too.
     host.now += 1000;
     for (int i = 0; i < 59; ++i) shared.pushReport(reportFocusSet, 0, 0);
-    for (int i = 0; i < passedKeyNotices::capacity + 3; ++i)
-        EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(0x1E, i % 2 != 0), 9));
+    const int passedKeys = passedKeyNotices::capacity + 3;
+    for (int i = 0; i < passedKeys; ++i) EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(2 + i, false), 9));
     EXPECT_EQ(passedKeyNotices::capacity, shared.passedNoticesWaiting());
+    host.agent = [&] { drain(); };  // the agent takes reports again
+    EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(2 + passedKeys - 1, false), 10));
+    for (int i = 0; i < passedKeys; ++i) EXPECT_TRUE(decideKey(shared, host, 0, 0x41, keyParam(2 + i, true), 10)) << i;
+    // Released, the keys are the agent's again.
+    EXPECT_FALSE(decideKey(shared, host, 0, 0x41, keyParam(2, false), 11));
+    host.agent = nullptr;
 }
 
-// One key message through both hooks: the keyboard hook decides, and a key it passed is checked
+// One key message through both hooks: the keyboard hook decides, and a key it passed is judged
 // by the message hook once its extra information is known. True: it reaches the application.
 struct arrival {
     int scan;
     bool released;
     bool ours;  // typed by the library, with its sign
+    int vk = 0x44;
 };
 
-// Our keys are known by their own extra information, whatever the system queued around them:
-// the user's key equal to one of ours, before, between or after, is converted, never passed;
-// ours is never converted; keys nobody can type again by scan code pass as they came.
+// Our keys are known by their own extra information, whatever the system queued around them and
+// whatever became of their entries: the user's key equal to one of ours, before, between or
+// after, is converted, never passed; ours is never converted; keys nobody can type again by scan
+// code pass as they came.
 TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
 {
     const int d = 0x20;
+    host.keeps = true;
     struct {
         const char* name;
         std::vector<std::pair<int, bool>> recorded;  // our keys in the ring, (scan, released)
         std::vector<arrival> arrivals;
         std::vector<std::pair<int, bool>> reported;  // the user's keys, in order
+        bool ringEmptyAfter = true;
     } cases[] = {
         {"the user's equal key before ours", {{d, false}}, {{d, false, false}, {d, false, true}}, {{d, false}}},
         {"the user's release of the key we press", {{d, false}}, {{d, true, false}, {d, false, true}}, {{d, true}}},
@@ -203,6 +232,25 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
          {{d, false, false}, {d, false, true}, {d, true, false}, {d, true, true}},
          {{d, false}, {d, true}}},
         {"the user's keys while the ring is empty", {}, {{d, false, false}, {d, true, false}}, {{d, false}, {d, true}}},
+        // A busy application wakes after its keys' entries were let go, or after the hook was
+        // installed again: ours still come as ours, among the user's.
+        {"ours arriving with no entry left",
+         {},
+         {{d, false, true}, {d, false, false}, {d, true, true}, {0x21, false, true}},
+         {{d, false}}},
+        // The application's layout gives the user's key our entry's virtual key from another
+        // scan code: both hooks judge by one rule, so it gives the entry back and is converted.
+        {"the user's key with our virtual key from another scan code",
+         {{d, false}},
+         {{0x21, false, false, 0x44}, {d, false, true}},
+         {{0x21, false}}},
+        // An entry whose key never comes stays until it is let go (injectionQueue); a user's key
+        // equal to it still takes and returns it, and is converted.
+        {"the user's key equal to an entry whose key never comes",
+         {{d, false}},
+         {{d, false, false}, {d, true, false}},
+         {{d, false}, {d, true}},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,8 +259,8 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
         for (const auto& r : c.recorded) record(r.first, r.second ? KEYEVENTF_KEYUP : 0, 0x44);
         for (const arrival& a : c.arrivals) {
             const LPARAM lp = keyParam(a.scan, a.released);
-            const bool passed = handleKeyMessage(shared, host, 0, 0x44, lp, 5) &&
-                                confirmTakenKey(shared, host, lp, a.ours ? injectedKeySign : 0);
+            const bool passed = handleKeyMessage(shared, host, 0, a.vk, lp, 5) &&
+                                judgeRemovedKey(shared, host, a.vk, lp, a.ours ? injectedKeySign : 0);
             EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
         }
         std::vector<std::pair<int, bool>> reported;
@@ -220,30 +268,46 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
             if (r.kind == reportKeyData)
                 reported.emplace_back((r.info1 >> 16) & 0xFF, (static_cast<unsigned long>(r.info1) & 0x80000000ul) != 0);
         EXPECT_EQ(c.reported, reported);
-        EXPECT_TRUE(shared.isInjectedEmpty());
+        EXPECT_EQ(c.ringEmptyAfter, shared.isInjectedEmpty());
     }
 
     // Keys that carry no scan code (a foreign program's 0xE8, sent by virtual key) pass as they
     // came: they are no key the agent could type again. The library itself sends none.
     shared.reset();
+    shared.setInjectionSigned(true);
     EXPECT_TRUE(decideKey(shared, host, 0, 0xE8, keyParam(0, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, 0xE8, keyParam(0, false), 1));
     EXPECT_TRUE(drain().empty());
-    // Unsigned (a library that signs nothing) the ring alone decides, as it always did.
+    // With the hook taken out (still running in a thread that had entered it) every key passes,
+    // unreported, and a key already passed for judging stays.
     record(d, 0, 0x44);
-    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(d, false), 5));
-    EXPECT_TRUE(confirmTakenKey(shared, host, keyParam(d, false), 0));
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(d, true), 5));
+    shared.setInjectionSigned(false);
+    EXPECT_TRUE(judgeRemovedKey(shared, host, 0x44, keyParam(d, true), 0));
+    EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(0x21, false), 5));
+    EXPECT_FALSE(host.remembered);
+    EXPECT_TRUE(drain().empty());
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
 void recordTyped(WORD, WORD scan, DWORD flags) { typedKeys.emplace_back(scan, flags); }
 
-// The agent's keys wait in order while the ring is full and go as the hook takes keys back; a ring
-// that takes nothing back for a while is stale and emptied.
-TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
+bool foregroundBusy = false;
+int busyQuestions = 0;
+bool askForegroundBusy()
+{
+    ++busyQuestions;
+    return foregroundBusy;
+}
+
+// The agent's keys wait in order while the ring is full and go as the hook takes keys back. The
+// ring is let go of only when its keys can't come back: it took nothing back for a while although
+// the foreground window answers. A busy application keeps its entries however long it sleeps.
+TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndLetsGoOnlyOfEntriesThatCantComeBack)
 {
     typedKeys.clear();
-    injectionQueue queue(recordTyped);
+    busyQuestions = 0;
+    injectionQueue queue(recordTyped, askForegroundBusy);
     queue.setRecording(true);
     for (int i = 0; i < 20; ++i) queue.add(injectedKey{i + 1, 0, 0x41, injectedKindPlain});
     EXPECT_EQ(3u, queue.flush(shared, 0));
@@ -254,17 +318,30 @@ TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
     shared.dropInjected();
     EXPECT_EQ(1u, queue.flush(shared, 10));
     EXPECT_EQ(19, typedKeys.back().first);
-    // Nothing more comes back: stale only after a whole while without progress.
-    EXPECT_EQ(1u, queue.flush(shared, 20));
-    EXPECT_EQ(1u, queue.flush(shared, 10 + injectionQueue::staleAfterMs - 1));
-    EXPECT_EQ(0u, queue.flush(shared, 10 + injectionQueue::staleAfterMs));
-    EXPECT_EQ(20u, typedKeys.size());
+    // The application sleeps: nothing comes back for seconds, and nothing is let go.
+    foregroundBusy = true;
+    for (DWORD now = 20; now < 6000; now += 100) EXPECT_EQ(1u, queue.flush(shared, now));
+    EXPECT_EQ(19u, typedKeys.size());
+    EXPECT_EQ(17, (record_.injectedWrite - record_.injectedRead + injectedRingLength) % injectedRingLength);
+    EXPECT_GE(busyQuestions, 4);
+    EXPECT_LE(busyQuestions, 6);  // asked once a while, not on every request
+    // Awake and taking keys back, it is never asked.
+    busyQuestions = 0;
+    shared.dropInjected();
+    EXPECT_EQ(0u, queue.flush(shared, 6000));
     EXPECT_EQ(20, typedKeys.back().first);
+    EXPECT_EQ(0, busyQuestions);
+    // The keys went where no hook of ours sees them: once quiet, the ring is let go.
+    foregroundBusy = false;
+    EXPECT_EQ(0u, queue.flush(shared, 6000 + injectionQueue::quietAfterMs - 1));
+    EXPECT_FALSE(shared.isInjectedEmpty());
+    EXPECT_EQ(0u, queue.flush(shared, 6000 + injectionQueue::quietAfterMs));
+    EXPECT_TRUE(shared.isInjectedEmpty());
     // A special key goes by virtual key, then by scan code; unrecorded, both go at once.
     queue.add(injectedKey{0x29, 0, VK_KANJI, injectedKindPlain});
     queue.add(injectedKey{0x1F, KEYEVENTF_KEYUP, 0x53, injectedKindPlain});
     for (int i = 0; i < 19; ++i) shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
-    EXPECT_EQ(2u, queue.flush(shared, 100));
+    EXPECT_EQ(2u, queue.flush(shared, 7100));
     // The hook goes (a pause, an agent switch, quitting): what waits goes at once and in order,
     // and so does every later key, unrecorded, behind it.
     queue.setRecording(false);
@@ -275,14 +352,14 @@ TEST_F(keyDecisionTest, injectionQueueWaitsForRoomInOrderAndEmptiesAStaleRing)
     EXPECT_EQ((std::pair<int, DWORD>(0x1F, KEYEVENTF_KEYUP | KEYEVENTF_SCANCODE)), typedKeys[22]);
     shared.clearInjected();
     queue.add(injectedKey{0x20, 0, 0x44, injectedKindPlain});
-    EXPECT_EQ(0u, queue.flush(shared, 200));
+    EXPECT_EQ(0u, queue.flush(shared, 7200));
     EXPECT_EQ(24u, typedKeys.size());
     EXPECT_TRUE(shared.isInjectedEmpty());
     // So while the hook lets every key pass with conversion switched off.
     queue.setRecording(true);
     shared.setPassThrough(true);
     queue.add(injectedKey{0x21, 0, 0x46, injectedKindPlain});
-    EXPECT_EQ(0u, queue.flush(shared, 300));
+    EXPECT_EQ(0u, queue.flush(shared, 7300));
     EXPECT_EQ(25u, typedKeys.size());
     EXPECT_TRUE(shared.isInjectedEmpty());
 }
@@ -301,7 +378,7 @@ TEST_F(keyDecisionTest, injectionQueueFlushedFromTwoThreadsTypesEachKeyOnceInOrd
 {
     typedKeys.clear();
     takingBack = &shared;
-    injectionQueue queue(typeAndTakeBack);
+    injectionQueue queue(typeAndTakeBack, nullptr);
     queue.setRecording(true);
     const int count = 5000;
     for (int i = 0; i < count; ++i) queue.add(injectedKey{i % 0x7F, 0, 0x41, injectedKindPlain});
@@ -355,13 +432,21 @@ TEST_F(keyDecisionTest, injectedKeyAfterShiftReleaseClearsShiftInTheThread)
     EXPECT_EQ(1, host.shiftReleases);
 }
 
-TEST_F(keyDecisionTest, specialAndOemAutoKeysPassWithoutConsumingTheRing)
+// Special keys and 半角/全角 pass whoever typed them; ours take their entries on the way, which
+// would otherwise never leave.
+TEST_F(keyDecisionTest, specialAndOemAutoKeysPassAndTakeOnlyTheirOwnEntries)
 {
     record(0x1E, 0, 0x41);
-    EXPECT_TRUE(decideKey(shared, host, 0, VK_OEM_AUTO, keyParam(0x29, false), 1));
-    EXPECT_TRUE(decideKey(shared, host, 0, VK_KANJI, keyParam(0x29, false), 1));
+    record(0x29, 0, VK_OEM_ENLW);
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_KANJI, keyParam(0x29, true), 1));
     EXPECT_TRUE(decideKey(shared, host, 0, VK_CAPITAL, keyParam(0x3A, false), 1));
-    EXPECT_FALSE(shared.isInjectedEmpty());
+    EXPECT_TRUE(decideKey(shared, host, 0, VK_OEM_AUTO, keyParam(0x29, false), 1));
+    injectedKey oldest = {};
+    ASSERT_TRUE(shared.oldestInjected(oldest));
+    EXPECT_EQ(0x1E, oldest.scanCode);
+    shared.dropInjected();
+    EXPECT_TRUE(shared.isInjectedEmpty());
+    EXPECT_TRUE(drain().empty());
     EXPECT_TRUE(needsVkInjection(240));
     EXPECT_TRUE(needsVkInjection(253));
     EXPECT_FALSE(needsVkInjection(254));
@@ -411,6 +496,27 @@ TEST_F(keyDecisionTest, messageWithNothingSwallowedGoesOnUntouched)
     EXPECT_TRUE(host.sent.empty());
     EXPECT_TRUE(handleKeyMessage(shared, host, 0, VK_CAPITAL, keyParam(0x3A, false, false, 0), 1));
     EXPECT_TRUE(drain().empty());
+}
+
+// A user's key the message hook empties leaves the thread's key state as the agent's keys left it:
+// the user's Shift, let go before our letter came, must not make it lower case.
+TEST(keyStateTest, aUsersEmptiedKeyLeavesTheKeyStateOfOurs)
+{
+    bool ourDown[256] = {};
+    BYTE state[256] = {};
+    noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, false));
+    state[VK_SHIFT] = state[VK_LSHIFT] = 0;  // the user's Shift release passed the state
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x2A, true));
+    EXPECT_EQ(0x80, state[VK_SHIFT]);
+    EXPECT_EQ(0x80, state[VK_LSHIFT]);
+    EXPECT_EQ(0, state[VK_RSHIFT]);
+    state['A'] = 0x81;  // the user's press of a key of ours not down; the toggle bit stays
+    keyStateWithoutUsersKey(state, ourDown, 'A', keyParam(0x1E, false));
+    EXPECT_EQ(0x01, state['A']);
+    noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, true));
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x36, false));
+    EXPECT_EQ(0, state[VK_SHIFT]);
+    EXPECT_EQ(0, state[VK_RSHIFT]);
 }
 
 TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cstring>
 #include <thread>
 
@@ -181,37 +183,46 @@ TEST_F(sharedDataTest, waitTimerFixesItsDeadlineAtTheFirstRead)
 
 TEST_F(sharedDataTest, fullInjectedRingRefusesWithoutLosingWhatItHoldsAndTakesKeysOnceThereIsRoom)
 {
-    for (int i = 0; i < 17; ++i) ASSERT_TRUE(shared.pushInjected(key(i + 1)));
-    EXPECT_FALSE(shared.pushInjected(key(40)));  // the rest is kept for entries given back
+    // Each entry its own key (scan code and virtual key), so that the test sees which one is taken.
+    auto distinct = [this](int i) { return key(i, 0, 0x100 + i); };
+    for (int i = 0; i < 17; ++i) ASSERT_TRUE(shared.pushInjected(distinct(i + 1)));
+    EXPECT_FALSE(shared.pushInjected(distinct(40)));  // the rest is kept for entries given back
     injectedKey oldest = {};
     ASSERT_TRUE(shared.oldestInjected(oldest));
     EXPECT_EQ(1, oldest.scanCode);
     // Entries taken by the user's keys come back as the oldest, into the room kept for them.
-    injectedKey taken = {};
-    ASSERT_TRUE(shared.takeMatchingInjected(0x41, 5, false, false, taken));
-    ASSERT_TRUE(shared.takeMatchingInjected(0x41, 6, false, false, taken));
-    ASSERT_TRUE(shared.pushInjected(key(18)));
-    ASSERT_TRUE(shared.pushInjected(key(19)));
-    EXPECT_FALSE(shared.pushInjected(key(40)));
-    EXPECT_TRUE(shared.restoreInjected(key(6)));
-    EXPECT_TRUE(shared.restoreInjected(key(5)));
-    EXPECT_FALSE(shared.restoreInjected(key(4)));  // a ring of 19 is full
-    ASSERT_TRUE(shared.oldestInjected(oldest));
-    EXPECT_EQ(5, oldest.scanCode);
-    for (int i = 0; i < 2; ++i) shared.dropInjected();
+    injectedKey taken5 = {}, taken6 = {};
+    ASSERT_TRUE(shared.takeMatchingInjected(0x105, 5, false, false, taken5));
+    ASSERT_TRUE(shared.takeMatchingInjected(0x106, 6, false, false, taken6));
+    EXPECT_EQ(5, taken5.scanCode);
+    EXPECT_EQ(6, taken6.scanCode);
+    ASSERT_TRUE(shared.pushInjected(distinct(18)));
+    ASSERT_TRUE(shared.pushInjected(distinct(19)));
+    EXPECT_FALSE(shared.pushInjected(distinct(40)));
+    EXPECT_TRUE(shared.restoreInjected(taken6));
+    EXPECT_TRUE(shared.restoreInjected(taken5));
+    EXPECT_FALSE(shared.restoreInjected(distinct(4)));  // a ring of 19 is full
+    // In the order given back, then the rest as typed: 5 and 6 were taken from between 4 and 7.
+    std::vector<int> order;
+    while (shared.oldestInjected(oldest)) {
+        order.push_back(oldest.scanCode);
+        shared.dropInjected();
+    }
+    EXPECT_EQ((std::vector<int>{5, 6, 1, 2, 3, 4, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}), order);
+    for (int i = 0; i < 17; ++i) ASSERT_TRUE(shared.pushInjected(distinct(i)));
     // No hold-off: as soon as the hook takes one back, the next key goes in.
     const int read = shared.injectedReadIndex();
     shared.dropInjected();
     EXPECT_NE(read, shared.injectedReadIndex());
-    EXPECT_TRUE(shared.pushInjected(key(40)));
-    EXPECT_FALSE(shared.pushInjected(key(41)));
+    EXPECT_TRUE(shared.pushInjected(distinct(40)));
+    EXPECT_FALSE(shared.pushInjected(distinct(41)));
 
-    // A stale ring is emptied and the time noted; it takes keys again at once.
+    // A ring whose keys can't come back is emptied and the time noted; it takes keys again at once.
     fakeNow = 0;  // a tick of 0 still reads as "emptied"
     shared.dropStaleInjected();
     EXPECT_TRUE(shared.isInjectedEmpty());
     EXPECT_NE(0u, view.data.injectedResetTick);
-    EXPECT_TRUE(shared.pushInjected(key(42)));
+    EXPECT_TRUE(shared.pushInjected(distinct(42)));
 }
 
 TEST_F(sharedDataTest, matchingTakesTheOldestEntryOfTheSameKeyAndDirectionAndKeepsTheOthers)
