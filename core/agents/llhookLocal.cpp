@@ -69,6 +69,9 @@ const UINT kHookCheckPeriod = 1000;
 // key the hook saw.
 const LONG kHookLateness = 20;
 
+// How often the resting worker looks whether the foreground window or the desktop changed, ms.
+const DWORD kForegroundCheckPeriod = 50;
+
 // Posted to the hook thread: install the hook again.
 const UINT kRenewHookMessage = WM_APP + 1;
 
@@ -279,10 +282,15 @@ void llhook_local::workerLoop() {
         } else {
             // Releases that went to another desktop (the secure one, an elevated window) never
             // came here: a modifier the engine holds that the system has up again comes up.
-            HWND foreground = GetForegroundWindow();
-            if (foreground != m_foreground) {
-                m_foreground = foreground;
-                releaseModifiersPhysicallyUp();
+            // Looked at every so often: asking is a call into the system.
+            const DWORD tick = GetTickCount();
+            if (tick - m_foregroundChecked >= kForegroundCheckPeriod) {
+                m_foregroundChecked = tick;
+                HWND foreground = GetForegroundWindow();
+                if (foreground != m_foreground) {
+                    m_foreground = foreground;
+                    releaseModifiersPhysicallyUp();
+                }
             }
             // A key queued from now on ends the rest at once.
             WaitForSingleObject(m_wake, restTime());

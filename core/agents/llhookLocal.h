@@ -83,6 +83,7 @@ private:
     // How late the last key taken reached the worker (hook and worker delays together), ms.
     std::int32_t m_inputLag = 0;
     HWND m_foreground = nullptr;
+    DWORD m_foregroundChecked = 0;
     std::deque<hookEvent> m_events;
     sectionLock m_queueLock;
     HANDLE m_started;

@@ -320,7 +320,19 @@ TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWak
     EXPECT_LT(idle, 100);
     EXPECT_GT(idle, 10);  // the timer poll and the reports keep their cadence
 
-    // Each key, typed into an idle worker, is converted at once, not at the end of a rest.
+    // Each key, typed into an idle worker, is converted at once, not at the end of a rest. The
+    // wait is watched closely (serving this thread's messages), not in the 5 ms steps of
+    // pumpUntil, whose first look often comes a few microseconds before the worker's wake-up.
+    auto seenAfter = [&](int seen) {
+        const DWORD start = GetTickCount();
+        while (agent.seen <= seen) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            if (GetTickCount() - start > 2000) return false;
+            SwitchToThread();
+        }
+        return true;
+    };
     std::vector<double> waits;
     for (int i = 0; i < 10; ++i) {
         pumpMessages(40);
@@ -329,7 +341,7 @@ TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWak
         QueryPerformanceCounter(&start);
         KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
         ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
-        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen; }, 2000));
+        ASSERT_TRUE(seenAfter(seen));
         QueryPerformanceCounter(&end);
         waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
         ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
