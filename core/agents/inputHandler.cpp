@@ -1,5 +1,6 @@
 #include "core/agents/inputHandler.h"
 
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
 
@@ -225,19 +226,22 @@ bool inputHandler::remapLookup(keyCode) { return false; }
 
 bool inputHandler::stop() { return pause(); }
 
-bool inputHandler::outputAllowed() { return !m_link->dllEventJustHappened(); }
+bool inputHandler::outputAllowed() { return m_forceOutput || !m_link->dllEventJustHappened(); }
 
 bool inputHandler::drain() {
     while (!m_output.empty()) {
         if (!outputKey(m_output.front())) break;
         m_output.pop_front();
+        m_lastOutputTick = GetTickCount();
     }
     return true;
 }
 
-void inputHandler::periodicStep() {
+void inputHandler::periodicStep() { periodicStep(now()); }
+
+void inputHandler::periodicStep(std::int32_t inputNow) {
     serveRelease();
-    if (poll()) updateStatusText();
+    if (pollAt(inputNow)) updateStatusText();
     // At most what the queue holds: in a burst the hook refills it as fast as it is emptied, and
     // the keys taken must be converted and typed before more are taken, or the hook's keys wait
     // behind an agent that only reads.
@@ -263,6 +267,53 @@ void inputHandler::releaseHeldKeysAndWait(DWORD timeout) {
         Sleep(1);
         drain();
     }
+    if (queuedOutput() != 0) dropHeldBackOutput();
+}
+
+// Output the hook library still holds back when the agent stops would otherwise wait for the next
+// resume and come out stale, or never, with keys left down. Each press goes together with its
+// release; the release of a key already sent down goes out now, whatever the wait.
+void inputHandler::dropHeldBackOutput() {
+    std::list<keyOutputEvent> held;
+    held.swap(m_output);
+    std::list<keyCode> dropped;
+    size_t count = 0;
+    m_forceOutput = true;
+    for (const keyOutputEvent& event : held) {
+        const bool plainKey = !event.isMarker && event.units.empty();
+        if (event.down || !event.units.empty()) {
+            if (plainKey && event.down) dropped.push_back(event.keyCode);
+            ++count;
+            continue;
+        }
+        if (plainKey) {
+            auto press = std::find(dropped.begin(), dropped.end(), event.keyCode);
+            if (press != dropped.end()) {
+                dropped.erase(press);
+                ++count;
+                continue;
+            }
+        }
+        outputKey(event);
+    }
+    m_forceOutput = false;
+    std::wostringstream line;
+    line << L"出力待ちのまま残った " << count << L" 件の出力を破棄しました。";
+    logWideLine(line.str());
+}
+
+bool inputHandler::modifierPhysicallyDown(keyCode) { return true; }
+
+void inputHandler::releaseModifiersPhysicallyUp() {
+    // An injected press reaches the system's key state only after SendInput has returned.
+    if (queuedOutput() != 0 || GetTickCount() - m_lastOutputTick < 200) return;
+    for (keyCode key : sentModifiers()) {
+        if (modifierPhysicallyDown(key)) continue;
+        logHexLine(L"離されたまま押下中になっていた修飾キー", key, L" を離します。");
+        releaseModifier(key);
+        updateStatusText();
+    }
+    drain();
 }
 
 void inputHandler::serveRelease() {

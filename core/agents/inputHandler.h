@@ -92,12 +92,19 @@ public:
     bool outputAllowed();
     bool drain();
     void periodicStep();
+    // The same, with a waiting key decided as of `inputNow` (convertEngine::pollAt).
+    void periodicStep(std::int32_t inputNow);
     // On the agent's thread: releases every key the engine holds (convertEngine::releaseAll) and
     // sends what that produced.
     void releaseHeldKeys();
     // The same, then waits up to `timeout` ms for output that the hook library holds back, so that
-    // an agent about to stop leaves nothing unsent.
+    // an agent about to stop leaves nothing unsent. What is still held back then is not kept for
+    // later: the releases of keys already down go out, the rest is dropped.
     void releaseHeldKeysAndWait(DWORD timeout);
+    // On the agent's thread: every modifier the engine holds down that the system has up again
+    // (its release went to another desktop or window) comes up. Skipped while output has just
+    // gone, which the system may not have taken in yet.
+    void releaseModifiersPhysicallyUp();
     bool functionKeyCommand(const keyOutputEvent& event);
     void updateStatusText();
     bool resumeSafely();
@@ -136,8 +143,13 @@ protected:
     // as releaseHeldKeysAndWait(outputWait) does, and waits until it has, at most `timeout` ms;
     // false when it did not answer in time.
     bool requestRelease(DWORD outputWait, DWORD timeout);
+    // Whether the system has a modifier key down; true (nothing to release) where an agent can't
+    // tell.
+    virtual bool modifierPhysicallyDown(keyCode key);
 
 private:
+    void dropHeldBackOutput();
+
     bool gameCommand(const keyOutputEvent& event, wchar_t command);
     void postAction(int action, long argument);
     void sendSettingChanged();
@@ -152,6 +164,8 @@ private:
     std::wstring m_statusText;
     volatile LONG m_releaseAsked = 0;
     HANDLE m_released;  // manual-reset; set once an asked release is done
+    bool m_forceOutput = false;  // output goes whatever the hook library's wait says
+    DWORD m_lastOutputTick = 0;
     // "+"/"-" auto-repeat guard.
     bool m_layoutKeyHeld = false;
     DWORD m_lastLayoutSwitch = 0;

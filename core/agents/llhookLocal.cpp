@@ -58,10 +58,28 @@ const DWORD kBusyRest = 1;
 // without waking an idle program a thousand times a second. A key wakes it at once either way.
 const DWORD kIdleRest = 15;
 
+// The longest a waiting key is held back for keys that reach the worker late: a key whose partner
+// was pressed in time is still waited for that much longer, never more.
+const std::int32_t kLongestInputLag = 1000;
+
+// How often the hook thread asks whether the session had input the hook never saw.
+const UINT kHookCheckPeriod = 1000;
+
+// How much later than the hook's last call the session's last input may lie and still be a
+// key the hook saw.
+const LONG kHookLateness = 20;
+
+// How often the resting worker looks whether the foreground window or the desktop changed, ms.
+const DWORD kForegroundCheckPeriod = 50;
+
+// Posted to the hook thread: install the hook again.
+const UINT kRenewHookMessage = WM_APP + 1;
+
 }  // namespace
 
 llhook_local::llhook_local(dllLinkInterface* link, logStream log, settingsHolder* holder)
     : inputHandler(link, std::move(log), holder),
+      m_hookReady(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_started(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_ended(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -70,11 +88,12 @@ llhook_local::llhook_local(dllLinkInterface* link, logStream log, settingsHolder
 
 llhook_local::~llhook_local() {
     pause();
+    endHookThread();
     if (g_agent == this) g_agent = nullptr;
     CloseHandle(m_started);
     CloseHandle(m_ended);
     CloseHandle(m_wake);
-    if (m_hook) UnhookWindowsHookEx(m_hook);
+    CloseHandle(m_hookReady);
 }
 
 keyCode llhook_local::mapScancode(keyCode code) { return code; }
@@ -92,7 +111,93 @@ keyCode llhook_local::hookKeyCode(const hookEvent& event) {
 LRESULT CALLBACK llhook_local::hookProcedure(int code, WPARAM wParam, LPARAM lParam) {
     llhook_local* agent = g_agent;
     if (code != 0 || !agent) return CallNextHookEx(nullptr, code, wParam, lParam);
+    InterlockedExchange(&agent->m_lastHookTick, static_cast<LONG>(GetTickCount()));
     return agent->hookKey(wParam, *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam));
+}
+
+// ---------------------------------------------------------------- the hook thread
+
+unsigned __stdcall llhook_local::hookThreadMain(void* agent) {
+    static_cast<llhook_local*>(agent)->hookLoop();
+    return 0;
+}
+
+void llhook_local::hookLoop() {
+    // Windows calls a low-level hook through the message loop of the thread that installed it.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
+    SetEvent(m_hookReady);
+    if (!m_hook) return;
+    m_lastHookTick = static_cast<LONG>(GetTickCount());
+    LASTINPUTINFO input = {sizeof input, 0};
+    if (GetLastInputInfo(&input)) m_lastInputChecked = input.dwTime;
+    const UINT_PTR timer = SetTimer(nullptr, 0, kHookCheckPeriod, nullptr);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.hwnd == nullptr && msg.message == WM_TIMER)
+            checkHook();
+        else if (msg.hwnd == nullptr && msg.message == kRenewHookMessage)
+            renewHook();
+        else
+            DispatchMessageW(&msg);
+    }
+    KillTimer(nullptr, timer);
+    UnhookWindowsHookEx(m_hook);
+    m_hook = nullptr;
+}
+
+// Windows removes a low-level hook that once answered too late, and says nothing. The session's
+// input moving on while the hook saw nothing is the sign: then, and at every resume, the hook is
+// installed anew. The new hook goes in before the old one comes out, so no key slips past; and
+// an old hook that Windows had already removed cannot be removed again, which tells whether it
+// was gone (other input, the mouse, moves the clock as well).
+void llhook_local::checkHook() {
+    LASTINPUTINFO input = {sizeof input, 0};
+    if (!GetLastInputInfo(&input) || input.dwTime == m_lastInputChecked) return;
+    m_lastInputChecked = input.dwTime;
+    // A key the hook sees is input of the moment the hook is called, or a little before it.
+    const DWORD hooked = static_cast<DWORD>(m_lastHookTick);
+    if (static_cast<LONG>(input.dwTime - hooked) > kHookLateness) renewHook();
+}
+
+void llhook_local::renewHook() {
+    HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
+    if (!fresh) {
+        logWideLine(L"llhook_local: フックを掛け直せませんでした。");
+        return;
+    }
+    HHOOK old = m_hook;
+    m_hook = fresh;
+    if (old && !UnhookWindowsHookEx(old)) {
+        logWideLine(L"llhook_local: Windows に外されていたフックを掛け直しました。");
+        // Releases came and went unseen meanwhile: nothing the engine holds may stay down.
+        InterlockedExchange(&m_hookDropped, 1);
+        SetEvent(m_wake);
+    }
+}
+
+bool llhook_local::startHookThread() {
+    ResetEvent(m_hookReady);
+    unsigned id = 0;
+    m_hookThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, hookThreadMain, this, 0, &id));
+    if (!m_hookThread) return false;
+    m_hookThreadId = id;
+    HANDLE handles[] = {m_hookReady, m_hookThread};
+    waitServing(2, handles, INFINITE);
+    if (m_hook) return true;
+    WaitForSingleObject(m_hookThread, INFINITE);
+    CloseHandle(m_hookThread);
+    m_hookThread = nullptr;
+    return false;
+}
+
+void llhook_local::endHookThread() {
+    if (!m_hookThread) return;
+    PostThreadMessageW(m_hookThreadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(m_hookThread, INFINITE);
+    CloseHandle(m_hookThread);
+    m_hookThread = nullptr;
 }
 
 LRESULT llhook_local::hookKey(WPARAM wParam, const KBDLLHOOKSTRUCT& key) {
@@ -135,10 +240,23 @@ void llhook_local::workerLoop() {
     }
     SetEvent(m_started);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    m_inputLag = 0;
+    m_foreground = GetForegroundWindow();
     while (!m_stopRequest) {
+        if (InterlockedExchange(&m_hookDropped, 0)) releaseHeldKeys();
+        hookEvent next;
+        bool queued = false;
+        {
+            scopedLock guard(m_queueLock);
+            if (!m_events.empty()) {
+                next = m_events.front();
+                queued = true;
+            }
+        }
         // Also before every key: the reports of the hook library (the IME's state) that came
-        // in meanwhile must steer the key's conversion.
-        periodicStep();
+        // in meanwhile must steer the key's conversion. A waiting key is decided by the time up
+        // to which every key has been seen, so a partner already queued is never missed.
+        periodicStep(inputClock(queued ? &next : nullptr));
         hookEvent event;
         bool taken = false;
         {
@@ -154,11 +272,26 @@ void llhook_local::workerLoop() {
             }
         }
         if (taken) {
+            std::int32_t lag = now() - static_cast<std::int32_t>(event.time);
+            m_inputLag = lag < 0 ? 0 : (lag > kLongestInputLag ? kLongestInputLag : lag);
             if (event.scanCode == 0x70)
                 logWideLine((event.flags & LLKHF_UP) ? L"ひらがなカタカナ□" : L"ひらがなカタカナ■");
+            releaseModifiersPhysicallyUp();
             handleEvent(event);
             Sleep(0);
         } else {
+            // Releases that went to another desktop (the secure one, an elevated window) never
+            // came here: a modifier the engine holds that the system has up again comes up.
+            // Looked at every so often: asking is a call into the system.
+            const DWORD tick = GetTickCount();
+            if (tick - m_foregroundChecked >= kForegroundCheckPeriod) {
+                m_foregroundChecked = tick;
+                HWND foreground = GetForegroundWindow();
+                if (foreground != m_foreground) {
+                    m_foreground = foreground;
+                    releaseModifiersPhysicallyUp();
+                }
+            }
             // A key queued from now on ends the rest at once.
             WaitForSingleObject(m_wake, restTime());
             InterlockedExchange(&m_resting, 0);
@@ -176,6 +309,34 @@ DWORD llhook_local::restTime() {
     return awaitsPoll() || queuedOutput() != 0 ? kBusyRest : kIdleRest;
 }
 
+// The time up to which the worker has seen every key, on the hook's clock: now, less the delay
+// with which the last key reached the worker (keys that come late come late together), and never
+// past a key still queued, which decides by its own time.
+std::int32_t llhook_local::inputClock(const hookEvent* next) {
+    std::int32_t t = now() - m_inputLag;
+    if (next) {
+        const std::int32_t beforeNext = static_cast<std::int32_t>(next->time) - 1;
+        if (beforeNext - t < 0) t = beforeNext;
+    }
+    return t;
+}
+
+bool llhook_local::modifierPhysicallyDown(keyCode key) {
+    int vk = 0;
+    switch (key) {
+    case 0x2A: vk = VK_LSHIFT; break;
+    case 0x36: vk = VK_RSHIFT; break;
+    case 0x1D: vk = VK_LCONTROL; break;
+    case 0x9D: vk = VK_RCONTROL; break;
+    case 0x38: vk = VK_LMENU; break;
+    case 0xB8: vk = VK_RMENU; break;
+    case 0xDB: vk = VK_LWIN; break;
+    case 0xDC: vk = VK_RWIN; break;
+    default: return true;
+    }
+    return (GetAsyncKeyState(vk) & 0x8000) != 0;
+}
+
 void llhook_local::passOnQueued() {
     std::deque<hookEvent> left;
     {
@@ -188,6 +349,12 @@ void llhook_local::passOnQueued() {
 }
 
 void llhook_local::handleEvent(const hookEvent& event) {
+    // Pause has NumLock's scan code without the extended mark, and so NumLock's key code: it
+    // passes as it is, or it would come out as NumLock.
+    if (event.vk == VK_PAUSE) {
+        passOn(event);
+        return;
+    }
     bool down = (event.flags & LLKHF_UP) == 0;
     inputKey(hookKeyCode(event), down, static_cast<int>(event.time), [&] { passOn(event); });
 }
@@ -204,7 +371,7 @@ bool llhook_local::outputKey(const keyOutputEvent& event) {
     if (functionKeyCommand(event)) return true;
     keyCode code = event.keyCode;
     DWORD flags = 0;
-    if (code & 0x80) flags |= KEYEVENTF_EXTENDEDKEY;
+    if (sentAsExtendedKey(code)) flags |= KEYEVENTF_EXTENDEDKEY;
     if (!event.down) flags |= KEYEVENTF_KEYUP;
     sendScanCode(code & 0x7F, flags);
     return keyLog(static_cast<keyCode>(code & 0x7F), (code & 0x80) != 0, event.down, event);
@@ -212,13 +379,16 @@ bool llhook_local::outputKey(const keyOutputEvent& event) {
 
 bool llhook_local::resume() {
     scopedLock guard(m_controlLock);
-    if (!m_hook) {
+    if (!m_hookThread) {
         logWideLine(L"llhook_local::resume() の SetWindowsHookExを実行します。");
-        m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
-        if (!m_hook) {
+        if (!startHookThread()) {
             logWideLine(L"llhook_local::resume() においてフックハンドルが確認できません。");
             return false;
         }
+    } else {
+        // Windows may have dropped it meanwhile (a session locked or unlocked, a hook answering
+        // late while the machine was loaded): installed anew at every resume.
+        PostThreadMessageW(m_hookThreadId, kRenewHookMessage, 0, 0);
     }
     if (!m_worker) {
         m_stopRequest = 0;
@@ -260,10 +430,7 @@ bool llhook_local::pause() {
 bool llhook_local::stop() {
     pause();
     scopedLock guard(m_controlLock);
-    if (m_hook) {
-        UnhookWindowsHookEx(m_hook);
-        m_hook = nullptr;
-    }
+    endHookThread();
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 
@@ -42,11 +43,17 @@ public:
 
     bool isIdle() const { return m_idle != 0; }
     bool hookInstalled() const { return m_hook != nullptr; }
+    // The hook as installed now (tests take it away as Windows does with a hook that answers late).
+    HHOOK hookHandle() const { return m_hook; }
     size_t queuedEvents();
     // The worker thread while one runs (for measuring its use of the processor), else null.
     HANDLE workerThread() const { return m_worker; }
     // For tests and the benchmark: what the hook procedure does with one key, without a hook.
     LRESULT hookKey(WPARAM wParam, const KBDLLHOOKSTRUCT& key);
+
+protected:
+    // Whether a modifier is down for the system (its asynchronous key state).
+    bool modifierPhysicallyDown(keyCode key) override;
 
 private:
     static unsigned __stdcall workerMain(void* agent);
@@ -55,10 +62,28 @@ private:
     void passOn(const hookEvent& event);
     void passOnQueued();
     DWORD restTime();
-    bool waitServingSentMessages(HANDLE event, DWORD timeout);
+    std::int32_t inputClock(const hookEvent* next);
+    static unsigned __stdcall hookThreadMain(void* agent);
+    void hookLoop();
+    bool startHookThread();
+    void endHookThread();
+    void renewHook();
+    void checkHook();
 
     volatile LONG m_stopRequest = 0;
-    HHOOK m_hook = nullptr;
+    HHOOK volatile m_hook = nullptr;
+    // The hook lives on a thread of its own that does nothing else, so a busy user-interface
+    // thread delays no key of the session and Windows never drops the hook for answering late.
+    HANDLE m_hookThread = nullptr;
+    DWORD m_hookThreadId = 0;
+    HANDLE m_hookReady;             // auto-reset: the hook thread has tried to install the hook
+    volatile LONG m_lastHookTick = 0;  // when the hook procedure was last called
+    DWORD m_lastInputChecked = 0;      // hook thread only
+    volatile LONG m_hookDropped = 0;  // the hook was found dropped: the worker releases what it held
+    // How late the last key taken reached the worker (hook and worker delays together), ms.
+    std::int32_t m_inputLag = 0;
+    HWND m_foreground = nullptr;
+    DWORD m_foregroundChecked = 0;
     std::deque<hookEvent> m_events;
     sectionLock m_queueLock;
     HANDLE m_started;

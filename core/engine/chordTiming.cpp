@@ -211,7 +211,7 @@ void convertEngine::armDeferred(int kind, const inputKeyEvent& event) {
     m_deferredKind = kind;
     m_deferredEvent = event;
     m_deferredTime = event.time;
-    deferredTimeCheck();
+    deferredTimeCheck(event.time);
 }
 
 void convertEngine::chordWait(const inputKeyEvent& event, int flags) {
@@ -270,10 +270,10 @@ bool convertEngine::deferredTakesEvent(const inputKeyEvent& event) {
     return false;
 }
 
-bool convertEngine::deferredTimeCheck() {
+bool convertEngine::deferredTimeCheck(std::int32_t inputNow) {
     if (m_deferredKind == 0) return false;
     const int limit = cancelTime(m_chordState == 3);
-    if (tickDifference(now(), m_deferredTime) >= limit) {
+    if (tickDifference(inputNow, m_deferredTime) >= limit) {
         takeDeferred(false);
         return true;
     }
@@ -373,11 +373,13 @@ void convertEngine::releaseKey(const inputKeyEvent& event, std::list<pendingGrou
     }
 }
 
-bool convertEngine::poll() {
+bool convertEngine::poll() { return pollAt(now()); }
+
+bool convertEngine::pollAt(std::int32_t inputNow) {
     bool decided = false;
     if (m_deferredKind != 0) {
-        decided = deferredTimeCheck();
-    } else if (m_chordState == 1 && tickDifference(now(), m_chordStart) >= acceptTimer()) {
+        decided = deferredTimeCheck(inputNow);
+    } else if (m_chordState == 1 && tickDifference(inputNow, m_chordStart) >= acceptTimer()) {
         updateSkipFlags();
         decideAlone(m_chordStart);
         decided = true;

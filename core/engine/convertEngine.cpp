@@ -205,6 +205,29 @@ bool convertEngine::keyEvent(bool down, keyCode key, std::int32_t time) {
     return true;
 }
 
+std::vector<keyCode> convertEngine::sentModifiers() const {
+    std::vector<keyCode> keys;
+    for (const auto& t : m_trackers) {
+        if (t.pressedLeft && t.sentLeft) keys.push_back(t.leftCode);
+        if (t.pressedRight && t.sentRight) keys.push_back(t.rightCode);
+    }
+    return keys;
+}
+
+void convertEngine::releaseModifier(keyCode key) {
+    for (auto& t : m_trackers) {
+        if (key == t.leftCode && t.pressedLeft)
+            t.setLeft(false);
+        else if (key == t.rightCode && t.pressedRight)
+            t.setRight(false);
+        else
+            continue;
+        updateSkipFlags();
+        publishSnapshot();
+        return;
+    }
+}
+
 // ---- table lookup ----
 
 keySequence convertEngine::lookupTables(const keySequence& keys, bool excludeKana,

@@ -9,6 +9,7 @@
 #include <list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/engine/keyCodes.h"
 #include "core/engine/layoutTable.h"
@@ -159,6 +160,10 @@ public:
     bool keyEvent(bool down, keyCode key, std::int32_t time);
     // The timer step, then one flush of the output queue; true when it decided a waiting key.
     bool poll();
+    // The same, with the time decisions taken as of `inputNow` on the keys' own clock rather than
+    // now: an agent whose keys reach it late, or that has keys queued still, passes the time up
+    // to which it has seen every key, so a partner pressed in time is never missed.
+    bool pollAt(std::int32_t inputNow);
     // Conversion pauses or another agent takes over: everything the engine has sent down (converted
     // keys, the modifiers it pressed, the brackets it opened) is released at once, newest first and
     // modifiers last, and nothing stays pending. A key still waiting for a partner or a time is
@@ -167,6 +172,10 @@ public:
     void releaseAll();
     // Whether releaseAll has anything to do.
     bool holdsKeys() const;
+    // The modifier keys the engine holds down and has sent down (their press went out).
+    std::vector<keyCode> sentModifiers() const;
+    // One of those comes up as its own release would bring it up (its release was lost).
+    void releaseModifier(keyCode key);
     // Whether the next poll may have work that no key brings: a key waiting for its partner or
     // its time, a deferred decision, output waiting for its pace. An agent polls often while
     // this holds and may rest otherwise.
@@ -235,7 +244,7 @@ private:
     void pressAlone(const inputKeyEvent& event);
     void makeGroup(keySequence keys, const keySequence& output, int mode, std::int32_t time);
     bool deferredTakesEvent(const inputKeyEvent& event);
-    bool deferredTimeCheck();
+    bool deferredTimeCheck(std::int32_t inputNow);
     void takeDeferred(bool releaseFirst);
     void armDeferred(int kind, const inputKeyEvent& event);
     void pressKey(const inputKeyEvent& event, int flags, std::list<pendingGroup>::iterator group);

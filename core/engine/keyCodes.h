@@ -35,6 +35,13 @@ constexpr keyCode rightAltCode() { return 0xB8; }
 constexpr keyCode leftWinCode() { return 0xDB; }
 constexpr keyCode rightWinCode() { return 0xDC; }
 
+// NumLock is 0x45 without the E0 mark (so the layout files name it as they do), but the system
+// knows it only as an extended key: scan code 0x45 sent without that mark is Pause. Right Shift
+// (0x36) is never extended.
+constexpr keyCode numLockCode() { return 0x45; }
+// Whether a key sent to the system by its scan code must carry the extended-key flag.
+inline bool sentAsExtendedKey(keyCode code) { return (code & 0x80) != 0 || code == numLockCode(); }
+
 // The key a definition-file letter names. Alphabet 0 holds the main keys, alphabet 1 the numeric
 // pad, function keys and command keys. Letters at or above 0x80, unknown letters and NUL give 0.
 unsigned keyCodeFromLetter(unsigned letter, int alphabet);

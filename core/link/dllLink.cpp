@@ -559,8 +559,25 @@ bool dllLink::dllEventJustHappened()
             return false;
     }
     const int deadline = sendRequest(fromDll::readWaitTimer, 0, 0)->info1;
-    if (deadline != 0 && static_cast<int>(GetTickCount() - static_cast<DWORD>(deadline)) < 0)
+    const int left = static_cast<int>(static_cast<DWORD>(deadline) - GetTickCount());
+    // The library arms at most its 100 ms wait, and the record it keeps is shared with every
+    // process of the session: a deadline further ahead was written by someone else and would
+    // stop all output. It is cleared, not waited for.
+    if (deadline != 0 && left > longestLibraryWait) {
+        bool first = false;
+        {
+            scopedLock hold(m_lock);
+            first = !m_corruptWaitLogged;
+            m_corruptWaitLogged = true;
+        }
+        if (first) {
+            std::wostringstream line;
+            line << L"フックDLLの出力待ち期限が " << left << L" ms 先という異常値でした。待たずに解除します。";
+            logLine(0, line.str());
+        }
+    } else if (deadline != 0 && left > 0) {
         return true;  // still waiting: ask again next time
+    }
     if (deadline != 0)
         sendRequest(fromDll::setWaitTimer, 0, 0);
     scopedLock hold(m_lock);

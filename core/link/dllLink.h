@@ -68,6 +68,9 @@ public:
 
 class dllLink : public dllLinkInterface {
 public:
+    // The longest output wait the library arms (after a posted action), ms.
+    static const int longestLibraryWait = 100;
+
     // Loads the library from the program's folder; throws dllConnectError when it can't.
     dllLink();
     // The same from a given folder.
@@ -158,6 +161,7 @@ private:
     logStreamPtr m_logStream;
     HWND m_mainWindowHandle;
     bool m_mustWait;
+    bool m_corruptWaitLogged = false;
     std::deque<hookKeyEvent> m_keyEvents;
     const void* m_keyEventTaker = nullptr;
     int m_pendingKeyTick;

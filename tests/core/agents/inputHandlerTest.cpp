@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "agentTestSupport.h"
@@ -27,8 +29,22 @@ public:
         typed.push_back(event);
         return true;
     }
+    bool modifierPhysicallyDown(keyCode key) override {
+        return std::find(upKeys.begin(), upKeys.end(), key) == upKeys.end();
+    }
     std::vector<keyOutputEvent> typed;
+    std::vector<keyCode> upKeys;  // modifiers the system has up
 };
+
+std::string typedText(const std::vector<keyOutputEvent>& typed) {
+    std::string text;
+    char buf[8];
+    for (const auto& e : typed) {
+        std::snprintf(buf, sizeof buf, "%s%02X ", e.down ? "+" : "-", e.keyCode);
+        text += buf;
+    }
+    return text;
+}
 
 // A main window that counts the setting-changed messages the agent sends it.
 class countingWindow {
@@ -264,6 +280,53 @@ TEST_F(inputHandlerTest, OutputWaitsWhileTheLinkHoldsItAndKeepsTheOrder) {
     EXPECT_TRUE(agent.typed[0].down);
     EXPECT_FALSE(agent.typed[1].down);
     EXPECT_EQ(0u, agent.queuedOutput());
+}
+
+// Whatever holds the output back (a wait of the hook library that never ends), an agent that stops
+// keeps nothing for later: a key already down comes up, the rest goes with its own release.
+TEST_F(inputHandlerTest, OutputStillHeldBackWhenTheAgentStopsIsNeverKeptForLater) {
+    agent.outputEvent(keyEventOf(true, 0x2A));
+    link.mustWait = true;
+    for (auto e : {keyEventOf(true, 0x1E), keyEventOf(false, 0x1E), keyEventOf(false, 0x2A),
+                   keyEventOf(true, 0x30)})
+        agent.outputEvent(e);
+    agent.releaseHeldKeysAndWait(30);
+    EXPECT_EQ("+2A -2A ", typedText(agent.typed));
+    EXPECT_EQ(0u, agent.queuedOutput());
+    link.mustWait = false;
+    agent.drain();
+    EXPECT_EQ("+2A -2A ", typedText(agent.typed)) << "nothing stale at the next resume";
+}
+
+// A modifier's release that went to the secure desktop or an elevated window never reaches the
+// agent: the engine lets it go once the system has it up, but not right after sending it down.
+TEST_F(inputHandlerTest, AModifierTheSystemHasUpComesUpInTheEngine) {
+    const struct {
+        const char* what;
+        std::vector<keyCode> up;
+        DWORD wait;
+        const char* typed;
+    } cases[] = {
+        {"Shift released elsewhere", {0x2A}, 250, "+2A +1D -2A "},
+        {"both still down", {}, 250, "+2A +1D "},
+        {"just sent down", {0x2A, 0x1D}, 0, "+2A +1D "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        recordingAgent a(&link, log, &holder);
+        a.keyEvent(true, 0x2A, a.now());
+        a.keyEvent(true, 0x1D, a.now());
+        Sleep(c.wait);
+        a.upKeys = c.up;
+        a.releaseModifiersPhysicallyUp();
+        EXPECT_EQ(c.typed, typedText(a.typed));
+        // Its own release, should it come after all, is no second release.
+        for (keyCode k : c.up) {
+            a.keyEvent(false, k, a.now());
+            EXPECT_EQ(1, std::count_if(a.typed.begin(), a.typed.end(),
+                                       [&](const keyOutputEvent& e) { return !e.down && e.keyCode == k; }));
+        }
+    }
 }
 
 TEST_F(inputHandlerTest, TableQueriesWaitWhileATableIsBeingReplaced) {

@@ -59,6 +59,8 @@ public:
         self() = nullptr;
     }
     std::vector<DWORD> pressed;  // scan codes of injected presses
+    std::vector<DWORD> pressedFlags;
+    std::vector<DWORD> released;  // scan codes of injected releases
 
 private:
     static injectedKeyObserver*& self() {
@@ -67,8 +69,12 @@ private:
     }
     static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
         auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(l);
-        if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && !(key->flags & LLKHF_UP))
+        if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && !(key->flags & LLKHF_UP)) {
             self()->pressed.push_back(key->scanCode);
+            self()->pressedFlags.push_back(key->flags);
+        }
+        if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && (key->flags & LLKHF_UP))
+            self()->released.push_back(key->scanCode);
         return CallNextHookEx(nullptr, code, w, l);
     }
     HHOOK m_hook;
@@ -117,6 +123,69 @@ TEST(llhookKeyCode, ExtendedMarkExceptForRightShiftAndNumLock) {
     EXPECT_EQ(0x36, llhook_local::hookKeyCode({0x36, LLKHF_EXTENDED, VK_RSHIFT, 0}));
     EXPECT_EQ(0x45, llhook_local::hookKeyCode({0x45, LLKHF_EXTENDED, VK_NUMLOCK, 0}));
     EXPECT_EQ(0x7B, llhook_local::hookKeyCode({0x17B, 0, 0, 0}));  // only the low 7 bits
+}
+
+// NumLock's key code has no extended mark, but the system knows NumLock only as an extended key
+// (without it, scan code 0x45 is Pause). Right Shift is never extended; Pause passes as it came.
+TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
+    injectedKeyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    const struct {
+        const char* what;
+        KBDLLHOOKSTRUCT key;
+        bool extended;
+    } cases[] = {
+        {"NumLock", keyOf(0x45, LLKHF_EXTENDED, VK_NUMLOCK), true},
+        {"right Shift", keyOf(0x36, LLKHF_EXTENDED, VK_RSHIFT), false},
+        {"Pause", keyOf(0x45, 0, VK_PAUSE), false},
+        {"keypad Enter", keyOf(0x1C, LLKHF_EXTENDED, VK_RETURN), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        observer.pressed.clear();
+        observer.pressedFlags.clear();
+        KBDLLHOOKSTRUCT up = c.key;
+        up.flags |= LLKHF_UP;
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, c.key));
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
+        ASSERT_TRUE(pumpUntil([&] { return !observer.pressed.empty(); }, 2000));
+        EXPECT_EQ(c.key.scanCode, observer.pressed[0]);
+        EXPECT_EQ(c.extended, (observer.pressedFlags[0] & LLKHF_EXTENDED) != 0);
+    }
+    EXPECT_TRUE(agent.pause());
+}
+
+// Windows removes a low-level hook that answered too late, and says nothing: the agent notices
+// the session's input going on without its hook, installs the hook again and lets go of what the
+// engine held, whose release went by unseen.
+TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp) {
+    injectedKeyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_TRUE(pumpUntil([&] { return !observer.pressed.empty(); }, 2000));
+    pumpMessages(100);
+    takeLogText(*log);
+
+    const HHOOK dropped = agent.hookHandle();
+    ASSERT_TRUE(UnhookWindowsHookEx(dropped));
+    INPUT shift[2] = {};
+    shift[0].type = shift[1].type = INPUT_KEYBOARD;
+    shift[0].ki.wVk = shift[1].ki.wVk = VK_LSHIFT;
+    shift[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    // Input the session has and the agent's hook never sees (sent from another thread: the
+    // observer's hook is called through this one's message loop).
+    std::thread sender([&] { SendInput(2, shift, sizeof(INPUT)); });
+
+    EXPECT_TRUE(pumpUntil([&] { return agent.hookHandle() != dropped; }, 4000));
+    sender.join();
+    EXPECT_TRUE(pumpUntil([&] {
+        return std::count(observer.released.begin(), observer.released.end(), 0x1Eu) == 1;
+    }, 2000)) << "a stays down";
+    EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"Windows に外されていたフックを掛け直しました。"));
+    EXPECT_TRUE(agent.pause());
 }
 
 TEST_F(llhookLocalTest, HookKeepsPhysicalKeysOnlyWhileTheWorkerRuns) {
@@ -251,7 +320,19 @@ TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWak
     EXPECT_LT(idle, 100);
     EXPECT_GT(idle, 10);  // the timer poll and the reports keep their cadence
 
-    // Each key, typed into an idle worker, is converted at once, not at the end of a rest.
+    // Each key, typed into an idle worker, is converted at once, not at the end of a rest. The
+    // wait is watched closely (serving this thread's messages), not in the 5 ms steps of
+    // pumpUntil, whose first look often comes a few microseconds before the worker's wake-up.
+    auto seenAfter = [&](int seen) {
+        const DWORD start = GetTickCount();
+        while (agent.seen <= seen) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            if (GetTickCount() - start > 2000) return false;
+            SwitchToThread();
+        }
+        return true;
+    };
     std::vector<double> waits;
     for (int i = 0; i < 10; ++i) {
         pumpMessages(40);
@@ -260,7 +341,7 @@ TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWak
         QueryPerformanceCounter(&start);
         KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
         ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
-        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen; }, 2000));
+        ASSERT_TRUE(seenAfter(seen));
         QueryPerformanceCounter(&end);
         waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
         ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));

@@ -119,6 +119,48 @@ TEST_F(chordTest, partnerHeldPastTheCancelTimeChordsAtThatPoll) {
     EXPECT_EQ("+k +i", e.eventText());
 }
 
+// The worker gets to its keys late (its thread was busy, or they reached the hook late) and finds
+// them queued: before each key it polls as of just before that key's own time, so the decision is
+// the one it would have been had every key come at once.
+TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
+    struct step {
+        bool down;
+        char letter;
+        int time;  // ms after j's press
+    };
+    const struct {
+        const char* what;
+        int cancel;
+        std::vector<step> queued;  // after j's press
+        const char* typed;
+    } cases[] = {
+        {"partner 20 ms after", 0, {{true, 'k', 20}, {false, 'k', 40}, {false, 'j', 50}}, "+k +i -k -i"},
+        {"partner at the window's end", 0, {{true, 'k', 100}, {false, 'k', 110}, {false, 'j', 120}},
+         "+k +i -k -i"},
+        {"partner one ms past it", 0, {{true, 'k', 101}, {false, 'k', 110}, {false, 'j', 120}},
+         "+t +a +k +a -k -a -t -a"},
+        {"waiting key released before the cancel time", 40, {{true, 'k', 10}, {false, 'j', 30}, {false, 'k', 60}},
+         "+t +a -t -a +k +a -k -a"},
+        {"cancel time over before the next key", 40, {{true, 'k', 10}, {false, 'j', 60}, {false, 'k', 70}},
+         "+k +i -k -i"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testEngine e;
+        loadChordLayout(e);
+        e.cancelMulti = c.cancel;
+        const std::int32_t start = e.clock;
+        e.press(key('j'));
+        e.advance(300);  // the worker comes back only now
+        for (const step& s : c.queued) {
+            e.pollAt(start + s.time - 1);
+            e.keyEvent(s.down, key(s.letter), start + s.time);
+        }
+        EXPECT_EQ(c.typed, e.eventText());
+        EXPECT_FALSE(e.holdsKeys());
+    }
+}
+
 TEST_F(chordTest, autoRepeatRepeatsOnlyTheNewestOutputWhileItIsDown) {
     e.tap(key('a'));
     e.press(key('a'));

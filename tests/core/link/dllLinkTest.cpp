@@ -416,7 +416,7 @@ TEST_F(dllLinkTest, outputWaitsUntilTheDeadlineThenDisarmsTheTimer)
     EXPECT_THAT(g_requests, IsEmpty()) << "no wait asked, nothing to read";
 
     link.sendRequest(fromDll::postTvnMessage, toggleIme, 0);
-    g_answers[fromDll::readWaitTimer].info1 = static_cast<int>(GetTickCount() + 60000);
+    g_answers[fromDll::readWaitTimer].info1 = static_cast<int>(GetTickCount() + 90);
     EXPECT_TRUE(link.dllEventJustHappened());
     EXPECT_TRUE(link.dllEventJustHappened()) << "keeps waiting";
 
@@ -435,8 +435,31 @@ TEST_F(dllLinkTest, aRequestWithoutWaitDoesNotCancelAPendingWait)
     link.sendRequest(fromDll::postTvnMessage, toggleIme, 0);
     // The settings sheet sends an option meanwhile; its answer asks for no wait.
     link.sendRequest(fromDll::setPassThrough, 1, 0);
-    g_answers[fromDll::readWaitTimer].info1 = static_cast<int>(GetTickCount() + 60000);
+    g_answers[fromDll::readWaitTimer].info1 = static_cast<int>(GetTickCount() + 90);
     EXPECT_TRUE(link.dllEventJustHappened());
+}
+
+// The record that holds the deadline is shared with every process of the session: a deadline
+// beyond the longest wait the library arms is someone else's writing and would stop all output.
+TEST_F(dllLinkTest, aDeadlineBeyondTheLibrarysWaitIsClearedLoggedOnceAndNotWaitedFor)
+{
+    const DWORD twelveDays = 12u * 24 * 3600 * 1000;
+    for (DWORD ahead : {twelveDays, DWORD{5000}, DWORD{200}}) {
+        SCOPED_TRACE(ahead);
+        link.sendRequest(fromDll::postTvnMessage, toggleIme, 0);
+        g_answers[fromDll::readWaitTimer].info1 = static_cast<int>(GetTickCount() + ahead);
+        g_requests.clear();
+        EXPECT_FALSE(link.dllEventJustHappened());
+        ASSERT_EQ(2u, g_requests.size());
+        EXPECT_EQ((request{fromDll::setWaitTimer, 0, 0}), g_requests[1]);
+        g_requests.clear();
+        EXPECT_FALSE(link.dllEventJustHappened()) << "still waiting after the clear";
+        EXPECT_THAT(g_requests, IsEmpty());
+    }
+    const std::wstring logged = logText();
+    const size_t first = logged.find(L"異常値");
+    EXPECT_NE(std::wstring::npos, first);
+    EXPECT_EQ(std::wstring::npos, logged.find(L"異常値", first + 1)) << "logged once";
 }
 
 TEST_F(dllLinkTest, focusReportsLogTheTopWindowTitleOnce)
