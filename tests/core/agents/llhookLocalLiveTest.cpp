@@ -333,22 +333,30 @@ TEST(llhookLocalRest, WorkerPollsByTheTickWhenIdleByTheMillisecondWhenBusyAndWak
         }
         return true;
     };
-    std::vector<double> waits;
-    for (int i = 0; i < 10; ++i) {
-        pumpMessages(40);
-        const int seen = agent.seen;
-        LARGE_INTEGER start, end;
-        QueryPerformanceCounter(&start);
-        KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, down));
-        ASSERT_TRUE(seenAfter(seen));
-        QueryPerformanceCounter(&end);
-        waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, up));
-        ASSERT_TRUE(pumpUntil([&] { return agent.seen > seen + 1 && agent.queuedOutput() == 0; }, 2000));
-    }
-    std::sort(waits.begin(), waits.end());
-    EXPECT_LT(waits[waits.size() / 2], 5.0);  // ms; a missed signal would wait 7.5 ms on average
+    // A missed signal waits half a rest on average, round after round; a loaded machine delays
+    // a wake-up now and then. So the median of ten keys is taken up to three times.
+    auto medianWait = [&]() -> double {
+        std::vector<double> waits;
+        for (int i = 0; i < 10; ++i) {
+            pumpMessages(40);
+            const int seen = agent.seen;
+            LARGE_INTEGER start, end;
+            QueryPerformanceCounter(&start);
+            KBDLLHOOKSTRUCT down = keyOf(0x7B, 0), up = keyOf(0x7B, LLKHF_UP);  // 無変換
+            if (agent.hookKey(WM_KEYDOWN, down) != -1 || !seenAfter(seen)) return 1e9;
+            QueryPerformanceCounter(&end);
+            waits.push_back(counterMicroseconds(start.QuadPart, end.QuadPart) / 1000.0);
+            if (agent.hookKey(WM_KEYUP, up) != -1 ||
+                !pumpUntil([&] { return agent.seen > seen + 1 && agent.queuedOutput() == 0; }, 2000))
+                return 1e9;
+        }
+        std::sort(waits.begin(), waits.end());
+        return waits[waits.size() / 2];
+    };
+    std::vector<double> medians;
+    for (int round = 0; round < 3 && (medians.empty() || medians.back() >= 5.0); ++round)
+        medians.push_back(medianWait());
+    EXPECT_LT(medians.back(), 5.0) << "medians of each round, ms: " << ::testing::PrintToString(medians);
 
     // Output held back keeps the worker polling.
     link.mustWait = true;
