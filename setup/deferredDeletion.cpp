@@ -72,13 +72,20 @@ bool readBytes(const tstring& path, std::string& bytes)
     return ok;
 }
 
-tstring shortPathOf(const tstring& path)
+// A path the system writes into a buffer whose size it is first asked for; empty on failure.
+template <typename Call>
+tstring askedPath(Call call)
 {
-    const DWORD size = GetShortPathName(path.c_str(), nullptr, 0);
+    const DWORD size = call(nullptr, 0);
     if (size == 0) return tstring();
     std::vector<TCHAR> buffer(size + 1, 0);
-    const DWORD length = GetShortPathName(path.c_str(), buffer.data(), size + 1);
+    const DWORD length = call(buffer.data(), size + 1);
     return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
+}
+
+tstring shortPathOf(const tstring& path)
+{
+    return askedPath([&](LPTSTR buffer, DWORD size) { return GetShortPathName(path.c_str(), buffer, size); });
 }
 
 // The long form of an existing file's path; empty when it can't be had.
@@ -93,20 +100,12 @@ tstring longPathOf(const tstring& path)
 #endif
     const auto call = reinterpret_cast<longPathName>(GetProcAddress(GetModuleHandle(TEXT("kernel32.dll")), name));
     if (!call) return tstring();
-    const DWORD size = call(path.c_str(), nullptr, 0);
-    if (size == 0) return tstring();
-    std::vector<TCHAR> buffer(size + 1, 0);
-    const DWORD length = call(path.c_str(), buffer.data(), size + 1);
-    return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
+    return askedPath([&](LPTSTR buffer, DWORD size) { return call(path.c_str(), buffer, size); });
 }
 
 tstring fullPathOf(const tstring& path)
 {
-    const DWORD size = GetFullPathName(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return tstring();
-    std::vector<TCHAR> buffer(size + 1, 0);
-    const DWORD length = GetFullPathName(path.c_str(), size + 1, buffer.data(), nullptr);
-    return length == 0 || length > size ? tstring() : tstring(buffer.data(), length);
+    return askedPath([&](LPTSTR buffer, DWORD size) { return GetFullPathName(path.c_str(), size, buffer, nullptr); });
 }
 
 bool startsWith(const tstring& text, const tstring& prefix)
