@@ -41,6 +41,10 @@ void sendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int wparam, long lparam)
 {
     sharedData& shared = theSharedData();
+    // Only the main program sends requests: its steps may wait longer for the record than a
+    // hooked application's.
+    static const bool patient = (getDllMutex().setPatience(patientLockWaitMs, patientLockAttempts), true);
+    (void)patient;
     // The agent calls in on every pass of its loop: the keys it injected that found the ring full
     // go as soon as the hook has taken earlier ones back, and entries whose keys can't come back
     // any more are let go.

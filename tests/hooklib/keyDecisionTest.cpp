@@ -207,6 +207,7 @@ struct arrival {
     bool released;
     bool ours;  // typed by the library, with its sign
     int vk = 0x44;
+    int messageVk = 0;  // what the message hook sees, when an IME claimed the key (VK_PROCESSKEY)
 };
 
 // Our keys are known by their own extra information, whatever the system queued around them and
@@ -251,6 +252,17 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
          {{d, false, false}, {d, true, false}},
          {{d, false}, {d, true}},
          false},
+        // An IME that claims a key makes its message VK_PROCESSKEY before the message hook sees it:
+        // the user's is still converted, ours still passes to the IME.
+        {"the user's keys the IME claimed", {}, {{d, false, false, 0x44, VK_PROCESSKEY}, {d, true, false}}, {{d, false}, {d, true}}},
+        {"the user's key the IME claimed before ours",
+         {{d, false}},
+         {{d, false, false, 0x44, VK_PROCESSKEY}, {d, false, true, 0x44, VK_PROCESSKEY}},
+         {{d, false}}},
+        {"ours the IME claimed, among the user's",
+         {{d, false}, {d, true}},
+         {{d, false, true, 0x44, VK_PROCESSKEY}, {d, false, false, 0x44, VK_PROCESSKEY}, {d, true, true}},
+         {{d, false}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,14 +271,21 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
         for (const auto& r : c.recorded) record(r.first, r.second ? KEYEVENTF_KEYUP : 0, 0x44);
         for (const arrival& a : c.arrivals) {
             const LPARAM lp = keyParam(a.scan, a.released);
+            int keyVk = 0;
             const bool passed = handleKeyMessage(shared, host, 0, a.vk, lp, 5) &&
-                                judgeRemovedKey(shared, host, a.vk, lp, a.ours ? injectedKeySign : 0);
+                                judgeRemovedKey(shared, host, a.messageVk ? a.messageVk : a.vk, lp,
+                                                a.ours ? injectedKeySign : 0, &keyVk);
             EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
+            // Noted and taken out of the key state by the key itself.
+            if (keyVk) EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
         }
         std::vector<std::pair<int, bool>> reported;
-        for (const fromDll_waitInfoAdds& r : drain())
+        for (const fromDll_waitInfoAdds& r : drain()) {
             if (r.kind == reportKeyData)
                 reported.emplace_back((r.info1 >> 16) & 0xFF, (static_cast<unsigned long>(r.info1) & 0x80000000ul) != 0);
+            // The ANSI agent types the reported virtual key back.
+            if (r.kind == reportKeyTime) EXPECT_NE(VK_PROCESSKEY, r.info2);
+        }
         EXPECT_EQ(c.reported, reported);
         EXPECT_EQ(c.ringEmptyAfter, shared.isInjectedEmpty());
     }
@@ -287,6 +306,66 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
     EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(0x21, false), 5));
     EXPECT_FALSE(host.remembered);
     EXPECT_TRUE(drain().empty());
+}
+
+// A press that passed unconverted has its release pass too; where the release goes to another
+// process, the press is forgotten once the focus leaves: the next press there is the agent's.
+TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
+{
+    struct {
+        const char* name;
+        bool thread, process;
+        bool nextPressSwallowed;
+    } cases[] = {
+        {"to another process", true, true, true},
+        {"to another thread of this process", true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dllSharedData record = {};
+        sharedData caseShared(&record, &lock, fixedClock);
+        caseShared.reset();
+        caseShared.setInjectionSigned(true);
+        for (int i = 0; i < 59; ++i) caseShared.pushReport(reportFocusSet, 0, 0);
+        EXPECT_TRUE(decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 1));  // the queue is full
+        fromDll_waitInfoAdds taken = {};
+        while (caseShared.popReport(taken)) {}
+        focusLeaves(caseShared, c.thread, c.process);
+        EXPECT_EQ(!c.nextPressSwallowed, decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 2));
+    }
+}
+
+// A peer that holds the record's lock (a hooked program stopped in a debugger, or any process of the
+// session that opened the mutex) holds up a hooked application's key only a moment: it passes.
+TEST_F(keyDecisionTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
+{
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mutex, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    dllMutex hookedLock(copy);  // as every hooked application builds it
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread peer([&] {
+        WaitForSingleObject(mutex, INFINITE);
+        SetEvent(taken);
+        WaitForSingleObject(finish, INFINITE);
+        ReleaseMutex(mutex);
+    });
+    WaitForSingleObject(taken, INFINITE);
+    dllSharedData record = {};
+    sharedData held(&record, &hookedLock, GetTickCount);
+    held.reset();
+    record.injectionSigned = 1;  // the agent's keyboard hook is in
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    SetEvent(finish);
+    peer.join();
+    // Free again, the key is the agent's.
+    EXPECT_FALSE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1F, false), 1));
+    CloseHandle(taken);
+    CloseHandle(finish);
+    CloseHandle(mutex);
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
@@ -514,9 +593,37 @@ TEST(keyStateTest, aUsersEmptiedKeyLeavesTheKeyStateOfOurs)
     keyStateWithoutUsersKey(state, ourDown, 'A', keyParam(0x1E, false));
     EXPECT_EQ(0x01, state['A']);
     noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, true));
+    state[VK_LSHIFT] = 0;  // our Shift release passed the state
     keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x36, false));
     EXPECT_EQ(0, state[VK_SHIFT]);
     EXPECT_EQ(0, state[VK_RSHIFT]);
+    // A right Shift held raw (it passes the keyboard hook) keeps the combined Shift down when the
+    // user's left Shift is taken out.
+    state[VK_SHIFT] = state[VK_RSHIFT] = state[VK_LSHIFT] = 0x80;
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x2A, true));
+    EXPECT_EQ(0, state[VK_LSHIFT]);
+    EXPECT_EQ(0x80, state[VK_SHIFT]);
+}
+
+// A thread's key state is its own, and so is the note of our keys it received; the focus leaving
+// the thread clears it, for the releases go elsewhere.
+TEST(keyStateTest, ourKeysAreKeptPerThreadUntilTheFocusLeavesIt)
+{
+    openTakenKeySlot();
+    dllSharedData record = {};
+    noLock lock;
+    sharedData shared(&record, &lock, fixedClock);
+    noteKeyOfOurs(threadKeysOfOurs(true), VK_SHIFT, keyParam(0x2A, false));
+    bool otherThreadHolds = true;
+    std::thread([&] { otherThreadHolds = threadKeysOfOurs(false) != nullptr; }).join();
+    EXPECT_FALSE(otherThreadHolds);
+    ASSERT_NE(nullptr, threadKeysOfOurs(false));
+    EXPECT_TRUE(threadKeysOfOurs(false)[VK_LSHIFT]);
+    focusLeaves(shared, false, false);  // to another window of the thread
+    EXPECT_NE(nullptr, threadKeysOfOurs(false));
+    focusLeaves(shared, true, false);
+    EXPECT_EQ(nullptr, threadKeysOfOurs(false));
+    closeTakenKeySlot();
 }
 
 TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)
