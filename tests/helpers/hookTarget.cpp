@@ -32,7 +32,8 @@ enum query {
     queryCancelComposition = 9,
     queryBusy = 10,           // the thread sleeps lParam ms, like a hung application
     queryImeStandIn = 11,     // lParam 1: presses become VK_PROCESSKEY as an IME makes them; 0: no more
-    queryProcessKeysSeen = 12 // VK_PROCESSKEY presses that reached the message loop since the stand-in came
+    queryProcessKeysSeen = 12,// VK_PROCESSKEY presses that reached the message loop since the stand-in came
+    queryKeyDown = 13         // whether the thread's key state holds the virtual key lParam down
 };
 
 LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
@@ -55,6 +56,7 @@ LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
         return !argument || imeStandIn != nullptr;
     }
     if (which == queryProcessKeysSeen) return processKeysSeen;
+    if (which == queryKeyDown) return (GetKeyState(static_cast<int>(argument)) & 0x8000) != 0;
     if (which == queryClearText) {
         SetWindowTextW(edit, L"");
         return 1;

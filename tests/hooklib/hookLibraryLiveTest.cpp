@@ -227,8 +227,10 @@ TEST_F(hookLibraryLiveTest, aKeyTheImeClaimedIsJudgedAndReportedByTheKeyItself)
     ASSERT_EQ(1, target.query(queryImeStandIn, 1));
     library.call(setKeyboardHook, 1);
     sendKey('A', 0x1E, false);
+    std::vector<fromDll_waitInfoAdds> reports = reportsUntil(reportKeyData);
+    // Taken out of the key state too: the application reads no A held.
+    EXPECT_EQ(0, target.query(queryKeyDown, 'A'));
     sendKey('A', 0x1E, true);
-    std::vector<fromDll_waitInfoAdds> reports;
     waitFor([&] {
         auto more = library.drainReports();
         reports.insert(reports.end(), more.begin(), more.end());
@@ -245,7 +247,9 @@ TEST_F(hookLibraryLiveTest, aKeyTheImeClaimedIsJudgedAndReportedByTheKeyItself)
     std::vector<unsigned long> keys;
     for (const fromDll_waitInfoAdds& r : reports) {
         if (r.kind == reportKeyData) keys.push_back(static_cast<unsigned long>(r.info1) & 0x80FF0000ul);
-        if (r.kind == reportKeyTime) EXPECT_EQ('A', r.info2);
+        if (r.kind == reportKeyTime) {
+            EXPECT_EQ('A', r.info2);
+        }
     }
     EXPECT_EQ((std::vector<unsigned long>{0x1E0000ul, 0x801E0000ul}), keys);
     EXPECT_EQ(1, target.query(queryProcessKeysSeen));  // ours alone

@@ -277,14 +277,18 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
                                                 a.ours ? injectedKeySign : 0, &keyVk);
             EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
             // Noted and taken out of the key state by the key itself.
-            if (keyVk) EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
+            if (keyVk) {
+                EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
+            }
         }
         std::vector<std::pair<int, bool>> reported;
         for (const fromDll_waitInfoAdds& r : drain()) {
             if (r.kind == reportKeyData)
                 reported.emplace_back((r.info1 >> 16) & 0xFF, (static_cast<unsigned long>(r.info1) & 0x80000000ul) != 0);
             // The ANSI agent types the reported virtual key back.
-            if (r.kind == reportKeyTime) EXPECT_NE(VK_PROCESSKEY, r.info2);
+            if (r.kind == reportKeyTime) {
+                EXPECT_NE(VK_PROCESSKEY, r.info2);
+            }
         }
         EXPECT_EQ(c.reported, reported);
         EXPECT_EQ(c.ringEmptyAfter, shared.isInjectedEmpty());

@@ -55,5 +55,6 @@ enum targetQuery {
     queryCancelComposition = 9,
     queryBusy = 10,
     queryImeStandIn = 11,
-    queryProcessKeysSeen = 12
+    queryProcessKeysSeen = 12,
+    queryKeyDown = 13
 };
