@@ -1,6 +1,7 @@
 // The keyboard hook's decision over a key: pass, or swallow and report, with the injected ring.
 #include "hooklib/hooks.h"
 #include "hooklib/injection.h"
+#include "peerHeldMutex.h"
 
 #include <gtest/gtest.h>
 
@@ -343,19 +344,8 @@ TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
 // session that opened the mutex) holds up a hooked application's key only a moment: it passes.
 TEST_F(keyDecisionTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
 {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mutex, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    dllMutex hookedLock(copy);  // as every hooked application builds it
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread peer([&] {
-        WaitForSingleObject(mutex, INFINITE);
-        SetEvent(taken);
-        WaitForSingleObject(finish, INFINITE);
-        ReleaseMutex(mutex);
-    });
-    WaitForSingleObject(taken, INFINITE);
+    peerHeldMutex peer;
+    dllMutex hookedLock(peer.copy());  // as every hooked application builds it
     dllSharedData record = {};
     sharedData held(&record, &hookedLock, GetTickCount);
     held.reset();
@@ -363,13 +353,9 @@ TEST_F(keyDecisionTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
     const DWORD start = GetTickCount();
     EXPECT_TRUE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1E, false), 1));
     EXPECT_LT(GetTickCount() - start, 500u);
-    SetEvent(finish);
-    peer.join();
+    peer.letGo(true);
     // Free again, the key is the agent's.
     EXPECT_FALSE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1F, false), 1));
-    CloseHandle(taken);
-    CloseHandle(finish);
-    CloseHandle(mutex);
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;

@@ -1,5 +1,6 @@
 // The shared record's queue, wait timer and injected ring, over a fake lock and a fake clock.
 #include "hooklib/sharedData.h"
+#include "peerHeldMutex.h"
 
 #include <gtest/gtest.h>
 
@@ -291,31 +292,14 @@ TEST(dllMutexTest, aBrokenHandleFailsAtOnceInsteadOfSpinning)
 
 TEST(dllMutexTest, givesUpOnAPeerThatNeverReleasesAndTakesAnAbandonedMutex)
 {
-    HANDLE h = CreateMutexW(nullptr, FALSE, nullptr);
-    ASSERT_NE(nullptr, h);
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
-    dllMutex mutex(copy, 20, 2);
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        WaitForSingleObject(h, INFINITE);
-        SetEvent(taken);
-        WaitForSingleObject(finish, INFINITE);
-        // ends without releasing: the mutex is abandoned
-    });
-    WaitForSingleObject(taken, INFINITE);
+    peerHeldMutex peer;
+    dllMutex mutex(peer.copy(), 20, 2);
     EXPECT_FALSE(mutex.acquire());
-    SetEvent(finish);
-    holder.join();
+    peer.letGo(false);
     EXPECT_TRUE(mutex.acquire());
     EXPECT_TRUE(mutex.acquire());  // re-entrant for the holding thread
     mutex.release();
     mutex.release();
-    CloseHandle(taken);
-    CloseHandle(finish);
-    CloseHandle(h);
 }
 
 // A process that writes the record without the lock can change its indices at any moment, out of
