@@ -18,7 +18,7 @@ public:
 // hooked process stopped inside a locked step (a debugger, a hang) holds it: a hooked application
 // waits a moment and then does without the step, its key passing unconverted, rather than freeze
 // with every other application of the session. The main program, whose steps the agent's keys
-// depend on, waits longer (patientLockWait, set by its first request).
+// depend on, waits longer (patientLockWaitMs, set by its first request).
 const DWORD hookedLockWaitMs = 50;
 const DWORD patientLockWaitMs = 3000;
 const int patientLockAttempts = 3;
