@@ -5,6 +5,7 @@
 
 #include <imm.h>
 
+#include <algorithm>
 #include <vector>
 
 libraryState& library()
@@ -272,7 +273,14 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
             if (isFocusWindow(cwp->hwnd)) pushFocusReports();
             s.setCompStrCaps = ImmGetProperty(GetKeyboardLayout(0), IGP_SETCOMPSTR);
             break;
-        case WM_KILLFOCUS: shared.pushReport(reportFocusWindow, 0, 0); break;
+        case WM_KILLFOCUS: {
+            shared.pushReport(reportFocusWindow, 0, 0);
+            DWORD process = 0;
+            const HWND next = reinterpret_cast<HWND>(cwp->wParam);
+            const DWORD thread = next ? GetWindowThreadProcessId(next, &process) : 0;
+            focusLeaves(shared, thread != GetCurrentThreadId(), process != GetCurrentProcessId());
+            break;
+        }
         case WM_INPUTLANGCHANGE:
             s.cachedLayout = reinterpret_cast<HKL>(cwp->lParam);
             shared.pushReport(reportKeyboardLayout, toWire(s.cachedLayout), 0);
@@ -329,6 +337,7 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
     }
 #endif
     rememberedKey judged = {};
+    judged.keyVk = vk & 0xFF;
     judged.tookEntry = takeInjectedKey(shared, host, vk, lParam, judged.key);
     // Keys nobody converts pass unmatched, as they always did.
     if (!judged.tookEntry && passesUnmatched(vk)) return true;
@@ -422,21 +431,23 @@ keyResend resendOf(int vk, LPARAM lParam)
 namespace {
 
 DWORD takenKeySlot = TLS_OUT_OF_INDEXES;
+DWORD keysOfOursSlot = TLS_OUT_OF_INDEXES;
 
 // A remembered key packed into one thread slot value: scan code, flags, virtual key, kind, whether
-// it took an entry, and a presence bit.
+// it took an entry, a presence bit, and the keyboard hook's virtual key.
 ULONG_PTR packRemembered(const rememberedKey& r)
 {
     const injectedKey& e = r.key;
     return static_cast<ULONG_PTR>((e.scanCode & 0xFF) | (e.flags & 3) << 8 | (e.vk & 0xFF) << 10 |
-                                  (e.kind & 3) << 18 | (r.tookEntry ? 1 : 0) << 20 | 1 << 21);
+                                  (e.kind & 3) << 18 | (r.tookEntry ? 1 : 0) << 20 | 1 << 21 |
+                                  (r.keyVk & 0xFF) << 22);
 }
 
 rememberedKey unpackRemembered(ULONG_PTR v)
 {
     const int bits = static_cast<int>(v);
     return rememberedKey{injectedKey{bits & 0xFF, (bits >> 8) & 3, (bits >> 10) & 0xFF, (bits >> 18) & 3},
-                         ((bits >> 20) & 1) != 0};
+                         ((bits >> 20) & 1) != 0, (bits >> 22) & 0xFF};
 }
 
 class systemKeyHost : public keyDecisionHost {
@@ -555,12 +566,39 @@ void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, L
     setDown(sided, ourDown[sided]);
     if (sided != vk) {
         const int left = vk == VK_SHIFT ? VK_LSHIFT : vk == VK_CONTROL ? VK_LCONTROL : VK_LMENU;
-        setDown(vk, ourDown[left] || ourDown[left + 1]);
+        // Windows 98/Me keep no sides in the key state: there only ours say so.
+        setDown(vk, ourDown[left] || ourDown[left + 1] || ((state[left] | state[left + 1]) & 0x80) != 0);
     }
 }
 
-// Keys of ours this process's threads received pressed and not yet released.
-static bool ourKeysDown[256];
+bool* threadKeysOfOurs(bool create)
+{
+    if (keysOfOursSlot == TLS_OUT_OF_INDEXES) return nullptr;
+    bool* keys = static_cast<bool*>(TlsGetValue(keysOfOursSlot));
+    if (!keys && create) {
+        keys = static_cast<bool*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 256 * sizeof(bool)));
+        if (keys && !TlsSetValue(keysOfOursSlot, keys)) {
+            HeapFree(GetProcessHeap(), 0, keys);
+            keys = nullptr;
+        }
+    }
+    return keys;
+}
+
+// A thread that holds no key of ours keeps no table: a thread that ends takes nothing with it.
+static void dropThreadKeysOfOurs()
+{
+    bool* keys = threadKeysOfOurs(false);
+    if (!keys) return;
+    TlsSetValue(keysOfOursSlot, nullptr);
+    HeapFree(GetProcessHeap(), 0, keys);
+}
+
+void focusLeaves(sharedData& shared, bool thread, bool process)
+{
+    if (thread) dropThreadKeysOfOurs();
+    if (process) shared.forgetPassedPresses();
+}
 
 static bool confirmRemovedKey(int vk, LPARAM lParam)
 {
@@ -568,14 +606,23 @@ static bool confirmRemovedKey(int vk, LPARAM lParam)
     runGuarded([&] {
         systemKeyHost host;
         const ULONG_PTR extraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
-        if (extraInfo == injectedKeySign) noteKeyOfOurs(ourKeysDown, vk, lParam);
-        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, extraInfo);
+        int keyVk = vk;
+        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, extraInfo, &keyVk);
+        const bool released = (lParam & 0x80000000) != 0;
+        if (extraInfo == injectedKeySign) {
+            if (bool* ours = threadKeysOfOurs(!released)) {
+                noteKeyOfOurs(ours, keyVk, lParam);
+                if (std::none_of(ours, ours + 256, [](bool down) { return down; })) dropThreadKeysOfOurs();
+            }
+        }
         // The user's key went through the thread's key state on its way here, the agent's keys
         // stand for it: what the application reads of the keyboard is what ours left, or a Shift
         // the user let go before our letter came would make it lower case.
         BYTE state[256];
         if (!keep && GetKeyboardState(state)) {
-            keyStateWithoutUsersKey(state, ourKeysDown, vk, lParam);
+            static const bool noneOfOurs[256] = {};
+            const bool* ours = threadKeysOfOurs(false);
+            keyStateWithoutUsersKey(state, ours ? ours : noneOfOurs, keyVk, lParam);
             SetKeyboardState(state);
         }
     });
@@ -585,12 +632,16 @@ static bool confirmRemovedKey(int vk, LPARAM lParam)
 void openTakenKeySlot()
 {
     if (takenKeySlot == TLS_OUT_OF_INDEXES) takenKeySlot = TlsAlloc();
+    if (keysOfOursSlot == TLS_OUT_OF_INDEXES) keysOfOursSlot = TlsAlloc();
 }
 
 void closeTakenKeySlot()
 {
+    dropThreadKeysOfOurs();
     if (takenKeySlot != TLS_OUT_OF_INDEXES) TlsFree(takenKeySlot);
     takenKeySlot = TLS_OUT_OF_INDEXES;
+    if (keysOfOursSlot != TLS_OUT_OF_INDEXES) TlsFree(keysOfOursSlot);
+    keysOfOursSlot = TLS_OUT_OF_INDEXES;
 }
 
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam)

@@ -55,10 +55,13 @@ LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam);
 struct keyResend;
 
 // A key passed for the message hook to judge: the ring entry it took (tookEntry), or else the key
-// itself in the form of an entry.
+// itself in the form of an entry, and the virtual key the keyboard hook saw. An IME that claims the
+// key changes the message's virtual key to VK_PROCESSKEY before the message hook sees it: the key
+// is judged, reported, noted and taken out of the key state by keyVk.
 struct rememberedKey {
     injectedKey key;
     bool tookEntry;
+    int keyVk;
 };
 
 // What deciding a key needs from the system besides the shared record; the live host asks
@@ -106,7 +109,8 @@ bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARA
 // passed unconverted before (its repeats and release follow it), or its reports can't go.
 bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
 
-// This process's slot for keyDecisionHost::rememberKey in every thread (process attach, detach).
+// This process's slots for keyDecisionHost::rememberKey and threadKeysOfOurs in every thread
+// (process attach, detach).
 void openTakenKeySlot();
 void closeTakenKeySlot();
 
@@ -116,7 +120,16 @@ void closeTakenKeySlot();
 // Alt (sidedKey).
 int sidedKey(int vk, LPARAM lParam);
 void noteKeyOfOurs(bool ourDown[256], int vk, LPARAM lParam);
+// The combined Shift, Ctrl or Alt reads down while either side does: a side may be down raw (the
+// right Shift passes the keyboard hook in the Unicode build).
 void keyStateWithoutUsersKey(BYTE state[256], const bool ourDown[256], int vk, LPARAM lParam);
+// The keys of ours the calling thread received pressed: a thread's key state is its own. Null when
+// it holds none and create is false.
+bool* threadKeysOfOurs(bool create);
+// The focus left the thread (thread), or the process (process): the releases of the keys it got
+// pressed go elsewhere, so it forgets its keys of ours, or the presses the process passed
+// unconverted (sharedData::passedPress).
+void focusLeaves(sharedData& shared, bool thread, bool process);
 
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {

@@ -192,18 +192,25 @@ injectedKey entryOfKey(int vk, LPARAM lParam)
     return injectedKey{static_cast<std::int32_t>((lParam >> 16) & 0xFF), flags, vk & 0xFF, injectedKindPlain};
 }
 
-bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo)
+bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo,
+                     int* keyVk)
 {
+    if (keyVk) *keyVk = vk & 0xFF;
     rememberedKey judged = {};
     if (!host.takeRemembered(judged)) return true;
-    // The one rule of the keyboard hook says whether this is the key it passed.
+    // The one rule of the keyboard hook says whether this is the key it passed; by its scan code
+    // also when an IME made it VK_PROCESSKEY.
     const int scan = static_cast<int>((lParam >> 16) & 0xFF);
     if (!injectedKeyMatches(judged.key, vk & 0xFF, scan, (lParam & 0x80000000) != 0, (lParam & 0x01000000) != 0))
         return true;
+    // From here on the key is the one the keyboard hook saw: a VK_PROCESSKEY would pass unmatched
+    // and give the IME the raw key.
+    const int seen = judged.keyVk & 0xFF;
+    if (keyVk) *keyVk = seen;
     if (extraInfo == injectedKeySign || !shared.injectionSigned()) return true;
     // The entry goes back for our key still to come; where it finds no room our key is known by
     // its sign all the same.
     if (judged.tookEntry) shared.restoreInjected(judged.key);
-    if (passesUnmatched(vk)) return true;
-    return !takeUsersKey(shared, host, vk, lParam, host.tick());
+    if (passesUnmatched(seen)) return true;
+    return !takeUsersKey(shared, host, seen, lParam, host.tick());
 }

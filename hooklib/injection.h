@@ -104,4 +104,7 @@ injectedKey entryOfKey(int vk, LPARAM lParam);
 // hook passed and remembered: its extra information says whose it is. Ours stays. The user's
 // gives back the entry it took, is reported, and reaches the application as nothing (false; the
 // caller empties the message), unless it must pass (takeUsersKey). True: the message stays.
-bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo);
+// keyVk, when given, receives the virtual key the keyboard hook saw for this message (vk when the
+// message is not the key it passed): an IME may have made the message's VK_PROCESSKEY.
+bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo,
+                     int* keyVk = nullptr);

@@ -41,6 +41,10 @@ void sendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int wparam, long lparam)
 {
     sharedData& shared = theSharedData();
+    // Only the main program sends requests: its steps may wait longer for the record than a
+    // hooked application's.
+    static const bool patient = (getDllMutex().setPatience(patientLockWaitMs, patientLockAttempts), true);
+    (void)patient;
     // The agent calls in on every pass of its loop: the keys it injected that found the ring full
     // go as soon as the hook has taken earlier ones back, and entries whose keys can't come back
     // any more are let go.
@@ -57,9 +61,12 @@ fromDll_waitInfoAdds* handleRequest(fromDll::requestToDll request, unsigned int 
         fromDll_waitInfoAdds& a = answers[request];
         debugLine(L"TavolinDLL: postTvnMessageの実行試み");
         // Posting to no window would post to this thread's own queue instead.
+        // Armed before the post: the target may carry the action out, and re-arm the timer with its
+        // 15 ms, before this thread runs again.
         HWND foreground = GetForegroundWindow();
+        if (foreground) shared.setWaitTimer(100);
         bool posted = foreground && PostMessage(foreground, library().tvnMessage, wparam, lparam);
-        if (posted) shared.setWaitTimer(100);
+        if (foreground && !posted) shared.setWaitTimer(0);
         a.kind = answerDone;
         a.info1 = a.info2 = 0;
         a.mustWait = posted ? 1 : 0;

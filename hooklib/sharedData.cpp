@@ -37,6 +37,12 @@ bool dllMutex::acquire()
     return false;
 }
 
+void dllMutex::setPatience(DWORD waitMs, int attempts)
+{
+    m_waitMs = waitMs;
+    m_attempts = attempts;
+}
+
 void dllMutex::release()
 {
     if (m_handle) ReleaseMutex(m_handle);
@@ -111,8 +117,7 @@ void sharedData::resetFields()
     d.waitTime = 0;
     d.passThrough = d.spareFlag = d.injectionSigned = 0;
     std::memset(d.pairKeys, 0, sizeof(d.pairKeys));
-    normaliseInjected();
-    d.injectedRead = d.injectedWrite;
+    d.injectedRead = d.injectedWrite = 0;
     d.injectedResetTick = 0;
     d.kakuteiType = 0;
     d.debugOutput = 0;
@@ -129,22 +134,30 @@ void sharedData::resetLocked()
     if (hold && m_view) resetFields();
 }
 
-// Another process may have left anything in the indices. An index outside the ring makes the
-// ring's contents meaningless, so it starts empty again.
-void sharedData::normaliseReports()
+// Another process may have left anything in the indices, and one that ignores the lock may write
+// them while we work: each step reads them once, into copies it alone uses, and writes back only
+// what it moved. An index outside the ring makes the ring's contents meaningless, so it starts
+// empty again.
+static sharedData::ringIndices indicesOf(std::int32_t& readField, std::int32_t& writeField, int length)
 {
-    dllSharedData& d = *m_view;
-    if (d.reportRead < 0 || d.reportRead >= reportQueueLength || d.reportWrite < 0 ||
-        d.reportWrite >= reportQueueLength)
-        d.reportRead = d.reportWrite = 0;
+    sharedData::ringIndices r = {*const_cast<volatile std::int32_t*>(&readField),
+                                 *const_cast<volatile std::int32_t*>(&writeField)};
+    if (r.read < 0 || r.read >= length || r.write < 0 || r.write >= length) {
+        r.read = r.write = 0;
+        readField = writeField = 0;
+    }
+    r.used = (r.write - r.read + length) % length;
+    return r;
 }
 
-void sharedData::normaliseInjected()
+sharedData::ringIndices sharedData::reportIndices()
 {
-    dllSharedData& d = *m_view;
-    if (d.injectedRead < 0 || d.injectedRead >= injectedRingLength || d.injectedWrite < 0 ||
-        d.injectedWrite >= injectedRingLength)
-        d.injectedRead = d.injectedWrite = 0;
+    return indicesOf(m_view->reportRead, m_view->reportWrite, reportQueueLength);
+}
+
+sharedData::ringIndices sharedData::injectedIndices()
+{
+    return indicesOf(m_view->injectedRead, m_view->injectedWrite, injectedRingLength);
 }
 
 bool sharedData::popReport(fromDll_waitInfoAdds& answer)
@@ -154,14 +167,13 @@ bool sharedData::popReport(fromDll_waitInfoAdds& answer)
         answer.kind = reportEmpty;
         return false;
     }
-    normaliseReports();
-    dllSharedData& d = *m_view;
-    if (d.reportRead == d.reportWrite) {
+    const ringIndices at = reportIndices();
+    if (at.used == 0) {
         answer.kind = reportEmpty;
         return false;
     }
-    answer = d.reportQueue[d.reportRead];
-    d.reportRead = (d.reportRead + 1) % reportQueueLength;
+    answer = m_view->reportQueue[at.read];
+    m_view->reportRead = (at.read + 1) % reportQueueLength;
     return true;
 }
 
@@ -169,12 +181,10 @@ bool sharedData::pushReport(const fromDll_waitInfoAdds& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseReports();
-    dllSharedData& d = *m_view;
-    int next = (d.reportWrite + 1) % reportQueueLength;
-    if (next == d.reportRead) return false;
-    d.reportQueue[d.reportWrite] = entry;
-    d.reportWrite = next;
+    const ringIndices at = reportIndices();
+    if (at.used >= reportQueueLength - 1) return false;
+    m_view->reportQueue[at.write] = entry;
+    m_view->reportWrite = (at.write + 1) % reportQueueLength;
     return true;
 }
 
@@ -187,18 +197,16 @@ bool sharedData::pushReport(int kind, int info1, int info2)
     return pushReport(entry);
 }
 
-bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& second)
+bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll_waitInfoAdds& secondEntry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseReports();
-    dllSharedData& d = *m_view;
-    int used = (d.reportWrite - d.reportRead + reportQueueLength) % reportQueueLength;
-    if (used + 2 > reportQueueLength - 1) return false;
-    d.reportQueue[d.reportWrite] = first;
-    d.reportWrite = (d.reportWrite + 1) % reportQueueLength;
-    d.reportQueue[d.reportWrite] = second;
-    d.reportWrite = (d.reportWrite + 1) % reportQueueLength;
+    const ringIndices at = reportIndices();
+    if (at.used + 2 > reportQueueLength - 1) return false;
+    const int second = (at.write + 1) % reportQueueLength;
+    m_view->reportQueue[at.write] = first;
+    m_view->reportQueue[second] = secondEntry;
+    m_view->reportWrite = (second + 1) % reportQueueLength;
     return true;
 }
 
@@ -257,12 +265,17 @@ void sharedData::forgetPassedPress(int key)
     m_passedDown[key & 0x1FF] = false;
 }
 
+void sharedData::forgetPassedPresses()
+{
+    sharedHold hold(m_lock);
+    for (bool& down : m_passedDown) down = false;
+}
+
 bool sharedData::isReportQueueEmpty()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return true;
-    normaliseReports();
-    return m_view->reportRead == m_view->reportWrite;
+    return reportIndices().used == 0;
 }
 
 void sharedData::setWaitTimer(int delay)
@@ -298,12 +311,10 @@ bool sharedData::pushInjected(const injectedKey& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseInjected();
-    dllSharedData& d = *m_view;
-    const int used = (d.injectedWrite - d.injectedRead + injectedRingLength) % injectedRingLength;
-    if (used >= injectedRingLength - 1 - injectedReturnRoom) return false;
-    d.injectedRing[d.injectedWrite] = entry;
-    d.injectedWrite = (d.injectedWrite + 1) % injectedRingLength;
+    const ringIndices at = injectedIndices();
+    if (at.used >= injectedRingLength - 1 - injectedReturnRoom) return false;
+    m_view->injectedRing[at.write] = entry;
+    m_view->injectedWrite = (at.write + 1) % injectedRingLength;
     return true;
 }
 
@@ -311,8 +322,7 @@ void sharedData::dropStaleInjected()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return;
-    normaliseInjected();
-    m_view->injectedRead = m_view->injectedWrite;
+    m_view->injectedRead = injectedIndices().write;
     const DWORD now = m_clock();
     m_view->injectedResetTick = now ? now : 1;
 }
@@ -322,26 +332,25 @@ void sharedData::injectedState(int& read, int& used)
     read = used = 0;
     sharedHold hold(m_lock);
     if (!hold || !m_view) return;
-    normaliseInjected();
-    read = m_view->injectedRead;
-    used = (m_view->injectedWrite - m_view->injectedRead + injectedRingLength) % injectedRingLength;
+    const ringIndices at = injectedIndices();
+    read = at.read;
+    used = at.used;
 }
 
 int sharedData::injectedReadIndex()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return 0;
-    normaliseInjected();
-    return m_view->injectedRead;
+    return injectedIndices().read;
 }
 
 bool sharedData::oldestInjected(injectedKey& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseInjected();
-    if (m_view->injectedRead == m_view->injectedWrite) return false;
-    entry = m_view->injectedRing[m_view->injectedRead];
+    const ringIndices at = injectedIndices();
+    if (at.used == 0) return false;
+    entry = m_view->injectedRing[at.read];
     return true;
 }
 
@@ -349,17 +358,16 @@ void sharedData::dropInjected()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return;
-    normaliseInjected();
-    if (m_view->injectedRead == m_view->injectedWrite) return;
-    m_view->injectedRead = (m_view->injectedRead + 1) % injectedRingLength;
+    const ringIndices at = injectedIndices();
+    if (at.used == 0) return;
+    m_view->injectedRead = (at.read + 1) % injectedRingLength;
 }
 
 void sharedData::clearInjected()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return;
-    normaliseInjected();
-    m_view->injectedRead = m_view->injectedWrite;
+    m_view->injectedRead = injectedIndices().write;
     m_view->injectedResetTick = 0;
 }
 
@@ -367,26 +375,26 @@ bool sharedData::isInjectedEmpty()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return true;
-    normaliseInjected();
-    return m_view->injectedRead == m_view->injectedWrite;
+    return injectedIndices().used == 0;
 }
 
 bool sharedData::takeMatchingInjected(int vk, int scanCode, bool released, bool extended, injectedKey& taken)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseInjected();
+    const ringIndices at = injectedIndices();
     dllSharedData& d = *m_view;
-    for (int i = d.injectedRead; i != d.injectedWrite; i = (i + 1) % injectedRingLength) {
+    for (int n = 0; n < at.used; ++n) {
+        const int i = (at.read + n) % injectedRingLength;
         if (!injectedKeyMatches(d.injectedRing[i], vk, scanCode, released, extended)) continue;
         taken = d.injectedRing[i];
         // The older entries close up behind the one taken.
-        for (int j = i; j != d.injectedRead;) {
+        for (int j = i; j != at.read;) {
             const int before = (j + injectedRingLength - 1) % injectedRingLength;
             d.injectedRing[j] = d.injectedRing[before];
             j = before;
         }
-        d.injectedRead = (d.injectedRead + 1) % injectedRingLength;
+        d.injectedRead = (at.read + 1) % injectedRingLength;
         return true;
     }
     return false;
@@ -396,12 +404,11 @@ bool sharedData::restoreInjected(const injectedKey& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
-    normaliseInjected();
-    dllSharedData& d = *m_view;
-    const int before = (d.injectedRead + injectedRingLength - 1) % injectedRingLength;
-    if (before == d.injectedWrite) return false;
-    d.injectedRing[before] = entry;
-    d.injectedRead = before;
+    const ringIndices at = injectedIndices();
+    const int before = (at.read + injectedRingLength - 1) % injectedRingLength;
+    if (before == at.write) return false;
+    m_view->injectedRing[before] = entry;
+    m_view->injectedRead = before;
     return true;
 }
 
@@ -409,8 +416,7 @@ int sharedData::reportReadIndex()
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return 0;
-    normaliseReports();
-    return m_view->reportRead;
+    return reportIndices().read;
 }
 
 bool sharedData::byteFlag(std::uint8_t dllSharedData::*field)

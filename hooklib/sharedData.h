@@ -14,11 +14,20 @@ public:
     virtual ~dllLockable() = default;
 };
 
+// How long a locked step waits for the record. Any process of the session can open the mutex, and a
+// hooked process stopped inside a locked step (a debugger, a hang) holds it: a hooked application
+// waits a moment and then does without the step, its key passing unconverted, rather than freeze
+// with every other application of the session. The main program, whose steps the agent's keys
+// depend on, waits longer (patientLockWaitMs, set by its first request).
+const DWORD hookedLockWaitMs = 50;
+const DWORD patientLockWaitMs = 3000;
+const int patientLockAttempts = 3;
+
 // The named mutex of the library. Mutexes are re-entrant per thread, which the library relies on.
 class dllMutex : public dllLockable {
 public:
-    // waitMs and attempts bound how long a hooked thread may wait for a peer that holds the lock.
-    explicit dllMutex(HANDLE handle, DWORD waitMs = 3000, int attempts = 3);
+    // waitMs and attempts bound how long a thread may wait for a peer that holds the lock.
+    explicit dllMutex(HANDLE handle, DWORD waitMs = hookedLockWaitMs, int attempts = 1);
     ~dllMutex() override;
     dllMutex(const dllMutex&) = delete;
     dllMutex& operator=(const dllMutex&) = delete;
@@ -26,11 +35,12 @@ public:
     bool acquire() override;
     void release() override;
     HANDLE handle() const { return m_handle; }
+    void setPatience(DWORD waitMs, int attempts);
 
 private:
     HANDLE m_handle;
-    DWORD m_waitMs;
-    int m_attempts;
+    volatile DWORD m_waitMs;
+    volatile int m_attempts;
 };
 
 // The library's one mutex in this process, created on first use.
@@ -106,6 +116,9 @@ public:
     // its release has not come yet. forgetPassedPress once it has.
     bool passedPress(int key);
     void forgetPassedPress(int key);
+    // The focus left this process: the releases of the presses it passed go elsewhere, and the
+    // next press of such a key here is the agent's again.
+    void forgetPassedPresses();
 
     // The queue's read index: it moves whenever the agent takes a report.
     int reportReadIndex();
@@ -162,10 +175,17 @@ public:
     bool debugOutput() const;
     void setDebugOutput(bool on);
 
+    // A ring's indices as one step read them, and the number of entries between them.
+    struct ringIndices {
+        int read;
+        int write;
+        int used;
+    };
+
 private:
     void resetFields();
-    void normaliseReports();
-    void normaliseInjected();
+    ringIndices reportIndices();
+    ringIndices injectedIndices();
     bool byteFlag(std::uint8_t dllSharedData::*field);
     void setByteFlag(std::uint8_t dllSharedData::*field, bool on);
 

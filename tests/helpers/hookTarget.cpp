@@ -7,6 +7,17 @@ namespace {
 
 const wchar_t* const className = L"TavolinHookTarget";
 HWND edit = nullptr;
+// The stand-in for an IME that takes every key press (a message hook of this thread, which runs
+// before global hooks), and the VK_PROCESSKEY presses that reached the message loop.
+HHOOK imeStandIn = nullptr;
+LRESULT processKeysSeen = 0;
+
+LRESULT CALLBACK claimPresses(int code, WPARAM removeFlag, LPARAM message)
+{
+    MSG* msg = reinterpret_cast<MSG*>(message);
+    if (code >= 0 && (removeFlag & PM_REMOVE) && msg->message == WM_KEYDOWN) msg->wParam = VK_PROCESSKEY;
+    return CallNextHookEx(imeStandIn, code, removeFlag, message);
+}
 
 // Questions of the private message WM_APP + 1 (wParam; lParam the argument).
 enum query {
@@ -19,7 +30,10 @@ enum query {
     queryTakeFocus = 7,       // foreground, then the focus back onto the edit control
     queryClearText = 8,
     queryCancelComposition = 9,
-    queryBusy = 10            // the thread sleeps lParam ms, like a hung application
+    queryBusy = 10,           // the thread sleeps lParam ms, like a hung application
+    queryImeStandIn = 11,     // lParam 1: presses become VK_PROCESSKEY as an IME makes them; 0: no more
+    queryProcessKeysSeen = 12,// VK_PROCESSKEY presses that reached the message loop since the stand-in came
+    queryKeyDown = 13         // whether the thread's key state holds the virtual key lParam down
 };
 
 LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
@@ -35,6 +49,14 @@ LRESULT answerQuery(HWND window, WPARAM which, LPARAM argument)
         Sleep(static_cast<DWORD>(argument));
         return 1;
     }
+    if (which == queryImeStandIn) {
+        if (imeStandIn) UnhookWindowsHookEx(imeStandIn);
+        imeStandIn = argument ? SetWindowsHookExW(WH_GETMESSAGE, claimPresses, nullptr, GetCurrentThreadId()) : nullptr;
+        if (argument) processKeysSeen = 0;
+        return !argument || imeStandIn != nullptr;
+    }
+    if (which == queryProcessKeysSeen) return processKeysSeen;
+    if (which == queryKeyDown) return (GetKeyState(static_cast<int>(argument)) & 0x8000) != 0;
     if (which == queryClearText) {
         SetWindowTextW(edit, L"");
         return 1;
@@ -99,6 +121,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     SetFocus(edit);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_PROCESSKEY) ++processKeysSeen;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

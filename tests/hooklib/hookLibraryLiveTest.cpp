@@ -219,6 +219,44 @@ TEST_F(hookLibraryLiveTest, aUsersKeyQueuedBeforeAnEqualOneOfOursIsReportedAndOu
     EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
 }
 
+// An IME that claims a key makes the message VK_PROCESSKEY between the keyboard hook and the message
+// hook. The user's key is still reported, press and release, by the key the keyboard hook saw, and
+// reaches neither the application nor the IME; ours passes to the IME as it claimed it.
+TEST_F(hookLibraryLiveTest, aKeyTheImeClaimedIsJudgedAndReportedByTheKeyItself)
+{
+    ASSERT_EQ(1, target.query(queryImeStandIn, 1));
+    library.call(setKeyboardHook, 1);
+    sendKey('A', 0x1E, false);
+    std::vector<fromDll_waitInfoAdds> reports = reportsUntil(reportKeyData);
+    // Taken out of the key state too: the application reads no A held.
+    EXPECT_EQ(0, target.query(queryKeyDown, 'A'));
+    sendKey('A', 0x1E, true);
+    waitFor([&] {
+        auto more = library.drainReports();
+        reports.insert(reports.end(), more.begin(), more.end());
+        return std::count_if(reports.begin(), reports.end(), [](const fromDll_waitInfoAdds& r) { return r.kind == reportKeyData; }) >= 2;
+    });
+    library.call(injectKey, 0x30, 0);
+    library.call(injectKey, 0x30, KEYEVENTF_KEYUP);
+    EXPECT_TRUE(waitFor([] { return target.query(queryProcessKeysSeen) == 1; })) << target.query(queryProcessKeysSeen);
+    waitFor([] { return false; }, 200);
+    auto later = library.drainReports();
+    reports.insert(reports.end(), later.begin(), later.end());
+    library.call(setKeyboardHook, 0);
+    target.query(queryImeStandIn, 0);
+    std::vector<unsigned long> keys;
+    for (const fromDll_waitInfoAdds& r : reports) {
+        if (r.kind == reportKeyData) keys.push_back(static_cast<unsigned long>(r.info1) & 0x80FF0000ul);
+        if (r.kind == reportKeyTime) {
+            EXPECT_EQ('A', r.info2);
+        }
+    }
+    EXPECT_EQ((std::vector<unsigned long>{0x1E0000ul, 0x801E0000ul}), keys);
+    EXPECT_EQ(1, target.query(queryProcessKeysSeen));  // ours alone
+    EXPECT_EQ(std::wstring(), target.text());
+    EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);
+}
+
 TEST_F(hookLibraryLiveTest, keysFindingTheRingFullWaitInOrderUntilTheHookTakesKeysBack)
 {
     library.call(setKeyboardHook, 1);
@@ -303,14 +341,23 @@ TEST_F(hookLibraryLiveTest, ourKeysSurviveABusyApplicationAResumedHookAndPassThr
 
     target.query(queryClearText);
     keyReports.clear();
-    injectWhileBusy(target, library, 1500, 8, [] { library.call(setKeyboardHook, 1); }, keyReports);
+    // Installed again, the hook keeps every entry of the keys on their way.
+    injectWhileBusy(target, library, 1500, 8, [] {
+        const int before = (view.data->injectedWrite - view.data->injectedRead + 20) % 20;
+        library.call(setKeyboardHook, 1);
+        EXPECT_EQ(8, before);
+        EXPECT_EQ(before, (view.data->injectedWrite - view.data->injectedRead + 20) % 20);
+    }, keyReports);
     EXPECT_EQ(0u, keyReports.size());
     EXPECT_TRUE(waitFor([] { return view.data->injectedRead == view.data->injectedWrite; }));
 
     // Switched off with keys on their way, which then pass as they are; on again once they came.
     target.query(queryClearText);
     keyReports.clear();
-    injectWhileBusy(target, library, 1000, 4, [] { library.call(setPassThrough, 1); }, keyReports);
+    injectWhileBusy(target, library, 1000, 4, [] {
+        library.call(setPassThrough, 1);
+        EXPECT_EQ(view.data->injectedRead, view.data->injectedWrite);  // no entry left behind
+    }, keyReports);
     library.call(setPassThrough, 0);
     EXPECT_EQ(0u, keyReports.size());
     EXPECT_TRUE(waitFor([] {

@@ -1,6 +1,8 @@
 // The keyboard hook's decision over a key: pass, or swallow and report, with the injected ring.
 #include "hooklib/hooks.h"
 #include "hooklib/injection.h"
+#include "keyDecisionFakes.h"
+#include "peerHeldMutex.h"
 
 #include <gtest/gtest.h>
 
@@ -13,67 +15,6 @@
 #include <vector>
 
 namespace {
-
-DWORD WINAPI fixedClock() { return 100000; }
-
-class noLock : public dllLockable {
-public:
-    bool acquire() override { return true; }
-    void release() override {}
-};
-
-class fakeHost : public keyDecisionHost {
-public:
-    int scanToVkEx(int scanCode) override { return scanCode == 0x36 ? VK_RSHIFT : 0x41; }
-    bool isHeld(int vk) override { return held.count(vk) != 0; }
-    void pushFocusReports() override { ++focusReports; }
-    void pushFocusImeStatus() override { ++imeStatusReports; }
-    void releaseShiftState() override { ++shiftReleases; }
-    void sendKey(const keyResend& key) override { sent.push_back(key); }
-    // Each wait is a millisecond, in which the agent may take reports.
-    void wait() override
-    {
-        ++now;
-        ++waits;
-        if (agent) agent();
-    }
-    DWORD tick() override { return now; }
-    // Like the library in another bitness's application, a host that keeps nothing makes the
-    // keyboard hook decide alone (keeps false: the keyboard hook's own decision is under test).
-    bool rememberKey(const rememberedKey& key) override
-    {
-        if (otherProcess || !keeps) return false;
-        taken = key;
-        remembered = true;
-        return true;
-    }
-    bool takeRemembered(rememberedKey& key) override
-    {
-        key = taken;
-        return std::exchange(remembered, false);
-    }
-    bool servesAnotherProcess() override { return otherProcess; }
-    rememberedKey taken = {};
-    bool remembered = false;
-    bool keeps = false;
-    bool otherProcess = false;
-    std::vector<keyResend> sent;
-    std::function<void()> agent;
-    DWORD now = 1000;
-    int waits = 0;
-    std::set<int> held;
-    int focusReports = 0;
-    int imeStatusReports = 0;
-    int shiftReleases = 0;
-};
-
-LPARAM keyParam(int scan, bool released, bool extended = false, int repeat = 1)
-{
-    unsigned long v = static_cast<unsigned long>(repeat) | (static_cast<unsigned long>(scan) << 16);
-    if (extended) v |= 0x01000000ul;
-    if (released) v |= 0xC0000000ul;
-    return static_cast<LPARAM>(static_cast<long>(v));
-}
 
 class keyDecisionTest : public ::testing::Test {
 protected:
@@ -207,6 +148,7 @@ struct arrival {
     bool released;
     bool ours;  // typed by the library, with its sign
     int vk = 0x44;
+    int messageVk = 0;  // what the message hook sees, when an IME claimed the key (VK_PROCESSKEY)
 };
 
 // Our keys are known by their own extra information, whatever the system queued around them and
@@ -251,6 +193,17 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
          {{d, false, false}, {d, true, false}},
          {{d, false}, {d, true}},
          false},
+        // An IME that claims a key makes its message VK_PROCESSKEY before the message hook sees it:
+        // the user's is still converted, ours still passes to the IME.
+        {"the user's keys the IME claimed", {}, {{d, false, false, 0x44, VK_PROCESSKEY}, {d, true, false}}, {{d, false}, {d, true}}},
+        {"the user's key the IME claimed before ours",
+         {{d, false}},
+         {{d, false, false, 0x44, VK_PROCESSKEY}, {d, false, true, 0x44, VK_PROCESSKEY}},
+         {{d, false}}},
+        {"ours the IME claimed, among the user's",
+         {{d, false}, {d, true}},
+         {{d, false, true, 0x44, VK_PROCESSKEY}, {d, false, false, 0x44, VK_PROCESSKEY}, {d, true, true}},
+         {{d, false}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,14 +212,25 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
         for (const auto& r : c.recorded) record(r.first, r.second ? KEYEVENTF_KEYUP : 0, 0x44);
         for (const arrival& a : c.arrivals) {
             const LPARAM lp = keyParam(a.scan, a.released);
+            int keyVk = 0;
             const bool passed = handleKeyMessage(shared, host, 0, a.vk, lp, 5) &&
-                                judgeRemovedKey(shared, host, a.vk, lp, a.ours ? injectedKeySign : 0);
+                                judgeRemovedKey(shared, host, a.messageVk ? a.messageVk : a.vk, lp,
+                                                a.ours ? injectedKeySign : 0, &keyVk);
             EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
+            // Noted and taken out of the key state by the key itself.
+            if (keyVk) {
+                EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
+            }
         }
         std::vector<std::pair<int, bool>> reported;
-        for (const fromDll_waitInfoAdds& r : drain())
+        for (const fromDll_waitInfoAdds& r : drain()) {
             if (r.kind == reportKeyData)
                 reported.emplace_back((r.info1 >> 16) & 0xFF, (static_cast<unsigned long>(r.info1) & 0x80000000ul) != 0);
+            // The ANSI agent types the reported virtual key back.
+            if (r.kind == reportKeyTime) {
+                EXPECT_NE(VK_PROCESSKEY, r.info2);
+            }
+        }
         EXPECT_EQ(c.reported, reported);
         EXPECT_EQ(c.ringEmptyAfter, shared.isInjectedEmpty());
     }
@@ -287,6 +251,51 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
     EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(0x21, false), 5));
     EXPECT_FALSE(host.remembered);
     EXPECT_TRUE(drain().empty());
+}
+
+// A press that passed unconverted has its release pass too; where the release goes to another
+// process, the press is forgotten once the focus leaves: the next press there is the agent's.
+TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
+{
+    struct {
+        const char* name;
+        bool thread, process;
+        bool nextPressSwallowed;
+    } cases[] = {
+        {"to another process", true, true, true},
+        {"to another thread of this process", true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dllSharedData record = {};
+        sharedData caseShared(&record, &lock, fixedClock);
+        caseShared.reset();
+        caseShared.setInjectionSigned(true);
+        for (int i = 0; i < 59; ++i) caseShared.pushReport(reportFocusSet, 0, 0);
+        EXPECT_TRUE(decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 1));  // the queue is full
+        fromDll_waitInfoAdds taken = {};
+        while (caseShared.popReport(taken)) {}
+        focusLeaves(caseShared, c.thread, c.process);
+        EXPECT_EQ(!c.nextPressSwallowed, decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 2));
+    }
+}
+
+// A peer that holds the record's lock (a hooked program stopped in a debugger, or any process of the
+// session that opened the mutex) holds up a hooked application's key only a moment: it passes.
+TEST_F(keyDecisionTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
+{
+    peerHeldMutex peer;
+    dllMutex hookedLock(peer.copy());  // as every hooked application builds it
+    dllSharedData record = {};
+    sharedData held(&record, &hookedLock, GetTickCount);
+    held.reset();
+    record.injectionSigned = 1;  // the agent's keyboard hook is in
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1E, false), 1));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    peer.letGo(true);
+    // Free again, the key is the agent's.
+    EXPECT_FALSE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1F, false), 1));
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;
@@ -514,9 +523,37 @@ TEST(keyStateTest, aUsersEmptiedKeyLeavesTheKeyStateOfOurs)
     keyStateWithoutUsersKey(state, ourDown, 'A', keyParam(0x1E, false));
     EXPECT_EQ(0x01, state['A']);
     noteKeyOfOurs(ourDown, VK_SHIFT, keyParam(0x2A, true));
+    state[VK_LSHIFT] = 0;  // our Shift release passed the state
     keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x36, false));
     EXPECT_EQ(0, state[VK_SHIFT]);
     EXPECT_EQ(0, state[VK_RSHIFT]);
+    // A right Shift held raw (it passes the keyboard hook) keeps the combined Shift down when the
+    // user's left Shift is taken out.
+    state[VK_SHIFT] = state[VK_RSHIFT] = state[VK_LSHIFT] = 0x80;
+    keyStateWithoutUsersKey(state, ourDown, VK_SHIFT, keyParam(0x2A, true));
+    EXPECT_EQ(0, state[VK_LSHIFT]);
+    EXPECT_EQ(0x80, state[VK_SHIFT]);
+}
+
+// A thread's key state is its own, and so is the note of our keys it received; the focus leaving
+// the thread clears it, for the releases go elsewhere.
+TEST(keyStateTest, ourKeysAreKeptPerThreadUntilTheFocusLeavesIt)
+{
+    openTakenKeySlot();
+    dllSharedData record = {};
+    noLock lock;
+    sharedData shared(&record, &lock, fixedClock);
+    noteKeyOfOurs(threadKeysOfOurs(true), VK_SHIFT, keyParam(0x2A, false));
+    bool otherThreadHolds = true;
+    std::thread([&] { otherThreadHolds = threadKeysOfOurs(false) != nullptr; }).join();
+    EXPECT_FALSE(otherThreadHolds);
+    ASSERT_NE(nullptr, threadKeysOfOurs(false));
+    EXPECT_TRUE(threadKeysOfOurs(false)[VK_LSHIFT]);
+    focusLeaves(shared, false, false);  // to another window of the thread
+    EXPECT_NE(nullptr, threadKeysOfOurs(false));
+    focusLeaves(shared, true, false);
+    EXPECT_EQ(nullptr, threadKeysOfOurs(false));
+    closeTakenKeySlot();
 }
 
 TEST(keyResendTest, passedRepeatsGoOutByScanCodeWithTheirDirection)

@@ -53,5 +53,8 @@ enum targetQuery {
     queryTakeFocus = 7,
     queryClearText = 8,
     queryCancelComposition = 9,
-    queryBusy = 10
+    queryBusy = 10,
+    queryImeStandIn = 11,
+    queryProcessKeysSeen = 12,
+    queryKeyDown = 13
 };

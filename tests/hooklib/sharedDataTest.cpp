@@ -1,5 +1,6 @@
 // The shared record's queue, wait timer and injected ring, over a fake lock and a fake clock.
 #include "hooklib/sharedData.h"
+#include "peerHeldMutex.h"
 
 #include <gtest/gtest.h>
 
@@ -291,31 +292,54 @@ TEST(dllMutexTest, aBrokenHandleFailsAtOnceInsteadOfSpinning)
 
 TEST(dllMutexTest, givesUpOnAPeerThatNeverReleasesAndTakesAnAbandonedMutex)
 {
-    HANDLE h = CreateMutexW(nullptr, FALSE, nullptr);
-    ASSERT_NE(nullptr, h);
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
-    dllMutex mutex(copy, 20, 2);
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        WaitForSingleObject(h, INFINITE);
-        SetEvent(taken);
-        WaitForSingleObject(finish, INFINITE);
-        // ends without releasing: the mutex is abandoned
-    });
-    WaitForSingleObject(taken, INFINITE);
+    peerHeldMutex peer;
+    dllMutex mutex(peer.copy(), 20, 2);
     EXPECT_FALSE(mutex.acquire());
-    SetEvent(finish);
-    holder.join();
+    peer.letGo(false);
     EXPECT_TRUE(mutex.acquire());
     EXPECT_TRUE(mutex.acquire());  // re-entrant for the holding thread
     mutex.release();
     mutex.release();
-    CloseHandle(taken);
-    CloseHandle(finish);
-    CloseHandle(h);
+}
+
+// A process that writes the record without the lock can change its indices at any moment, out of
+// range too: each step works on the indices it read once, so it neither leaves the rings nor runs
+// for ever under the lock.
+DWORD WINAPI stepsOverAChangingRecord(void* parameter)
+{
+    sharedData& shared = *static_cast<sharedData*>(parameter);
+    fromDll_waitInfoAdds answer = {};
+    injectedKey taken = {};
+    for (int i = 0; i < 20000; ++i) {
+        shared.takeMatchingInjected(0x41, 0x1E, false, false, taken);
+        shared.popReport(answer);
+        shared.pushReport(reportFocusSet, 0, 0);
+        shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
+        shared.restoreInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
+    }
+    return 0;
+}
+
+TEST(sharedDataRaceTest, indicesChangedMeanwhileNeverSendAStepOutOfTheRingsOrIntoAnEndlessLoop)
+{
+    static dllSharedData record = {};
+    fakeLock lock;
+    sharedData shared(&record, &lock, fakeClock);
+    shared.reset();
+    volatile LONG stop = 0;
+    std::thread writer([&] {
+        volatile std::int32_t* fields[] = {&record.injectedRead, &record.injectedWrite, &record.reportRead,
+                                           &record.reportWrite};
+        for (unsigned n = 0; !stop; ++n) *fields[n % 4] = (n & 4) ? 0x10000000 + static_cast<int>(n) : 25 + static_cast<int>(n % 50);
+    });
+    HANDLE stepper = CreateThread(nullptr, 0, stepsOverAChangingRecord, &shared, 0, nullptr);
+    ASSERT_NE(nullptr, stepper);
+    const bool ended = WaitForSingleObject(stepper, 20000) == WAIT_OBJECT_0;
+    if (!ended) TerminateThread(stepper, 1);
+    stop = 1;
+    writer.join();
+    CloseHandle(stepper);
+    EXPECT_TRUE(ended);
 }
 
 TEST(wireTest, handlesWidenWithTheirSign)
