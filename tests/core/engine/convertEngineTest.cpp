@@ -182,6 +182,22 @@ TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
     }
 }
 
+// A key the agent passes on itself (Pause) decides what waits for a partner first, as any key
+// that chords with nothing would.
+TEST_F(chordTest, aKeyPassedOnByTheAgentDecidesTheWaitingKeyFirst) {
+    e.press(key('j'));
+    e.decideWaiting(e.clock);
+    EXPECT_EQ("+t +a", e.eventText());
+    e.release(key('j'));
+    e.clearSent();
+    e.cancelMulti = 40;
+    e.press(key('j'));
+    e.advance(10);
+    e.press(key('k'));  // a partner, waiting for the cancel time
+    e.decideWaiting(e.clock);
+    EXPECT_EQ("+k +i", e.eventText());
+}
+
 TEST_F(chordTest, autoRepeatRepeatsOnlyTheNewestOutputWhileItIsDown) {
     e.tap(key('a'));
     e.press(key('a'));
