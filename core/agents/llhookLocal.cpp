@@ -69,6 +69,15 @@ const std::int32_t kHookLateness = 20;
 // How often the resting worker looks whether the foreground window or the desktop changed, ms.
 const DWORD kForegroundCheckPeriod = 50;
 
+// Raw input came with Windows XP; on Windows 2000 the program does without it.
+using registerRawInputDevicesFunction = BOOL(WINAPI*)(PCRAWINPUTDEVICE, UINT, UINT);
+using getRawInputDataFunction = UINT(WINAPI*)(HRAWINPUT, UINT, LPVOID, PUINT, UINT);
+template <class Function>
+Function user32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
 // Posted to the hook thread: install the hook again if keys went by it.
 const UINT kCheckHookMessage = WM_APP + 1;
 
@@ -133,14 +142,13 @@ void llhook_local::hookLoop() {
     // has the focus and whether the hook saw it or not.
     HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
+    const auto registerDevices = user32Function<registerRawInputDevicesFunction>("RegisterRawInputDevices");
     RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, sink};
-    if (!sink || !RegisterRawInputDevices(&keyboard, 1, sizeof keyboard))
+    if (!sink || !registerDevices || !registerDevices(&keyboard, 1, sizeof keyboard))
         logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは掛け直されません。");
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam));
-        if (msg.hwnd == nullptr && msg.message == WM_TIMER)
-            checkHook();
-        else if (msg.hwnd == nullptr && msg.message == kCheckHookMessage)
+        if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage))
             checkHook();
         else
             DispatchMessageW(&msg);
@@ -150,7 +158,7 @@ void llhook_local::hookLoop() {
     if (sink) {
         keyboard.dwFlags = RIDEV_REMOVE;
         keyboard.hwndTarget = nullptr;
-        RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+        if (registerDevices) registerDevices(&keyboard, 1, sizeof keyboard);
         DestroyWindow(sink);
     }
     UnhookWindowsHookEx(m_hook);
@@ -158,9 +166,10 @@ void llhook_local::hookLoop() {
 }
 
 void llhook_local::noteRawInput(HRAWINPUT input) {
+    static const auto getData = user32Function<getRawInputDataFunction>("GetRawInputData");
     RAWINPUTHEADER header = {};
     UINT size = sizeof header;
-    if (GetRawInputData(input, RID_HEADER, &header, &size, sizeof header) == static_cast<UINT>(-1) ||
+    if (!getData || getData(input, RID_HEADER, &header, &size, sizeof header) == static_cast<UINT>(-1) ||
         header.dwType != RIM_TYPEKEYBOARD)
         return;
     InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(GetTickCount()));

@@ -47,24 +47,26 @@ public:
     std::atomic<int> seen{0};
 };
 
-// Records the injected keys that reach the end of this thread's hook chain.
-class injectedKeyObserver {
+// Records the keys that reach this thread's hook: the injected ones at the end of the chain, and
+// the physical ones a hook installed after the agent's sees.
+class keyObserver {
 public:
-    injectedKeyObserver() {
+    keyObserver() {
         self() = this;
         m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, procedure, GetModuleHandleW(nullptr), 0);
     }
-    ~injectedKeyObserver() {
+    ~keyObserver() {
         UnhookWindowsHookEx(m_hook);
         self() = nullptr;
     }
     std::vector<DWORD> pressed;  // scan codes of injected presses
     std::vector<DWORD> pressedFlags;
     std::vector<DWORD> released;  // scan codes of injected releases
+    std::vector<DWORD> physicalPressed;  // scan codes
 
 private:
-    static injectedKeyObserver*& self() {
-        static injectedKeyObserver* p = nullptr;
+    static keyObserver*& self() {
+        static keyObserver* p = nullptr;
         return p;
     }
     static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
@@ -75,33 +77,8 @@ private:
         }
         if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && (key->flags & LLKHF_UP))
             self()->released.push_back(key->scanCode);
-        return CallNextHookEx(nullptr, code, w, l);
-    }
-    HHOOK m_hook;
-};
-
-// Records the physical key presses that reach this thread's hook, which goes in after the agent's.
-class physicalKeyObserver {
-public:
-    physicalKeyObserver() {
-        self() = this;
-        m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, procedure, GetModuleHandleW(nullptr), 0);
-    }
-    ~physicalKeyObserver() {
-        UnhookWindowsHookEx(m_hook);
-        self() = nullptr;
-    }
-    std::vector<DWORD> pressed;  // scan codes
-
-private:
-    static physicalKeyObserver*& self() {
-        static physicalKeyObserver* p = nullptr;
-        return p;
-    }
-    static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
-        auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(l);
         if (code == 0 && self() && !(key->flags & (LLKHF_INJECTED | LLKHF_UP)))
-            self()->pressed.push_back(key->scanCode);
+            self()->physicalPressed.push_back(key->scanCode);
         return CallNextHookEx(nullptr, code, w, l);
     }
     HHOOK m_hook;
@@ -155,7 +132,7 @@ TEST(llhookKeyCode, ExtendedMarkExceptForRightShiftAndNumLock) {
 // NumLock's key code has no extended mark, but the system knows NumLock only as an extended key
 // (without it, scan code 0x45 is Pause). Right Shift is never extended; Pause passes as it came.
 TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
-    injectedKeyObserver observer;
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     const struct {
@@ -187,7 +164,11 @@ TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
 // the session's input going on without its hook, installs the hook again and lets go of what the
 // engine held, whose release went by unseen.
 TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp) {
-    injectedKeyObserver observer;
+    // The session's keys go to a window of the foreground (Wine reports keyboard input to the
+    // agent's watch only while there is one).
+    liveTargetWindow window;
+    window.focus();
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
@@ -219,7 +200,9 @@ TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp)
 // it. Its release, which the hook takes, must bring it up all the same, or every key after it comes
 // out shifted.
 TEST_F(llhookLocalTest, AModifierPressedPastTheHookComesUpWithItsRelease) {
-    injectedKeyObserver observer;
+    liveTargetWindow window;  // in the foreground, as for the dropped hook above
+    window.focus();
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     for (bool dropped : {false, true}) {
@@ -266,11 +249,11 @@ TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     pumpMessages(100);
-    physicalKeyObserver later;
+    keyObserver later;
     auto seesAKey = [&] {
-        later.pressed.clear();
+        later.physicalPressed.clear();
         runXdotool(L"key s");
-        return pumpUntil([&] { return !later.pressed.empty(); }, 2000);
+        return pumpUntil([&] { return !later.physicalPressed.empty(); }, 2000);
     };
     EXPECT_TRUE(seesAKey()) << "at the start";
     runXdotool(L"mousemove 100 100 sleep 0.1 mousemove 300 200 sleep 0.1 mousemove 120 140");
@@ -292,7 +275,7 @@ TEST_F(llhookLocalTest, PauseKeepsItsPlaceAmongThePacedOutput) {
     holder.setBool("GameSwitch", true);
     holder.setInt("WinOutputTimer", 10060);
     holder.readCache();
-    injectedKeyObserver observer;
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     for (DWORD scan : {0x1Eu, 0x30u}) {  // a, b
@@ -374,7 +357,7 @@ TEST_F(llhookLocalTest, PauseServesMessagesTheWorkerSendsMeanwhile) {
 }
 
 TEST_F(llhookLocalTest, KeysStillQueuedAtPauseReachTheApplicationUnconverted) {
-    injectedKeyObserver observer;
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     agent.gate = gate;
