@@ -313,7 +313,7 @@ void llhook_local::workerLoop() {
             }
         }
         if (taken) {
-            m_inputLag = boundedInputLag(now(), static_cast<std::int32_t>(event.time), acceptTimer());
+            m_inputLag = inputLagAfter(now(), static_cast<std::int32_t>(event.time), m_inputLag, awaitsPoll());
             if (event.scanCode == 0x70)
                 logWideLine((event.flags & LLKHF_UP) ? L"ひらがなカタカナ□" : L"ひらがなカタカナ■");
             releaseModifiersPhysicallyUp();

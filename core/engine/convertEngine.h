@@ -332,13 +332,15 @@ inline std::int32_t tickDifference(std::int32_t later, std::int32_t earlier) {
                                      static_cast<std::uint32_t>(earlier));
 }
 
-// How late a key reached an agent's thread, as far as that may hold back the decision of a waiting
-// key: from none up to `longest`, the chord's accept time. A key whose partner may still be on its
-// way is waited for at most that much longer, however late the key itself came.
-inline std::int32_t boundedInputLag(std::int32_t now, std::int32_t keyTime, std::int32_t longest) {
-    const std::int32_t lag = tickDifference(now, keyTime);
-    if (lag <= 0 || longest <= 0) return 0;
-    return lag > longest ? longest : lag;
+// The lag of an agent's input clock once it has taken a key of `keyTime`: how late the key came,
+// as keys that come late come late together. While a key waits for its decision (`keyWaits`) the
+// lag only shrinks: a later key's greater lag (a release that came late, say) must not hold the
+// waiting key back, which so waits at most the accept time after it came itself, as long as a
+// partner as late as it would take.
+inline std::int32_t inputLagAfter(std::int32_t now, std::int32_t keyTime, std::int32_t lag, bool keyWaits) {
+    std::int32_t late = tickDifference(now, keyTime);
+    if (late < 0) late = 0;
+    return keyWaits && late > lag ? lag : late;
 }
 
 // The time up to which an agent has seen every key, on the keys' own clock: now, less the lag of

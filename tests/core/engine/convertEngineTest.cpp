@@ -121,9 +121,9 @@ TEST_F(chordTest, partnerHeldPastTheCancelTimeChordsAtThatPoll) {
 
 // The worker gets to its keys late (its thread was busy, or they reached the hook late) and finds
 // them queued: before each key it polls on the agent's input clock, never past that key's own time,
-// so the decision is the one it would have been had every key come at once. A key that itself came
-// late waits for its partner no longer than the accept time; and the tick count's sign flip changes
-// nothing.
+// so the decision is the one it would have been had every key come at once. A key that came late
+// waits for its partner the accept time after it came, no less and no longer, whatever comes late
+// after it; and the tick count's sign flip changes nothing.
 TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
     struct step {
         bool down;
@@ -155,8 +155,10 @@ TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
          {{true, 'k', 20}, {false, 'k', 40}, {false, 'j', 50}}, "+k +i -k -i", false},
         {"partner past the window, the sign flipping meanwhile", wrap, 0, 300, 0,
          {{true, 'k', 120}, {false, 'k', 130}, {false, 'j', 140}}, "+t +a +k +a -k -a -t -a", false},
-        {"a key 300 ms late waits the accept time, not 300 ms more", 1000, 300, 301, 0, {}, "+t +a", true},
-        {"the same across the sign flip", wrap, 300, 301, 0, {}, "+t +a", true},
+        {"a key 300 ms late waits the accept time after it came", 1000, 300, 400, 0, {}, "+t +a", true},
+        {"and not less: its partner comes as late", 1000, 300, 399, 0, {}, "", true},
+        {"a release 950 ms late holds no waiting key back", 1000, 0, 1000, 0, {{false, 'a', 50}}, "-a +t +a", true},
+        {"the same across the sign flip", wrap, 0, 1000, 0, {{false, 'a', 50}}, "-a +t +a", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,13 +170,14 @@ TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
         e.clock = at(c.late);
         e.pollAt(inputClockAt(e.clock, 0, &c.start));
         e.keyEvent(true, key('j'), c.start);
-        std::int32_t lag = boundedInputLag(e.clock, c.start, e.accept);
+        std::int32_t lag = inputLagAfter(e.clock, c.start, 0, false);
         e.clock = at(c.back);  // the worker comes back only now
         for (const step& s : c.queued) {
             const std::int32_t time = at(s.time);
             e.pollAt(inputClockAt(e.clock, lag, &time));
+            const bool waiting = e.awaitsPoll();
             e.keyEvent(s.down, key(s.letter), time);
-            lag = boundedInputLag(e.clock, time, e.accept);
+            lag = inputLagAfter(e.clock, time, lag, waiting);
         }
         e.pollAt(inputClockAt(e.clock, lag, nullptr));
         EXPECT_EQ(c.typed, e.eventText());
