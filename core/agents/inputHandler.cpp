@@ -306,7 +306,7 @@ bool inputHandler::modifierPhysicallyDown(keyCode) { return true; }
 
 void inputHandler::releaseModifiersPhysicallyUp() {
     // An injected press reaches the system's key state only after SendInput has returned.
-    if (queuedOutput() != 0 || GetTickCount() - m_lastOutputTick < 200) return;
+    if (outputWaiting() || GetTickCount() - m_lastOutputTick < 200) return;
     for (keyCode key : sentModifiers()) {
         if (modifierPhysicallyDown(key)) continue;
         logHexLine(L"離されたまま押下中になっていた修飾キー", key, L" を離します。");

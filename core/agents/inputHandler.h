@@ -129,6 +129,8 @@ public:
     dllLinkInterface* link() const { return m_link; }
     const logStream& log() const { return m_log; }
     size_t queuedOutput() const { return m_output.size(); }
+    // Whether output is still on its way: in this queue, or paced or held back in the engine's.
+    bool outputWaiting() const { return !m_output.empty() || queuedOutputCount() != 0; }
 
 protected:
     // The input steps shared by every agent for one physical key. passOn types the key again

@@ -58,22 +58,28 @@ const DWORD kBusyRest = 1;
 // without waking an idle program a thousand times a second. A key wakes it at once either way.
 const DWORD kIdleRest = 15;
 
-// The longest a waiting key is held back for keys that reach the worker late: a key whose partner
-// was pressed in time is still waited for that much longer, never more.
-const std::int32_t kLongestInputLag = 1000;
+// How long after a keyboard input the hook thread asks whether the hook saw it: the hook's call
+// for a key comes around the key's raw input, a little before or after it.
+const UINT kHookCheckDelay = 50;
 
-// How often the hook thread asks whether the session had input the hook never saw.
-const UINT kHookCheckPeriod = 1000;
-
-// How much later than the hook's last call the session's last input may lie and still be a
-// key the hook saw.
-const LONG kHookLateness = 20;
+// How much later than the hook's last call a keyboard input may come and still be a key the hook
+// saw: the two come to the hook thread one right after the other, within a tick of the clock.
+const std::int32_t kHookLateness = 20;
 
 // How often the resting worker looks whether the foreground window or the desktop changed, ms.
 const DWORD kForegroundCheckPeriod = 50;
 
-// Posted to the hook thread: install the hook again.
-const UINT kRenewHookMessage = WM_APP + 1;
+// Raw input came with Windows XP; on Windows 2000 the program does without it.
+using registerRawInputDevicesFunction = BOOL(WINAPI*)(PCRAWINPUTDEVICE, UINT, UINT);
+using getRawInputDataFunction = UINT(WINAPI*)(HRAWINPUT, UINT, LPVOID, PUINT, UINT);
+template <class Function>
+Function user32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// Posted to the hook thread: install the hook again if keys went by it.
+const UINT kCheckHookMessage = WM_APP + 1;
 
 }  // namespace
 
@@ -130,35 +136,59 @@ void llhook_local::hookLoop() {
     m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
     SetEvent(m_hookReady);
     if (!m_hook) return;
-    m_lastHookTick = static_cast<LONG>(GetTickCount());
-    LASTINPUTINFO input = {sizeof input, 0};
-    if (GetLastInputInfo(&input)) m_lastInputChecked = input.dwTime;
-    const UINT_PTR timer = SetTimer(nullptr, 0, kHookCheckPeriod, nullptr);
+    m_lastHookTick = m_lastRawKeyTick = static_cast<LONG>(GetTickCount());
+    m_rawKeyChecked = static_cast<DWORD>(m_lastRawKeyTick);
+    // Every keyboard input of the session reaches this window as raw input, whichever program
+    // has the focus and whether the hook saw it or not.
+    HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    const auto registerDevices = user32Function<registerRawInputDevicesFunction>("RegisterRawInputDevices");
+    RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, sink};
+    if (!sink || !registerDevices || !registerDevices(&keyboard, 1, sizeof keyboard))
+        logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは掛け直されません。");
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.hwnd == nullptr && msg.message == WM_TIMER)
+        if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam));
+        if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage))
             checkHook();
-        else if (msg.hwnd == nullptr && msg.message == kRenewHookMessage)
-            renewHook();
         else
             DispatchMessageW(&msg);
     }
-    KillTimer(nullptr, timer);
+    if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
+    m_checkTimer = 0;
+    if (sink) {
+        keyboard.dwFlags = RIDEV_REMOVE;
+        keyboard.hwndTarget = nullptr;
+        if (registerDevices) registerDevices(&keyboard, 1, sizeof keyboard);
+        DestroyWindow(sink);
+    }
     UnhookWindowsHookEx(m_hook);
     m_hook = nullptr;
 }
 
-// Windows removes a low-level hook that once answered too late, and says nothing. The session's
-// input moving on while the hook saw nothing is the sign: then, and at every resume, the hook is
-// installed anew. The new hook goes in before the old one comes out, so no key slips past; and
-// an old hook that Windows had already removed cannot be removed again, which tells whether it
-// was gone (other input, the mouse, moves the clock as well).
+void llhook_local::noteRawInput(HRAWINPUT input) {
+    static const auto getData = user32Function<getRawInputDataFunction>("GetRawInputData");
+    RAWINPUTHEADER header = {};
+    UINT size = sizeof header;
+    if (!getData || getData(input, RID_HEADER, &header, &size, sizeof header) == static_cast<UINT>(-1) ||
+        header.dwType != RIM_TYPEKEYBOARD)
+        return;
+    InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(GetTickCount()));
+    if (!m_checkTimer) m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
+}
+
+// Windows removes a low-level hook that once answered too late, and says nothing. Keyboard input
+// the hook was not called for is the sign, and only then is the hook installed anew: a hook
+// installed anew goes first in the system's chain, ahead of the hooks other programs installed
+// after ours, which would then see only our converted keys. The new hook goes in before the old
+// one comes out, so no key slips past; and an old hook that Windows had already removed cannot be
+// removed again, which tells whether it was gone.
 void llhook_local::checkHook() {
-    LASTINPUTINFO input = {sizeof input, 0};
-    if (!GetLastInputInfo(&input) || input.dwTime == m_lastInputChecked) return;
-    m_lastInputChecked = input.dwTime;
-    // A key the hook sees is input of the moment the hook is called, or a little before it.
-    const DWORD hooked = static_cast<DWORD>(m_lastHookTick);
-    if (static_cast<LONG>(input.dwTime - hooked) > kHookLateness) renewHook();
+    if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
+    m_checkTimer = 0;
+    const DWORD raw = static_cast<DWORD>(m_lastRawKeyTick);
+    if (raw == m_rawKeyChecked) return;
+    m_rawKeyChecked = raw;
+    if (tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness) renewHook();
 }
 
 void llhook_local::renewHook() {
@@ -241,6 +271,7 @@ void llhook_local::workerLoop() {
     SetEvent(m_started);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     m_inputLag = 0;
+    m_passOnHeld = false;
     m_foreground = GetForegroundWindow();
     while (!m_stopRequest) {
         if (InterlockedExchange(&m_hookDropped, 0)) releaseHeldKeys();
@@ -257,6 +288,16 @@ void llhook_local::workerLoop() {
         // in meanwhile must steer the key's conversion. A waiting key is decided by the time up
         // to which every key has been seen, so a partner already queued is never missed.
         periodicStep(inputClock(queued ? &next : nullptr));
+        if (m_passOnHeld) {
+            // A key passed as it came waits behind the output before it; the keys after it
+            // wait for it.
+            if (outputWaiting()) {
+                Sleep(kBusyRest);
+                continue;
+            }
+            m_passOnHeld = false;
+            passOn(m_heldPassOn);
+        }
         hookEvent event;
         bool taken = false;
         {
@@ -272,8 +313,7 @@ void llhook_local::workerLoop() {
             }
         }
         if (taken) {
-            std::int32_t lag = now() - static_cast<std::int32_t>(event.time);
-            m_inputLag = lag < 0 ? 0 : (lag > kLongestInputLag ? kLongestInputLag : lag);
+            m_inputLag = inputLagAfter(now(), static_cast<std::int32_t>(event.time), m_inputLag, awaitsPoll());
             if (event.scanCode == 0x70)
                 logWideLine((event.flags & LLKHF_UP) ? L"ひらがなカタカナ□" : L"ひらがなカタカナ■");
             releaseModifiersPhysicallyUp();
@@ -301,6 +341,8 @@ void llhook_local::workerLoop() {
     // the keys still held would otherwise reach the system raw, or another agent's engine, which
     // knows nothing of them. Then the keys not yet converted go on as they came.
     releaseHeldKeysAndWait(500);
+    if (m_passOnHeld) passOn(m_heldPassOn);
+    m_passOnHeld = false;
     passOnQueued();
     SetEvent(m_ended);
 }
@@ -313,12 +355,8 @@ DWORD llhook_local::restTime() {
 // with which the last key reached the worker (keys that come late come late together), and never
 // past a key still queued, which decides by its own time.
 std::int32_t llhook_local::inputClock(const hookEvent* next) {
-    std::int32_t t = now() - m_inputLag;
-    if (next) {
-        const std::int32_t beforeNext = static_cast<std::int32_t>(next->time) - 1;
-        if (beforeNext - t < 0) t = beforeNext;
-    }
-    return t;
+    const std::int32_t nextTime = next ? static_cast<std::int32_t>(next->time) : 0;
+    return inputClockAt(now(), m_inputLag, next ? &nextTime : nullptr);
 }
 
 bool llhook_local::modifierPhysicallyDown(keyCode key) {
@@ -351,12 +389,28 @@ void llhook_local::passOnQueued() {
 void llhook_local::handleEvent(const hookEvent& event) {
     // Pause has NumLock's scan code without the extended mark, and so NumLock's key code: it
     // passes as it is, or it would come out as NumLock.
+    // It keeps its place among the keys: a key waiting for its partner is decided as any other
+    // key would decide it, and the Pause waits behind the output still paced or held back.
     if (event.vk == VK_PAUSE) {
+        decideWaiting(static_cast<std::int32_t>(event.time));
+        if (outputWaiting()) {
+            m_heldPassOn = event;
+            m_passOnHeld = true;
+        } else {
+            passOn(event);
+        }
+        return;
+    }
+    const bool down = (event.flags & LLKHF_UP) == 0;
+    const keyCode code = hookKeyCode(event);
+    // A modifier pressed while the hook let keys by (the agent paused, the hook dropped) went to
+    // the system raw and the engine never saw it: its release goes the same way, or the system
+    // would keep it down for good.
+    if (!down && isModifier(code) && !holdsModifier(code) && modifierPhysicallyDown(code)) {
         passOn(event);
         return;
     }
-    bool down = (event.flags & LLKHF_UP) == 0;
-    inputKey(hookKeyCode(event), down, static_cast<int>(event.time), [&] { passOn(event); });
+    inputKey(code, down, static_cast<int>(event.time), [&] { passOn(event); });
 }
 
 void llhook_local::passOn(const hookEvent& event) {
@@ -387,8 +441,8 @@ bool llhook_local::resume() {
         }
     } else {
         // Windows may have dropped it meanwhile (a session locked or unlocked, a hook answering
-        // late while the machine was loaded): installed anew at every resume.
-        PostThreadMessageW(m_hookThreadId, kRenewHookMessage, 0, 0);
+        // late while the machine was loaded): installed anew if keys went by it, and only then.
+        PostThreadMessageW(m_hookThreadId, kCheckHookMessage, 0, 0);
     }
     if (!m_worker) {
         m_stopRequest = 0;

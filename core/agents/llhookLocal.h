@@ -69,6 +69,7 @@ private:
     void endHookThread();
     void renewHook();
     void checkHook();
+    void noteRawInput(HRAWINPUT input);
 
     volatile LONG m_stopRequest = 0;
     HHOOK volatile m_hook = nullptr;
@@ -78,10 +79,15 @@ private:
     DWORD m_hookThreadId = 0;
     HANDLE m_hookReady;             // auto-reset: the hook thread has tried to install the hook
     volatile LONG m_lastHookTick = 0;  // when the hook procedure was last called
-    DWORD m_lastInputChecked = 0;      // hook thread only
+    volatile LONG m_lastRawKeyTick = 0;  // when the session last had keyboard input
+    DWORD m_rawKeyChecked = 0;           // hook thread only: the input last compared
+    UINT_PTR m_checkTimer = 0;           // hook thread only
     volatile LONG m_hookDropped = 0;  // the hook was found dropped: the worker releases what it held
     // How late the last key taken reached the worker (hook and worker delays together), ms.
     std::int32_t m_inputLag = 0;
+    // A key passed on as it came, waiting for the output before it.
+    hookEvent m_heldPassOn = {};
+    bool m_passOnHeld = false;
     HWND m_foreground = nullptr;
     DWORD m_foregroundChecked = 0;
     std::deque<hookEvent> m_events;

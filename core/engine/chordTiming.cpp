@@ -389,6 +389,16 @@ bool convertEngine::pollAt(std::int32_t inputNow) {
     return decided;
 }
 
+void convertEngine::decideWaiting(std::int32_t time) {
+    if (m_deferredKind != 0) takeDeferred(false);
+    if (m_chordState >= 1 && m_chordState <= 3 && !shiftLikeHoldHasChorded()) {
+        updateSkipFlags();
+        decideAlone(time);
+    }
+    flush();
+    publishSnapshot();
+}
+
 bool convertEngine::awaitsPoll() const {
     return m_chordState != 0 || m_deferredKind != 0 || !m_queue.empty();
 }

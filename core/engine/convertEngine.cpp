@@ -214,6 +214,14 @@ std::vector<keyCode> convertEngine::sentModifiers() const {
     return keys;
 }
 
+bool convertEngine::holdsModifier(keyCode key) const {
+    for (const auto& t : m_trackers) {
+        if (key == t.leftCode) return t.pressedLeft;
+        if (key == t.rightCode) return t.pressedRight;
+    }
+    return false;
+}
+
 void convertEngine::releaseModifier(keyCode key) {
     for (auto& t : m_trackers) {
         if (key == t.leftCode && t.pressedLeft)

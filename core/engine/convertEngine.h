@@ -174,8 +174,13 @@ public:
     bool holdsKeys() const;
     // The modifier keys the engine holds down and has sent down (their press went out).
     std::vector<keyCode> sentModifiers() const;
+    // Whether the engine holds a modifier key down (it saw its press and not yet its release).
+    bool holdsModifier(keyCode key) const;
     // One of those comes up as its own release would bring it up (its release was lost).
     void releaseModifier(keyCode key);
+    // A key that chords with nothing comes and the agent passes it on itself: what waits for a
+    // partner is decided as that key's press would decide it, and sent as far as its pace allows.
+    void decideWaiting(std::int32_t time);
     // Whether the next poll may have work that no key brings: a key waiting for its partner or
     // its time, a deferred decision, output waiting for its pace. An agent polls often while
     // this holds and may rest otherwise.
@@ -325,4 +330,29 @@ private:
 inline std::int32_t tickDifference(std::int32_t later, std::int32_t earlier) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(later) -
                                      static_cast<std::uint32_t>(earlier));
+}
+
+// The lag of an agent's input clock once it has taken a key of `keyTime`: how late the key came,
+// as keys that come late come late together. While a key waits for its decision (`keyWaits`) the
+// lag only shrinks: a later key's greater lag (a release that came late, say) must not hold the
+// waiting key back, which so waits at most the accept time after it came itself, as long as a
+// partner as late as it would take.
+inline std::int32_t inputLagAfter(std::int32_t now, std::int32_t keyTime, std::int32_t lag, bool keyWaits) {
+    std::int32_t late = tickDifference(now, keyTime);
+    if (late < 0) late = 0;
+    return keyWaits && late > lag ? lag : late;
+}
+
+// The time up to which an agent has seen every key, on the keys' own clock: now, less the lag of
+// the last key taken (keys that come late come late together), and never past a key still queued
+// (`nextKeyTime`, or null), which decides by its own time.
+inline std::int32_t inputClockAt(std::int32_t now, std::int32_t lag, const std::int32_t* nextKeyTime) {
+    std::int32_t t = static_cast<std::int32_t>(static_cast<std::uint32_t>(now) -
+                                               static_cast<std::uint32_t>(lag));
+    if (nextKeyTime) {
+        const std::int32_t beforeNext =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(*nextKeyTime) - 1u);
+        if (tickDifference(beforeNext, t) < 0) t = beforeNext;
+    }
+    return t;
 }

@@ -4,12 +4,18 @@
 //     latency of the same key passing while the agent is paused (the platform's own path),
 //  3. the processor time of the agent's worker thread, and of the whole program, while no key
 //     comes (as a share of one core).
+// The target window runs on a thread of its own, as an application's window would, and so does
+// the hook that stamps each physical key as the hook chain reaches the agent's hook. The main
+// thread serves its messages as the program's user-interface thread does.
 // Usage: llhookBench [keys]   (default 300 keys per run)
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "agentTestSupport.h"
@@ -31,9 +37,60 @@ fromDll_waitInfoAdds* __cdecl quietLibrary(fromDll::requestToDll, HWND, unsigned
 const DWORD physicalScan = 0x1F;   // s
 const unsigned convertedScan = 0x14;  // t
 
-// Installed after the agent's hook, so the system calls it first: it stamps each physical key and
-// times the rest of the chain, which is the agent's hook procedure.
+// A thread with a message loop of its own that runs the given work on it and waits for it.
+class workerWithLoop {
+public:
+    explicit workerWithLoop(std::function<void()> start) : m_start(std::move(start)) {
+        m_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        m_thread = CreateThread(nullptr, 0, main, this, 0, &m_id);
+        WaitForSingleObject(m_done, INFINITE);
+    }
+    ~workerWithLoop() {
+        run(m_end);
+        PostThreadMessageW(m_id, WM_QUIT, 0, 0);
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        CloseHandle(m_done);
+    }
+    void run(const std::function<void()>& work) {
+        m_work = &work;
+        PostThreadMessageW(m_id, WM_APP, 0, 0);
+        WaitForSingleObject(m_done, INFINITE);
+    }
+    std::function<void()> m_end = [] {};
+
+private:
+    static DWORD WINAPI main(void* self) {
+        auto* w = static_cast<workerWithLoop*>(self);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        w->m_start();
+        SetEvent(w->m_done);
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.hwnd == nullptr && msg.message == WM_APP) {
+                (*w->m_work)();
+                SetEvent(w->m_done);
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        return 0;
+    }
+    std::function<void()> m_start;
+    const std::function<void()>* m_work = nullptr;
+    HANDLE m_thread, m_done;
+    DWORD m_id = 0;
+};
+
+// Installed after the agent's hook, so the system calls it first, right before the agent's: it
+// stamps each physical key as the chain reaches the agent's hook and times the rest of the chain,
+// which is the agent's hook procedure.
 struct stampingHook {
+    static std::mutex& lock() {
+        static std::mutex m;
+        return m;
+    }
     static std::vector<LONGLONG>& physicalPresses() {
         static std::vector<LONGLONG> v;
         return v;
@@ -42,6 +99,11 @@ struct stampingHook {
         static std::vector<double> v;
         return v;
     }
+    static void clear() {
+        std::lock_guard<std::mutex> guard(lock());
+        physicalPresses().clear();
+        chainMicroseconds().clear();
+    }
     static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
         auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(l);
         if (code != 0 || (key->flags & LLKHF_INJECTED)) return CallNextHookEx(nullptr, code, w, l);
@@ -49,6 +111,7 @@ struct stampingHook {
         QueryPerformanceCounter(&before);
         LRESULT r = CallNextHookEx(nullptr, code, w, l);
         QueryPerformanceCounter(&after);
+        std::lock_guard<std::mutex> guard(lock());
         chainMicroseconds().push_back(counterMicroseconds(before.QuadPart, after.QuadPart));
         if (key->scanCode == physicalScan && !(key->flags & LLKHF_UP))
             physicalPresses().push_back(before.QuadPart);
@@ -63,18 +126,28 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-// Latencies (ms) from each stamped physical press to the window's press of the given scan code.
-std::vector<double> latencies(liveTargetWindow& window, unsigned scan) {
+// Latencies (ms) from each stamped physical press to the window's press of the given scan code;
+// the records are taken on the window's thread. Says how many presses were stamped and arrived.
+std::vector<double> latencies(workerWithLoop& windowThread, liveTargetWindow& window, unsigned scan,
+                              const char* what) {
     std::vector<LONGLONG> arrivals;
-    for (const auto& r : window.records())
-        if (r.message == WM_KEYDOWN && r.scanCode == scan) arrivals.push_back(r.counter);
-    const auto& presses = stampingHook::physicalPresses();
+    windowThread.run([&] {
+        for (const auto& r : window.records())
+            if (r.message == WM_KEYDOWN && r.scanCode == scan) arrivals.push_back(r.counter);
+    });
+    std::vector<LONGLONG> presses;
+    {
+        std::lock_guard<std::mutex> guard(stampingHook::lock());
+        presses = stampingHook::physicalPresses();
+    }
+    std::printf("%-44s stamped=%zu arrived=%zu\n", what, presses.size(), arrivals.size());
     std::vector<double> result;
     for (size_t i = 0; i < presses.size() && i < arrivals.size(); ++i)
         result.push_back(counterMicroseconds(presses[i], arrivals[i]) / 1000.0);
     return result;
 }
 
+// Types while this thread serves its messages, as the program's user-interface thread would.
 void typeKeys(int count) {
     // In batches, so one xdotool run stays short.
     for (int done = 0; done < count; done += 50) {
@@ -82,6 +155,7 @@ void typeKeys(int count) {
         std::wstring args = L"key --delay 25";
         for (int i = 0; i < n; ++i) args += L" s";
         runXdotool(args, 60000);
+        pumpMessages(1);
     }
 }
 
@@ -135,17 +209,31 @@ int main(int argc, char** argv) {
         std::printf("the hook agent did not start\n");
         return 1;
     }
-    HHOOK stamp = SetWindowsHookExW(WH_KEYBOARD_LL, stampingHook::procedure, GetModuleHandleW(nullptr), 0);
-    liveTargetWindow window;
-    if (!window.focus()) std::printf("warning: the target window may not have the focus\n");
+    HHOOK stamp = nullptr;
+    workerWithLoop stampThread(
+        [&] { stamp = SetWindowsHookExW(WH_KEYBOARD_LL, stampingHook::procedure, GetModuleHandleW(nullptr), 0); });
+    stampThread.m_end = [&] { UnhookWindowsHookEx(stamp); };
+    std::unique_ptr<liveTargetWindow> window;
+    bool focused = false;
+    workerWithLoop windowThread([&] {
+        window.reset(new liveTargetWindow);
+        focused = window->focus();
+    });
+    windowThread.m_end = [&] { window.reset(); };
+    if (!focused) std::printf("warning: the target window may not have the focus\n");
 
     // Converted run.
-    window.clear();
+    windowThread.run([&] { window->clear(); });
+    stampingHook::clear();
     takeLogText(*log);
     typeKeys(keys);
     pumpMessages(300);
-    std::vector<double> hookTimes = stampingHook::chainMicroseconds();
-    std::vector<double> converted = latencies(window, convertedScan);
+    std::vector<double> hookTimes;
+    {
+        std::lock_guard<std::mutex> guard(stampingHook::lock());
+        hookTimes = stampingHook::chainMicroseconds();
+    }
+    std::vector<double> converted = latencies(windowThread, *window, convertedScan, "converted run");
     takeLogText(*log);
 
     // The hook procedure's own work, without the platform's hook chain around it: queue a key the
@@ -181,12 +269,11 @@ int main(int argc, char** argv) {
 
     // Baseline: the same keys while the agent is paused pass on unconverted.
     agent->pause();
-    stampingHook::physicalPresses().clear();
-    stampingHook::chainMicroseconds().clear();
-    window.clear();
+    stampingHook::clear();
+    windowThread.run([&] { window->clear(); });
     typeKeys(keys);
     pumpMessages(300);
-    std::vector<double> passed = latencies(window, physicalScan);
+    std::vector<double> passed = latencies(windowThread, *window, physicalScan, "paused run");
     agent->resume();
 
     std::printf("keys per run: %d\n", keys);
@@ -201,7 +288,6 @@ int main(int argc, char** argv) {
     std::printf("%-44s %.3f %%\n", "worker thread CPU, program asleep (5 s)", quietWorkerCpu);
     std::printf("%-44s %.3f %%\n", "whole program CPU, program asleep (5 s)", processCpu);
 
-    UnhookWindowsHookEx(stamp);
     holder.stopInputHandler();
     return 0;
 }

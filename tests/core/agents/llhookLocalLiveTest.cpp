@@ -47,24 +47,26 @@ public:
     std::atomic<int> seen{0};
 };
 
-// Records the injected keys that reach the end of this thread's hook chain.
-class injectedKeyObserver {
+// Records the keys that reach this thread's hook: the injected ones at the end of the chain, and
+// the physical ones a hook installed after the agent's sees.
+class keyObserver {
 public:
-    injectedKeyObserver() {
+    keyObserver() {
         self() = this;
         m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, procedure, GetModuleHandleW(nullptr), 0);
     }
-    ~injectedKeyObserver() {
+    ~keyObserver() {
         UnhookWindowsHookEx(m_hook);
         self() = nullptr;
     }
     std::vector<DWORD> pressed;  // scan codes of injected presses
     std::vector<DWORD> pressedFlags;
     std::vector<DWORD> released;  // scan codes of injected releases
+    std::vector<DWORD> physicalPressed;  // scan codes
 
 private:
-    static injectedKeyObserver*& self() {
-        static injectedKeyObserver* p = nullptr;
+    static keyObserver*& self() {
+        static keyObserver* p = nullptr;
         return p;
     }
     static LRESULT CALLBACK procedure(int code, WPARAM w, LPARAM l) {
@@ -75,6 +77,8 @@ private:
         }
         if (code == 0 && self() && (key->flags & LLKHF_INJECTED) && (key->flags & LLKHF_UP))
             self()->released.push_back(key->scanCode);
+        if (code == 0 && self() && !(key->flags & (LLKHF_INJECTED | LLKHF_UP)))
+            self()->physicalPressed.push_back(key->scanCode);
         return CallNextHookEx(nullptr, code, w, l);
     }
     HHOOK m_hook;
@@ -128,7 +132,7 @@ TEST(llhookKeyCode, ExtendedMarkExceptForRightShiftAndNumLock) {
 // NumLock's key code has no extended mark, but the system knows NumLock only as an extended key
 // (without it, scan code 0x45 is Pause). Right Shift is never extended; Pause passes as it came.
 TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
-    injectedKeyObserver observer;
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     const struct {
@@ -160,7 +164,11 @@ TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
 // the session's input going on without its hook, installs the hook again and lets go of what the
 // engine held, whose release went by unseen.
 TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp) {
-    injectedKeyObserver observer;
+    // The session's keys go to a window of the foreground (Wine reports keyboard input to the
+    // agent's watch only while there is one).
+    liveTargetWindow window;
+    window.focus();
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
     KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
@@ -185,6 +193,101 @@ TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp)
         return std::count(observer.released.begin(), observer.released.end(), 0x1Eu) == 1;
     }, 2000)) << "a stays down";
     EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"Windows に外されていたフックを掛け直しました。"));
+    EXPECT_TRUE(agent.pause());
+}
+
+// A Shift pressed while the agent's hook let keys by went to the system raw; the engine never saw
+// it. Its release, which the hook takes, must bring it up all the same, or every key after it comes
+// out shifted.
+TEST_F(llhookLocalTest, AModifierPressedPastTheHookComesUpWithItsRelease) {
+    liveTargetWindow window;  // in the foreground, as for the dropped hook above
+    window.focus();
+    keyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    for (bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "the hook dropped" : "the agent paused");
+        const HHOOK hook = agent.hookHandle();
+        if (dropped)
+            ASSERT_TRUE(UnhookWindowsHookEx(hook));
+        else
+            ASSERT_TRUE(agent.pause());
+        INPUT shift = {};
+        shift.type = INPUT_KEYBOARD;
+        shift.ki.wVk = VK_LSHIFT;
+        shift.ki.wScan = 0x2A;
+        std::thread sender([&] { SendInput(1, &shift, sizeof(INPUT)); });
+        EXPECT_TRUE(pumpUntil([] { return (GetAsyncKeyState(VK_LSHIFT) & 0x8000) != 0; }, 2000));
+        sender.join();
+        if (dropped)
+            ASSERT_TRUE(pumpUntil([&] { return agent.hookHandle() != hook; }, 4000));
+        else
+            ASSERT_TRUE(agent.resume());
+
+        observer.pressed.clear();
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2A, LLKHF_UP, VK_LSHIFT)));
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2C, 0)));  // z
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2C, LLKHF_UP)));
+        EXPECT_TRUE(pumpUntil([&] { return !observer.pressed.empty(); }, 2000));
+        pumpMessages(100);
+        EXPECT_EQ(0, GetAsyncKeyState(VK_LSHIFT) & 0x8000) << "Shift stays down";
+        // Whatever the outcome, the session's Shift comes up for the next case.
+        shift.ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(1, &shift, sizeof(INPUT));
+        pumpMessages(50);
+    }
+    EXPECT_TRUE(agent.pause());
+}
+
+// A hook installed anew goes first in the system's chain. A program that hooked the keyboard
+// after Tavolin must keep seeing the physical keys: moving the mouse or a resume leaves the
+// agent's hook where it is.
+TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
+    if (!xdotoolAvailable()) GTEST_SKIP() << "no X display with xdotool";
+    liveTargetWindow window;
+    ASSERT_TRUE(window.focus());
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    pumpMessages(100);
+    keyObserver later;
+    auto seesAKey = [&] {
+        later.physicalPressed.clear();
+        runXdotool(L"key s");
+        return pumpUntil([&] { return !later.physicalPressed.empty(); }, 2000);
+    };
+    EXPECT_TRUE(seesAKey()) << "at the start";
+    runXdotool(L"mousemove 100 100 sleep 0.1 mousemove 300 200 sleep 0.1 mousemove 120 140");
+    pumpMessages(300);
+    EXPECT_TRUE(seesAKey()) << "after the mouse moved";
+    runXdotool(L"mousemove 200 200 key s mousemove 250 100");
+    pumpMessages(300);
+    EXPECT_TRUE(seesAKey()) << "after keys and the mouse";
+    ASSERT_TRUE(agent.pause());
+    ASSERT_TRUE(agent.resume());
+    pumpMessages(300);
+    EXPECT_TRUE(seesAKey()) << "after a resume";
+    EXPECT_TRUE(agent.pause());
+}
+
+// Pause is passed on as it came, but in its place: after the output of the keys before it, which
+// game mode paces, and before the keys after it.
+TEST_F(llhookLocalTest, PauseKeepsItsPlaceAmongThePacedOutput) {
+    holder.setBool("GameSwitch", true);
+    holder.setInt("WinOutputTimer", 10060);
+    holder.readCache();
+    keyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    for (DWORD scan : {0x1Eu, 0x30u}) {  // a, b
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(scan, 0)));
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(scan, LLKHF_UP)));
+    }
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x45, 0, VK_PAUSE)));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x45, LLKHF_UP, VK_PAUSE)));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2E, 0)));  // c
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2E, LLKHF_UP)));
+    EXPECT_TRUE(pumpUntil([&] { return observer.pressed.size() >= 4; }, 3000));
+    EXPECT_EQ((std::vector<DWORD>{0x1E, 0x30, 0x45, 0x2E}), observer.pressed);
     EXPECT_TRUE(agent.pause());
 }
 
@@ -254,7 +357,7 @@ TEST_F(llhookLocalTest, PauseServesMessagesTheWorkerSendsMeanwhile) {
 }
 
 TEST_F(llhookLocalTest, KeysStillQueuedAtPauseReachTheApplicationUnconverted) {
-    injectedKeyObserver observer;
+    keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     agent.gate = gate;

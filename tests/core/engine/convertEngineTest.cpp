@@ -120,45 +120,85 @@ TEST_F(chordTest, partnerHeldPastTheCancelTimeChordsAtThatPoll) {
 }
 
 // The worker gets to its keys late (its thread was busy, or they reached the hook late) and finds
-// them queued: before each key it polls as of just before that key's own time, so the decision is
-// the one it would have been had every key come at once.
+// them queued: before each key it polls on the agent's input clock, never past that key's own time,
+// so the decision is the one it would have been had every key come at once. A key that came late
+// waits for its partner the accept time after it came, no less and no longer, whatever comes late
+// after it; and the tick count's sign flip changes nothing.
 TEST_F(chordTest, aWorkerComingLateDecidesByTheQueuedKeysOwnTimes) {
     struct step {
         bool down;
         char letter;
         int time;  // ms after j's press
     };
+    const std::int32_t wrap = 0x7FFFFFFF - 100;  // the ticks turn negative 101 ms after j
     const struct {
         const char* what;
+        std::int32_t start;  // j's press
+        int late;            // when the worker takes j, ms after its press
+        int back;            // when the worker comes back to the queued keys
         int cancel;
         std::vector<step> queued;  // after j's press
-        const char* typed;
+        const char* typed;         // once the queue is empty and the worker polls
+        bool keysLeftDown;
     } cases[] = {
-        {"partner 20 ms after", 0, {{true, 'k', 20}, {false, 'k', 40}, {false, 'j', 50}}, "+k +i -k -i"},
-        {"partner at the window's end", 0, {{true, 'k', 100}, {false, 'k', 110}, {false, 'j', 120}},
-         "+k +i -k -i"},
-        {"partner one ms past it", 0, {{true, 'k', 101}, {false, 'k', 110}, {false, 'j', 120}},
-         "+t +a +k +a -k -a -t -a"},
-        {"waiting key released before the cancel time", 40, {{true, 'k', 10}, {false, 'j', 30}, {false, 'k', 60}},
-         "+t +a -t -a +k +a -k -a"},
-        {"cancel time over before the next key", 40, {{true, 'k', 10}, {false, 'j', 60}, {false, 'k', 70}},
-         "+k +i -k -i"},
+        {"partner 20 ms after", 1000, 0, 300, 0, {{true, 'k', 20}, {false, 'k', 40}, {false, 'j', 50}},
+         "+k +i -k -i", false},
+        {"partner at the window's end", 1000, 0, 300, 0,
+         {{true, 'k', 100}, {false, 'k', 110}, {false, 'j', 120}}, "+k +i -k -i", false},
+        {"partner one ms past it", 1000, 0, 300, 0, {{true, 'k', 101}, {false, 'k', 110}, {false, 'j', 120}},
+         "+t +a +k +a -k -a -t -a", false},
+        {"waiting key released before the cancel time", 1000, 0, 300, 40,
+         {{true, 'k', 10}, {false, 'j', 30}, {false, 'k', 60}}, "+t +a -t -a +k +a -k -a", false},
+        {"cancel time over before the next key", 1000, 0, 300, 40,
+         {{true, 'k', 10}, {false, 'j', 60}, {false, 'k', 70}}, "+k +i -k -i", false},
+        {"partner 20 ms after, the tick's sign flipping meanwhile", wrap, 0, 300, 0,
+         {{true, 'k', 20}, {false, 'k', 40}, {false, 'j', 50}}, "+k +i -k -i", false},
+        {"partner past the window, the sign flipping meanwhile", wrap, 0, 300, 0,
+         {{true, 'k', 120}, {false, 'k', 130}, {false, 'j', 140}}, "+t +a +k +a -k -a -t -a", false},
+        {"a key 300 ms late waits the accept time after it came", 1000, 300, 400, 0, {}, "+t +a", true},
+        {"and not less: its partner comes as late", 1000, 300, 399, 0, {}, "", true},
+        {"a release 950 ms late holds no waiting key back", 1000, 0, 1000, 0, {{false, 'a', 50}}, "-a +t +a", true},
+        {"the same across the sign flip", wrap, 0, 1000, 0, {{false, 'a', 50}}, "-a +t +a", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testEngine e;
         loadChordLayout(e);
         e.cancelMulti = c.cancel;
-        const std::int32_t start = e.clock;
-        e.press(key('j'));
-        e.advance(300);  // the worker comes back only now
+        e.clock = c.start;
+        auto at = [&](int ms) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(c.start) + ms); };
+        e.clock = at(c.late);
+        e.pollAt(inputClockAt(e.clock, 0, &c.start));
+        e.keyEvent(true, key('j'), c.start);
+        std::int32_t lag = inputLagAfter(e.clock, c.start, 0, false);
+        e.clock = at(c.back);  // the worker comes back only now
         for (const step& s : c.queued) {
-            e.pollAt(start + s.time - 1);
-            e.keyEvent(s.down, key(s.letter), start + s.time);
+            const std::int32_t time = at(s.time);
+            e.pollAt(inputClockAt(e.clock, lag, &time));
+            const bool waiting = e.awaitsPoll();
+            e.keyEvent(s.down, key(s.letter), time);
+            lag = inputLagAfter(e.clock, time, lag, waiting);
         }
+        e.pollAt(inputClockAt(e.clock, lag, nullptr));
         EXPECT_EQ(c.typed, e.eventText());
-        EXPECT_FALSE(e.holdsKeys());
+        EXPECT_EQ(c.keysLeftDown, e.holdsKeys());
     }
+}
+
+// A key the agent passes on itself (Pause) decides what waits for a partner first, as any key
+// that chords with nothing would.
+TEST_F(chordTest, aKeyPassedOnByTheAgentDecidesTheWaitingKeyFirst) {
+    e.press(key('j'));
+    e.decideWaiting(e.clock);
+    EXPECT_EQ("+t +a", e.eventText());
+    e.release(key('j'));
+    e.clearSent();
+    e.cancelMulti = 40;
+    e.press(key('j'));
+    e.advance(10);
+    e.press(key('k'));  // a partner, waiting for the cancel time
+    e.decideWaiting(e.clock);
+    EXPECT_EQ("+k +i", e.eventText());
 }
 
 TEST_F(chordTest, autoRepeatRepeatsOnlyTheNewestOutputWhileItIsDown) {

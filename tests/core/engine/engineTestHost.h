@@ -127,7 +127,10 @@ public:
         press(k);
         release(k);
     }
-    void advance(std::int32_t ms) { clock += ms; }
+    // The clock wraps as the system's tick count does.
+    void advance(std::int32_t ms) {
+        clock = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock) + static_cast<std::uint32_t>(ms));
+    }
 
     std::vector<std::string> events() const {
         std::vector<std::string> out;
