@@ -24,7 +24,9 @@ bool deleteAtNextRestart(setupSystem& system, const tstring& path);
 // Takes back the deletions at restart scheduled for these paths: an installation writes fresh
 // files there, which the restart would otherwise delete. Every other entry stays exactly as it
 // was. Answers the paths whose deletion is still scheduled because the list of the restart could
-// not be rewritten (the system's error is left for GetLastError); empty when all went well.
+// not be rewritten, or may be because it could not be read (the system's error is left for
+// GetLastError); empty when all went well. WININIT.INI left half swapped by an ended run is
+// put right first.
 std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
 
 // Whether two paths as kept for the restart name one file: "\??\" and "\??\UNC\" prefixes,

@@ -4,6 +4,7 @@
 #include "setup/deferredDeletion.h"
 #include "setup/install.h"
 #include "setup/setupSystem.h"
+#include "setup/wholeFile.h"
 
 #include <shlobj.h>
 
@@ -33,6 +34,7 @@ listedFileResult removeListedFile(setupSystem& system, const tstring& listed, ts
         // A folder is never removed through the list (a stray line could name the product folder).
         return listedFileResult::missing;
     }
+    makeWritable(path);
     if (system.deleteFile(path)) return listedFileResult::deleted;
     // The file in use leaves its name free: a reinstallation before the restart then writes a
     // fresh file there that the restart does not touch. Where it can't be renamed, the
@@ -87,6 +89,9 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         return;
     if (HWND running = system.findMainProgram()) system.stopMainProgram(running);
     SetCurrentDirectory(folder.c_str());
+    // A setup ended while it swapped the list in left it beside its name.
+    const wholeFileNames list = uninstallListNames(folder);
+    recoverWholeFile(system, list);
     std::vector<std::wstring> unreadable;
     const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder), &unreadable);
     if (lines.empty() && unreadable.empty()) {
@@ -106,6 +111,8 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         tstring leftAt;
         if (path.empty()) {
             skipped += TEXT("\n") + line;
+        } else if (isSameFile(path, list.path)) {
+            // The list goes only once all it names is gone: a line can't take it before.
         } else if (isRemovalProgram(path, self)) {
             removalPrograms.push_back(path);
         } else if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) {
@@ -118,11 +125,20 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         if (!remaining.empty() || !notRead.empty()) break;
         if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
     }
-    const bool complete = remaining.empty() && notRead.empty();
+    bool complete = remaining.empty() && notRead.empty();
     // The list and the Uninstall entry stay with what remains, so that a second removal can finish.
+    tstring notDeleted;
+    DWORD error = 0;
     if (complete) {
-        system.deleteFile(joinPath(folder, uninstallListName));
-        deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
+        if (!system.deleteFile(list.path) && GetFileAttributes(list.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            error = GetLastError();
+            notDeleted += TEXT("\n") + list.path;
+        }
+        if (!system.deleteRegistryTree(uninstallKey)) {
+            error = GetLastError();
+            notDeleted += TEXT("\nHKEY_LOCAL_MACHINE\\") + tstring(uninstallKey);
+        }
+        complete = notDeleted.empty();
     }
 
     const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
@@ -136,9 +152,12 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
     tstring done = complete ? tstring(TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。"))
-                            : TEXT("Tavolinの撤去は完了していません。\n撤去情報(") + tstring(uninstallListName) +
-                                  TEXT(")、撤去プログラムと登録は残してあります。下記の原因を取り除いてから、") +
-                                  joinPath(folder, removalProgramName) + TEXT(" でもう一度撤去を行ってください。");
+                   : !notDeleted.empty()
+                       ? TEXT("Tavolinの撤去は完了していません。\nファイルは削除しましたが、次の撤去情報または登録を削除できませんでした。") +
+                             notDeleted + TEXT("\n") + systemErrorTextT(error)
+                       : TEXT("Tavolinの撤去は完了していません。\n撤去情報(") + tstring(uninstallListName) +
+                             TEXT(")、撤去プログラムと登録は残してあります。下記の原因を取り除いてから、") +
+                             joinPath(folder, removalProgramName) + TEXT(" でもう一度撤去を行ってください。");
     if (!remaining.empty()) {
         done += TEXT("\n\n次のファイルは削除も再起動時の削除の予約もできませんでした。")
                 TEXT("使用しているプログラムを終了するか、再起動してからお試しください。") + remaining;

@@ -180,50 +180,46 @@ TEST_F(installTest, walkSkipsDotFoldersAndFilesInUseArePutAside)
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::wstring>{L".x", L"TavolinXP.exe", L"data\\a.tvn_kana"}));
 
-    // A file in use moves aside to the first free number and is deleted at restart; the new file
-    // takes its place and the setup folder keeps its own copy.
+    // The old file, in use, moves aside to the first free number, left for the installation to
+    // delete once every file is in place; the new file takes its place and the setup folder keeps
+    // its own copy.
     testTempFolder destination;
     const std::wstring target = destination.file(L"TavolinXP.exe");
     testTempFolder::writeBytes(target, "old program");
     testTempFolder::writeBytes(target + L".0", "older leftover");
+    std::wstring aside;
     {
         heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
         ASSERT_TRUE(loaded.held());
-        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 0);
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 0);
     }
+    EXPECT_EQ(aside, target + L".1");
     EXPECT_EQ(testTempFolder::readBytes(target), "new program");
     EXPECT_EQ(testTempFolder::readBytes(target + L".1"), "old program");
     EXPECT_EQ(testTempFolder::readBytes(target + L".0"), "older leftover");
-    EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{target + L".1"});
     EXPECT_EQ(testTempFolder::readBytes(setup.file(L"TavolinXP.exe")), "new program");
 
-    // The new file can't be put in place (a full disk), or the old one's deletion can't be
-    // scheduled: the old file is back under its name and nothing is left scheduled.
+    // The new file can't be written whole (a full disk): what was written goes and the old file is
+    // back under its name.
     testTempFolder::writeBytes(target, "current");
-    for (const bool full : {false, true}) {
-        system.diskFull = full;
-        system.restartDeletionFails = !full;
-        system.restartDeletions.clear();
-        {
-            heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
-            EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), full ? 3 : 4);
-        }
-        EXPECT_EQ(testTempFolder::readBytes(target), "current");
-        EXPECT_FALSE(testTempFolder::exists(target + L".2"));
-        EXPECT_TRUE(system.restartDeletions.empty());
-    }
-    system.diskFull = system.restartDeletionFails = false;
+    system.diskFull = true;
+    EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 3);
+    EXPECT_EQ(aside, L"");
+    EXPECT_EQ(testTempFolder::readBytes(target), "current");
+    EXPECT_FALSE(testTempFolder::exists(target + L".2"));
+    system.diskFull = false;
 
     // Held with no sharing, it can't be renamed either.
-    heldFile locked(target, 0);
-    ASSERT_TRUE(locked.held());
-    EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 2);
+    {
+        heldFile locked(target, 0);
+        ASSERT_TRUE(locked.held());
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 2);
+    }
 
     // The installed copy as its own setup folder: each file counts as installed and stays.
-    system.restartDeletions.clear();
-    EXPECT_EQ(installFile(system, setup.path(), L"data\\a.tvn_kana", setup.path()), 0);
+    EXPECT_EQ(installFile(system, setup.path(), L"data\\a.tvn_kana", setup.path(), &aside), 0);
     EXPECT_EQ(testTempFolder::readBytes(setup.file(L"data\\a.tvn_kana")), "kana");
-    EXPECT_TRUE(system.restartDeletions.empty());
+    EXPECT_EQ(aside, L"");
 }
 
 TEST_F(installTest, administratorInstallsListsRegistersAndOpensTheFolder)
