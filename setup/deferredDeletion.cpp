@@ -181,8 +181,17 @@ tstring putAside(setupSystem& system, const tstring& path)
     for (int i = 0; i < 100; ++i) {
         const tstring aside = path + TEXT(".") + toT(std::to_wstring(i));
         if (system.moveFile(path, aside)) return aside;
+        // Only a name that is taken makes the next one worth a try.
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return tstring();
     }
     return tstring();
+}
+
+bool recoverRestartList(setupSystem& system)
+{
+    const wholeFileNames ini = wininitNames(system);
+    return ini.path.empty() || recoverWholeFile(system, ini);
 }
 
 bool deleteAtNextRestart(setupSystem& system, const tstring& path)

@@ -21,6 +21,10 @@ tstring putAside(setupSystem& system, const tstring& path);
 // neither could be done.
 bool deleteAtNextRestart(setupSystem& system, const tstring& path);
 
+// Puts WININIT.INI back where a run ended while it swapped it in left it beside its name, before
+// Windows or anything else reads it. False (with the error) when it can't be put back.
+bool recoverRestartList(setupSystem& system);
+
 // Takes back the deletions at restart scheduled for these paths: an installation writes fresh
 // files there, which the restart would otherwise delete. Every other entry stays exactly as it
 // was. Answers the paths whose deletion is still scheduled because the list of the restart could

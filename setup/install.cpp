@@ -582,6 +582,7 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
         if (restart) system.openWithShell(joinPath(destination, mainProgramName));
         return -2;
     };
+    recoverRestartList(system);
     bool listReadable = recoverWholeFile(system, uninstallListNames(destination));
     const std::wstring oldText = listReadable ? readUninstallList(destination, &listReadable) : std::wstring();
     if (!listReadable) {
@@ -590,7 +591,12 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
                        joinPath(destination, uninstallListName) + TEXT(" : ") + systemErrorTextT(GetLastError()));
     }
     std::vector<std::wstring> unreadable;
-    const std::vector<tstring> old = uninstallListLines(oldText, &unreadable);
+    // A line naming the list itself (written by earlier versions) would let a removal delete the
+    // list it says it keeps.
+    std::vector<tstring> old;
+    for (const tstring& line : uninstallListLines(oldText, &unreadable)) {
+        if (!isListFile(line)) old.push_back(line);
+    }
     // The installed copy run as its own setup installs nothing: its folder also holds the users'
     // files (the settings of Windows 98/Me users, layouts of their own), and its list stays as
     // it is. Elsewhere the setup folder's files are the set, never a list found among them.

@@ -18,6 +18,17 @@ bool isRemovalProgram(const tstring& path, const tstring& self)
            (!self.empty() && isSameFile(path, self));
 }
 
+// The file and the old copies of it put aside under "<path>.<n>" that exist.
+std::vector<tstring> withLeftAside(const tstring& path)
+{
+    std::vector<tstring> files{path};
+    for (int n = 0; n < 100; ++n) {
+        const tstring aside = path + TEXT(".") + toT(std::to_wstring(n));
+        if (GetFileAttributes(aside.c_str()) != INVALID_FILE_ATTRIBUTES) files.push_back(aside);
+    }
+    return files;
+}
+
 }  // namespace
 
 listedFileResult removeListedFile(setupSystem& system, const tstring& listed, tstring* leftAt)
@@ -92,6 +103,7 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     // A setup ended while it swapped the list in left it beside its name.
     const wholeFileNames list = uninstallListNames(folder);
     recoverWholeFile(system, list);
+    recoverRestartList(system);
     std::vector<std::wstring> unreadable;
     const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder), &unreadable);
     if (lines.empty() && unreadable.empty()) {
@@ -115,8 +127,11 @@ void removeInstallation(setupSystem& system, const tstring& folder)
             // The list goes only once all it names is gone: a line can't take it before.
         } else if (isRemovalProgram(path, self)) {
             removalPrograms.push_back(path);
-        } else if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) {
-            remaining += TEXT("\n") + leftAt;
+        } else {
+            // With the old files a setup or removal ended part way left renamed aside.
+            for (const tstring& file : withLeftAside(path)) {
+                if (removeListedFile(system, file, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
+            }
         }
     }
     for (const std::wstring& line : unreadable) notRead += TEXT("\n") + toT(line);
@@ -130,13 +145,13 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     tstring notDeleted;
     DWORD error = 0;
     if (complete) {
-        if (!system.deleteFile(list.path) && GetFileAttributes(list.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            error = GetLastError();
-            notDeleted += TEXT("\n") + list.path;
-        }
+        // The entry goes first: while it stays, so does the list, for a second removal.
         if (!system.deleteRegistryTree(uninstallKey)) {
             error = GetLastError();
             notDeleted += TEXT("\nHKEY_LOCAL_MACHINE\\") + tstring(uninstallKey);
+        } else if (!system.deleteFile(list.path) && GetFileAttributes(list.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            error = GetLastError();
+            notDeleted += TEXT("\n") + list.path;
         }
         complete = notDeleted.empty();
     }
