@@ -83,9 +83,6 @@ bool exists(const tstring& path)
     return GetFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A list the setup writes holds a line per file: anything this large is not one.
-const DWORD uninstallListLimit = 1024 * 1024;
-
 // Well-formed UTF-8 (no overlong forms, surrogates or code points above U+10FFFF). Checked here
 // rather than by the conversion, which older systems do not check for UTF-8.
 bool isUtf8(const std::string& bytes)
@@ -313,29 +310,9 @@ void showErrorBox(setupSystem& system, const tstring& text, const tstring& capti
 
 std::wstring readUninstallList(const tstring& folder, bool* readable)
 {
-    if (readable) *readable = true;
-    const tstring path = joinPath(folder, uninstallListName);
-    HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // A fresh destination has no list, nor even its folder.
-        if (readable) *readable = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return std::wstring();
-    }
     std::string bytes;
-    const DWORD size = GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE && size <= uninstallListLimit;
-    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
-    if (ok && size > 0) {
-        bytes.resize(size);
-        DWORD read = 0;
-        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
-        ok = done && read == size;
-        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
-    }
-    CloseHandle(file);
+    const bool ok = readWholeFile(joinPath(folder, uninstallListName), bytes);
     if (readable) *readable = ok;
-    if (!ok) SetLastError(error);
     return ok ? uninstallListText(bytes) : std::wstring();
 }
 

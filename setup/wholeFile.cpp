@@ -20,7 +20,8 @@ bool readWholeFile(const tstring& path, std::string& bytes)
 {
     bytes.clear();
     HANDLE file = CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    // A fresh destination has no list, nor even its folder.
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
     const DWORD size = GetFileSize(file, nullptr);
     bool ok = size != INVALID_FILE_SIZE && size <= wholeFileLimit;
     DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);

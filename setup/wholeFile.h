@@ -12,7 +12,7 @@
 class setupSystem;
 
 // The file's bytes; false (with the error) when it exists but can't be read or is larger than
-// any such file. A missing file is empty.
+// any such file. A missing file (or folder) is empty.
 bool readWholeFile(const tstring& path, std::string& bytes);
 
 // The names beside `path` that a replacement uses: the new text before it is swapped in, and the
