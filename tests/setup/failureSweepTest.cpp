@@ -343,6 +343,10 @@ TEST(failureSweep, everyStepOfAnUpdateAndARemovalFailsOrEndsTheRun)
                 for (const auto& file : filesBelow(w.destination.path())) {
                     if (world::userFiles().count(file.first)) continue;
                     EXPECT_TRUE(w.booked(w.destination.file(file.first))) << file.first;
+                    // Without a fault only the program's file is in use (a read-only one is not).
+                    if (k == 0) {
+                        EXPECT_EQ(file.first.compare(0, 13, L"TavolinXP.exe"), 0) << file.first;
+                    }
                 }
                 EXPECT_FALSE(w.system.registryKeyExists(toT(uninstallKeyName)));
             }
