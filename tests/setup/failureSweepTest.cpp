@@ -97,6 +97,14 @@ public:
         writeRegistryString(system.machineRoot(), toT(uninstallKeyName), TEXT("UninstallString"), TEXT("x"));
     }
 
+    // The read-only file would keep its folder from being removed: left behind by the hundreds,
+    // temporary folders make Wine's short names collide.
+    ~world()
+    {
+        for (const auto& file : filesBelow(destination.path()))
+            SetFileAttributesW(destination.file(file.first).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
     static std::map<std::wstring, std::string> newSet()
     {
         return {{L"TavolinXP.exe", "new program"}, {L"data\\a.tvn_kana", "new kana"},
