@@ -97,12 +97,14 @@ public:
         writeRegistryString(system.machineRoot(), toT(uninstallKeyName), TEXT("UninstallString"), TEXT("x"));
     }
 
-    // The read-only file would keep its folder from being removed: left behind by the hundreds,
+    // The read-only file and the current folder would keep their folders from being removed: left behind by the hundreds,
     // temporary folders make Wine's short names collide.
     ~world()
     {
         for (const auto& file : filesBelow(destination.path()))
             SetFileAttributesW(destination.file(file.first).c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A removal makes its folder the current one, which can't be removed.
+        SetCurrentDirectoryW(places.path().substr(0, places.path().rfind(L'\\')).c_str());
     }
 
     static std::map<std::wstring, std::string> newSet()
