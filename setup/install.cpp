@@ -419,11 +419,30 @@ tstring mergeUninstallList(const tstring& destination, const std::vector<tstring
         if (same != old.end()) old.erase(same);
         list += entry + TEXT("\r\n");
     }
-    // A damaged or crafted list must not lead a later removal out of the product folder.
+    // A damaged or crafted list must not lead a later removal out of the product folder, and a
+    // list an earlier setup wrote may name the users' settings, which a removal must leave.
     for (const tstring& entry : old) {
-        if (!isBlank(entry) && !listedPathInside(destination, entry).empty()) list += entry + TEXT("\r\n");
+        if (isBlank(entry)) continue;
+        const tstring path = listedPathInside(destination, entry);
+        if (!path.empty() && !isUsersSettingsFile(destination, path)) list += entry + TEXT("\r\n");
     }
     return list;
+}
+
+bool isUsersSettingsFile(const tstring& folder, const tstring& path)
+{
+    const tstring name = fileNameOf(path);
+    const tstring prefix = TEXT("tvn-"), suffix = TEXT(".ini");
+    if (name.size() <= prefix.size() + suffix.size() ||
+        lstrcmpi(name.substr(0, prefix.size()).c_str(), prefix.c_str()) != 0 ||
+        lstrcmpi(name.substr(name.size() - suffix.size()).c_str(), suffix.c_str()) != 0)
+        return false;
+    // Only beside the program: a file of that name in a folder below it is no user's settings.
+    tstring parent = fullPathOf(path.substr(0, path.size() - name.size()));
+    tstring own = fullPathOf(backslashed(folder));
+    while (!parent.empty() && parent[parent.size() - 1] == TEXT('\\')) parent.erase(parent.size() - 1);
+    while (!own.empty() && own[own.size() - 1] == TEXT('\\')) own.erase(own.size() - 1);
+    return !own.empty() && lstrcmpi(parent.c_str(), own.c_str()) == 0;
 }
 
 bool isSameFile(const tstring& a, const tstring& b)

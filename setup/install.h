@@ -77,6 +77,9 @@ tstring listedPathInside(const tstring& folder, const tstring& entry);
 // CR LF.
 tstring mergeUninstallList(const tstring& destination, const std::vector<tstring>& copied,
                            std::vector<tstring> old);
+// Whether the path is a user's settings file ("tvn-<user>.ini" beside the program, where the
+// settings of Windows 98/Me users live): never listed, never deleted through a list line.
+bool isUsersSettingsFile(const tstring& folder, const tstring& path);
 
 // The removal list of the destination with the names beside it that its replacement uses.
 wholeFileNames uninstallListNames(const tstring& destination);

@@ -125,6 +125,8 @@ void removeInstallation(setupSystem& system, const tstring& folder)
             skipped += TEXT("\n") + line;
         } else if (isSameFile(path, list.path)) {
             // The list goes only once all it names is gone: a line can't take it before.
+        } else if (isUsersSettingsFile(folder, path)) {
+            // A list an earlier setup wrote may name the users' settings: they stay.
         } else if (isRemovalProgram(path, self)) {
             removalPrograms.push_back(path);
         } else {
@@ -135,14 +137,9 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         }
     }
     for (const std::wstring& line : unreadable) notRead += TEXT("\n") + toT(line);
-    for (const tstring& path : removalPrograms) {
-        tstring leftAt;
-        if (!remaining.empty() || !notRead.empty()) break;
-        if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
-    }
     bool complete = remaining.empty() && notRead.empty();
     // The list and the Uninstall entry stay with what remains, so that a second removal can finish.
-    tstring notDeleted;
+    tstring notDeleted, programsLeft;
     DWORD error = 0;
     if (complete) {
         // The entry goes first: while it stays, so does the list, for a second removal.
@@ -154,6 +151,15 @@ void removeInstallation(setupSystem& system, const tstring& folder)
             notDeleted += TEXT("\n") + list.path;
         }
         complete = notDeleted.empty();
+    }
+    // The removal programs go only once the entry and the list are gone: until then the entry
+    // must name a program that can run the removal again.
+    if (complete) {
+        for (const tstring& path : removalPrograms) {
+            tstring leftAt;
+            if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) programsLeft += TEXT("\n") + leftAt;
+        }
+        complete = programsLeft.empty();
     }
 
     const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
@@ -167,6 +173,9 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
     tstring done = complete ? tstring(TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。"))
+                   : !programsLeft.empty()
+                       ? TEXT("Tavolinの撤去は完了していません。\n撤去情報と登録は削除しましたが、次の撤去プログラムは削除も再起動時の削除の予約もできませんでした。")
+                         TEXT("手作業で削除してください。") + programsLeft
                    : !notDeleted.empty()
                        ? TEXT("Tavolinの撤去は完了していません。\nファイルは削除しましたが、次の撤去情報または登録を削除できませんでした。") +
                              notDeleted + TEXT("\n") + systemErrorTextT(error)
