@@ -2,8 +2,11 @@
 
 #include "core/platform/platform.h"
 #include "setup/setupSystem.h"
+#include "setup/wholeFile.h"
 
 #include <windows.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -11,8 +14,6 @@ const TCHAR wininitName[] = TEXT("WININIT.INI");
 // Beside it: the new text before it is swapped in, and the old one while it is.
 const TCHAR wininitFreshName[] = TEXT("WININIT.TVN");
 const TCHAR wininitOldName[] = TEXT("WININIT.TVO");
-// WININIT.INI holds a few lines; anything larger is not read into memory.
-const DWORD wininitLimit = 1024 * 1024;
 
 std::string narrow(const tstring& text)
 {
@@ -49,27 +50,6 @@ bool sameText(const std::string& a, const std::string& b)
 bool isSectionHeader(const std::string& line)
 {
     return !line.empty() && line[0] == '[';
-}
-
-// The file's bytes; false when it exists but can't be read. A missing file is empty.
-bool readBytes(const tstring& path, std::string& bytes)
-{
-    bytes.clear();
-    HANDLE file = CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const DWORD size = GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE && size <= wininitLimit;
-    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
-    if (ok && size > 0) {
-        bytes.resize(size);
-        DWORD read = 0;
-        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
-        ok = done && read == size;
-        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
-    }
-    CloseHandle(file);
-    if (!ok) SetLastError(error);
-    return ok;
 }
 
 // A path the system writes into a buffer whose size it is first asked for; empty on failure.
@@ -129,44 +109,21 @@ tstring canonicalRestartPath(tstring path)
     return full.empty() ? path : full;
 }
 
-tstring wininitPath(setupSystem& system)
+// WININIT.INI with the names beside it that its replacement uses; an empty path when the
+// Windows folder is unknown (never a relative name: that would be a file of the current folder).
+wholeFileNames wininitNames(setupSystem& system)
 {
     const tstring windows = system.windowsFolder();
-    // Never a relative name: that would be a file of the current folder.
-    return windows.empty() ? tstring() : joinPath(windows, wininitName);
+    if (windows.empty()) return wholeFileNames();
+    return {joinPath(windows, wininitName), joinPath(windows, wininitFreshName), joinPath(windows, wininitOldName)};
 }
 
-// Puts the new text in place of WININIT.INI. Never written in place: a write cut short (a full
-// disk) would lose the lines of other programs. The text is written beside it and read back,
-// then swapped in with plain renames, which Windows 95/98/Me have.
-bool replaceWininit(setupSystem& system, const tstring& ini, const std::string& text)
+// WININIT.INI as it stands, once what a replacement ended part way left is put right: read
+// before that, a missing file would be taken for an empty one and the other programs' lines lost.
+bool readWininit(setupSystem& system, const wholeFileNames& ini, std::string& text)
 {
-    const tstring folder = directoryOf(ini);
-    const tstring fresh = joinPath(folder, wininitFreshName), old = joinPath(folder, wininitOldName);
-    std::string check;
-    DWORD error = 0;
-    if (!system.writeFile(fresh, text)) {
-        error = GetLastError();
-    } else if (!readBytes(fresh, check)) {
-        error = GetLastError();
-    } else if (check != text) {
-        error = ERROR_WRITE_FAULT;
-    } else {
-        const bool existed = GetFileAttributes(ini.c_str()) != INVALID_FILE_ATTRIBUTES;
-        system.deleteFile(old);
-        if (existed && !system.moveFile(ini, old)) {
-            error = GetLastError();
-        } else if (!system.moveFile(fresh, ini)) {
-            error = GetLastError();
-            if (existed) system.moveFile(old, ini);
-        } else {
-            if (existed) system.deleteFile(old);
-            return true;
-        }
-    }
-    system.deleteFile(fresh);
-    SetLastError(error);
-    return false;
+    text.clear();
+    return recoverWholeFile(system, ini) && readWholeFile(ini.path, text);
 }
 
 }  // namespace
@@ -224,8 +181,17 @@ tstring putAside(setupSystem& system, const tstring& path)
     for (int i = 0; i < 100; ++i) {
         const tstring aside = path + TEXT(".") + toT(std::to_wstring(i));
         if (system.moveFile(path, aside)) return aside;
+        // Only a name that is taken makes the next one worth a try.
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return tstring();
     }
     return tstring();
+}
+
+bool recoverRestartList(setupSystem& system)
+{
+    const wholeFileNames ini = wininitNames(system);
+    return ini.path.empty() || recoverWholeFile(system, ini);
 }
 
 bool deleteAtNextRestart(setupSystem& system, const tstring& path)
@@ -235,13 +201,13 @@ bool deleteAtNextRestart(setupSystem& system, const tstring& path)
     // WININIT.INI is processed before long names are available: only the short name finds the file.
     const tstring shortPath = shortPathOf(path);
     if (shortPath.empty()) return false;
-    const tstring ini = wininitPath(system);
-    if (ini.empty()) {
+    const wholeFileNames ini = wininitNames(system);
+    if (ini.path.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
     std::string text;
-    return readBytes(ini, text) && replaceWininit(system, ini, withRestartDeletion(text, narrow(shortPath)));
+    return readWininit(system, ini, text) && replaceWholeFile(system, ini, withRestartDeletion(text, narrow(shortPath)));
 }
 
 std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths)
@@ -257,8 +223,14 @@ std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::ve
     };
     std::vector<tstring> stillScheduled;
     DWORD error = 0;
+    // A list of the restart that can't be read may hold any of them: none is known to be taken back.
+    const auto unreadable = [&] {
+        error = GetLastError();
+        stillScheduled = canonical;
+    };
 
-    const std::vector<tstring> pending = system.pendingFileRenames();
+    std::vector<tstring> pending;
+    if (!system.pendingFileRenames(pending)) unreadable();
     std::vector<tstring> kept, taken;
     size_t i = 0;
     for (; i + 1 < pending.size(); i += 2) {
@@ -275,12 +247,14 @@ std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::ve
     if (i < pending.size()) kept.push_back(pending[i]);
     if (!taken.empty() && !system.setPendingFileRenames(kept)) {
         error = GetLastError();
-        stillScheduled = taken;
+        stillScheduled.insert(stillScheduled.end(), taken.begin(), taken.end());
     }
 
-    const tstring ini = wininitPath(system);
+    const wholeFileNames ini = wininitNames(system);
     std::string text;
-    if (!ini.empty() && readBytes(ini, text) && !text.empty()) {
+    if (!ini.path.empty() && !readWininit(system, ini, text)) {
+        unreadable();
+    } else if (!text.empty()) {
         std::vector<tstring> takenLines;
         const std::string rest = withoutRestartDeletions(text, [&](const std::string& value) {
             const tstring scheduled = toT(toWideString(value));
@@ -288,11 +262,15 @@ std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::ve
             takenLines.push_back(canonicalRestartPath(scheduled));
             return true;
         });
-        if (rest != text && !replaceWininit(system, ini, rest)) {
+        if (rest != text && !replaceWholeFile(system, ini, rest)) {
             error = GetLastError();
             stillScheduled.insert(stillScheduled.end(), takenLines.begin(), takenLines.end());
         }
     }
-    if (!stillScheduled.empty()) SetLastError(error);
-    return stillScheduled;
+    std::vector<tstring> named;
+    for (const tstring& path : stillScheduled) {
+        if (std::find(named.begin(), named.end(), path) == named.end()) named.push_back(path);
+    }
+    if (!named.empty()) SetLastError(error);
+    return named;
 }

@@ -21,10 +21,16 @@ tstring putAside(setupSystem& system, const tstring& path);
 // neither could be done.
 bool deleteAtNextRestart(setupSystem& system, const tstring& path);
 
+// Puts WININIT.INI back where a run ended while it swapped it in left it beside its name, before
+// Windows or anything else reads it. False (with the error) when it can't be put back.
+bool recoverRestartList(setupSystem& system);
+
 // Takes back the deletions at restart scheduled for these paths: an installation writes fresh
 // files there, which the restart would otherwise delete. Every other entry stays exactly as it
 // was. Answers the paths whose deletion is still scheduled because the list of the restart could
-// not be rewritten (the system's error is left for GetLastError); empty when all went well.
+// not be rewritten, or may be because it could not be read (the system's error is left for
+// GetLastError); empty when all went well. WININIT.INI left half swapped by an ended run is
+// put right first.
 std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
 
 // Whether two paths as kept for the restart name one file: "\??\" and "\??\UNC\" prefixes,

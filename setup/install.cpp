@@ -7,6 +7,7 @@
 #include "core/settings/versionInfo.h"
 #include "setup/deferredDeletion.h"
 #include "setup/setupSystem.h"
+#include "setup/wholeFile.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -62,26 +63,25 @@ bool isBlank(const tstring& line)
     return std::all_of(line.begin(), line.end(), [](TCHAR c) { return static_cast<unsigned>(c) <= 0x20; });
 }
 
-void writeUninstallList(setupSystem& system, const tstring& destination, const std::wstring& text)
+// Written beside the list and swapped in: a write that fails leaves the old list as it was.
+bool writeUninstallList(setupSystem& system, const tstring& destination, const std::wstring& text)
 {
-    const tstring path = joinPath(destination, uninstallListName);
-    HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        system.messageBox(nullptr, TEXT("撤去情報の設置に失敗しました。書き込むことができませんでした。"),
-                          TEXT("Tavolin設置作業"), MB_ICONWARNING);
-        return;
-    }
-    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    if (size > 0 && (!WriteFile(file, text.data(), size, &written, nullptr) || written < size)) {
-        system.messageBox(nullptr, TEXT("撤去情報の設置が不完全な状態で失敗しました。"), TEXT("Tavolin設置作業"),
-                          MB_ICONWARNING);
-    }
-    CloseHandle(file);
+    const std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    if (replaceWholeFile(system, uninstallListNames(destination), bytes)) return true;
+    const DWORD error = GetLastError();
+    const bool cutShort = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_WRITE_FAULT;
+    system.messageBox(nullptr,
+                      cutShort ? TEXT("撤去情報の設置が不完全な状態で失敗しました。")
+                               : TEXT("撤去情報の設置に失敗しました。書き込むことができませんでした。"),
+                      TEXT("Tavolin設置作業"), MB_ICONWARNING);
+    SetLastError(error);
+    return false;
 }
 
-// A list the setup writes holds a line per file: anything this large is not one.
-const DWORD uninstallListLimit = 1024 * 1024;
+bool exists(const tstring& path)
+{
+    return GetFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // Well-formed UTF-8 (no overlong forms, surrogates or code points above U+10FFFF). Checked here
 // rather than by the conversion, which older systems do not check for UTF-8.
@@ -146,21 +146,38 @@ tstring stillScheduledNote(const std::vector<tstring>& files)
     return note + TEXT("\n") + systemErrorTextT(error);
 }
 
-void writeRegistryEntries(setupSystem& system, const tstring& destination)
+// Every value is written, also after one that failed; answers the note naming those that failed,
+// empty when all were written.
+tstring writeRegistryEntries(setupSystem& system, const tstring& destination)
 {
-    const HKEY root = system.machineRoot();
     const tstring productWebPage = toT(productSiteAddress);
-    writeRegistryString(root, productKey, installDirValue, destination);
-    writeRegistryString(root, uninstallKey, TEXT("DisplayIcon"), joinPath(destination, mainProgramName));
-    writeRegistryString(root, uninstallKey, TEXT("DisplayName"), TEXT("Tavolin 版1.3000号以降"));
-    writeRegistryString(root, uninstallKey, TEXT("DisplayVersion"), TEXT("版1.3007号 構築#062"));
-    writeRegistryString(root, uninstallKey, TEXT("HelpLink"), productWebPage);
-    writeRegistryString(root, uninstallKey, TEXT("Publisher"), publisherName);
-    // Quoted, or Windows tries the folder's words as programs first ("C:\Program.exe").
-    writeRegistryString(root, uninstallKey, TEXT("UninstallString"),
-                        TEXT("\"") + joinPath(destination, removalProgramName) + TEXT("\""));
-    writeRegistryString(root, uninstallKey, TEXT("URLInfoAbout"), productWebPage);
-    writeRegistryString(root, uninstallKey, TEXT("URLUpdateInfo"), productWebPage);
+    const struct {
+        const TCHAR* key;
+        const TCHAR* value;
+        tstring text;
+    } entries[] = {
+        {productKey, installDirValue, destination},
+        {uninstallKey, TEXT("DisplayIcon"), joinPath(destination, mainProgramName)},
+        {uninstallKey, TEXT("DisplayName"), TEXT("Tavolin 版1.3000号以降")},
+        {uninstallKey, TEXT("DisplayVersion"), TEXT("版1.3007号 構築#062")},
+        {uninstallKey, TEXT("HelpLink"), productWebPage},
+        {uninstallKey, TEXT("Publisher"), publisherName},
+        // Quoted, or Windows tries the folder's words as programs first ("C:\Program.exe").
+        {uninstallKey, TEXT("UninstallString"), TEXT("\"") + joinPath(destination, removalProgramName) + TEXT("\"")},
+        {uninstallKey, TEXT("URLInfoAbout"), productWebPage},
+        {uninstallKey, TEXT("URLUpdateInfo"), productWebPage},
+    };
+    tstring failed;
+    DWORD error = 0;
+    for (const auto& entry : entries) {
+        if (!system.writeRegistryValue(entry.key, entry.value, entry.text)) {
+            error = GetLastError();
+            failed += TEXT("\n") + tstring(entry.key) + TEXT("\\") + entry.value;
+        }
+    }
+    if (failed.empty()) return tstring();
+    return TEXT("\n\n次の登録を書き込めませんでした。") + failed + TEXT("\n") +
+           systemErrorTextT(error);
 }
 
 void saveShortcut(IPersistFile* file, const tstring& path)
@@ -207,6 +224,19 @@ void writeShortcuts(setupSystem& system, const tstring& destination)
 }
 
 }  // namespace
+
+wholeFileNames uninstallListNames(const tstring& destination)
+{
+    const tstring path = joinPath(destination, uninstallListName);
+    return {path, joinPath(destination, TEXT("Uninstar.tvn")), joinPath(destination, TEXT("Uninstar.tvo"))};
+}
+
+void makeWritable(const tstring& path)
+{
+    const DWORD attributes = GetFileAttributes(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributes(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
 
 bool createDirectoryRecursive(setupSystem& system, const tstring& path, bool takeDirectoryPart)
 {
@@ -255,12 +285,16 @@ tstring readRegistryString(HKEY root, const tstring& key, const tstring& value)
 bool writeRegistryString(HKEY root, const tstring& key, const tstring& value, const tstring& text)
 {
     HKEY handle = nullptr;
-    if (RegCreateKeyEx(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
-                       nullptr) != ERROR_SUCCESS)
+    const LONG opened = RegCreateKeyEx(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                       &handle, nullptr);
+    if (opened != ERROR_SUCCESS) {
+        SetLastError(opened);
         return false;
+    }
     const LONG result = RegSetValueEx(handle, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                       static_cast<DWORD>((text.size() + 1) * sizeof(TCHAR)));
     RegCloseKey(handle);
+    SetLastError(result);
     return result == ERROR_SUCCESS;
 }
 
@@ -276,29 +310,9 @@ void showErrorBox(setupSystem& system, const tstring& text, const tstring& capti
 
 std::wstring readUninstallList(const tstring& folder, bool* readable)
 {
-    if (readable) *readable = true;
-    const tstring path = joinPath(folder, uninstallListName);
-    HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // A fresh destination has no list, nor even its folder.
-        if (readable) *readable = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return std::wstring();
-    }
     std::string bytes;
-    const DWORD size = GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE && size <= uninstallListLimit;
-    DWORD error = ok ? 0 : size == INVALID_FILE_SIZE ? GetLastError() : DWORD(ERROR_FILE_TOO_LARGE);
-    if (ok && size > 0) {
-        bytes.resize(size);
-        DWORD read = 0;
-        const bool done = ReadFile(file, &bytes[0], size, &read, nullptr) != FALSE;
-        ok = done && read == size;
-        if (!ok) error = done ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
-    }
-    CloseHandle(file);
+    const bool ok = readWholeFile(joinPath(folder, uninstallListName), bytes);
     if (readable) *readable = ok;
-    if (!ok) SetLastError(error);
     return ok ? uninstallListText(bytes) : std::wstring();
 }
 
@@ -405,11 +419,30 @@ tstring mergeUninstallList(const tstring& destination, const std::vector<tstring
         if (same != old.end()) old.erase(same);
         list += entry + TEXT("\r\n");
     }
-    // A damaged or crafted list must not lead a later removal out of the product folder.
+    // A damaged or crafted list must not lead a later removal out of the product folder, and a
+    // list an earlier setup wrote may name the users' settings, which a removal must leave.
     for (const tstring& entry : old) {
-        if (!isBlank(entry) && !listedPathInside(destination, entry).empty()) list += entry + TEXT("\r\n");
+        if (isBlank(entry)) continue;
+        const tstring path = listedPathInside(destination, entry);
+        if (!path.empty() && !isUsersSettingsFile(destination, path)) list += entry + TEXT("\r\n");
     }
     return list;
+}
+
+bool isUsersSettingsFile(const tstring& folder, const tstring& path)
+{
+    const tstring name = fileNameOf(path);
+    const tstring prefix = TEXT("tvn-"), suffix = TEXT(".ini");
+    if (name.size() <= prefix.size() + suffix.size() ||
+        lstrcmpi(name.substr(0, prefix.size()).c_str(), prefix.c_str()) != 0 ||
+        lstrcmpi(name.substr(name.size() - suffix.size()).c_str(), suffix.c_str()) != 0)
+        return false;
+    // Only beside the program: a file of that name in a folder below it is no user's settings.
+    tstring parent = fullPathOf(path.substr(0, path.size() - name.size()));
+    tstring own = fullPathOf(backslashed(folder));
+    while (!parent.empty() && parent[parent.size() - 1] == TEXT('\\')) parent.erase(parent.size() - 1);
+    while (!own.empty() && own[own.size() - 1] == TEXT('\\')) own.erase(own.size() - 1);
+    return !own.empty() && lstrcmpi(parent.c_str(), own.c_str()) == 0;
 }
 
 bool isSameFile(const tstring& a, const tstring& b)
@@ -441,35 +474,75 @@ tstring installedPath(const tstring& destination, const tstring& entry)
 }
 
 int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination,
-                tstring* oldLeftAt)
+                tstring* aside)
 {
-    const tstring target = joinPath(destination, isAbsoluteEntry(entry) ? fileNameOf(entry) : entry);
+    aside->clear();
+    const tstring target = installedPath(destination, entry);
     const tstring source = joinPath(setupFolder, entry);
     if (!createDirectoryRecursive(system, target, true)) return 1;
     // The installed copy run as its own setup: copying a file onto itself would fail and then
-    // put the only copy aside for deletion.
+    // put the only copy aside.
     if (isSameFile(source, target)) return 0;
-    if (system.copyFile(source, target)) return 0;
-    // The old file is in use: a running program's file can still be renamed.
-    const tstring aside = putAside(system, target);
-    if (aside.empty()) return 2;
-    // Copied, not moved, so the setup folder stays whole and can install again. The old file is
-    // scheduled for deletion only once the new one is in place; where either fails, the old file
-    // goes back under its name, so the product is never left without it.
-    int code = 0;
-    if (!system.copyFile(source, target)) {
-        code = 3;
-    } else if (!deleteAtNextRestart(system, aside)) {
-        code = 4;
-    } else {
-        return 0;
+    // The old file is renamed, never written over: a copy that fails part way (a full disk, a
+    // setup folder that goes away) would leave neither file. A running program's file can still
+    // be renamed.
+    if (exists(target)) {
+        makeWritable(target);
+        *aside = putAside(system, target);
+        if (aside->empty()) return 2;
     }
+    // Copied, not moved, so the setup folder stays whole and can install again.
+    if (system.copyFile(source, target)) return 0;
     const DWORD error = GetLastError();
-    system.deleteFile(target);
-    if (!system.moveFile(aside, target) && oldLeftAt) *oldLeftAt = aside;
+    // What was written of the new file goes, and the old file comes back under its name.
+    const bool cleared = system.deleteFile(target) || !exists(target);
+    const int code = aside->empty() ? 4 : 3;
+    if (cleared && !aside->empty() && system.moveFile(*aside, target)) aside->clear();
     SetLastError(error);
     return code;
 }
+
+namespace {
+
+// An old file put aside, now that the new one is in place: deleted, or when it is still in use,
+// deleted at the restart; false when neither could be done (it then stays until the next setup or
+// removal, which find it in the removal list).
+bool disposeOfOldFile(setupSystem& system, const tstring& aside)
+{
+    makeWritable(aside);
+    return system.deleteFile(aside) || deleteAtNextRestart(system, aside);
+}
+
+// Old files of the set that a setup ended part way left under a name "<name>.<n>" (the relative
+// entry and the full path of each). One whose own name is free goes back under it, so that the
+// installation is whole again before it is updated; the others are old files to go.
+std::vector<std::pair<tstring, tstring>> leftAside(setupSystem& system, const tstring& destination,
+                                                   const std::vector<tstring>& entries)
+{
+    std::vector<std::pair<tstring, tstring>> left;
+    for (const tstring& entry : entries) {
+        const tstring target = installedPath(destination, entry);
+        if (target.empty()) continue;
+        for (int n = 0; n < 100; ++n) {
+            const tstring suffix = TEXT(".") + toT(std::to_wstring(n));
+            const tstring aside = target + suffix;
+            if (!exists(aside)) continue;
+            if (!exists(target) && system.moveFile(aside, target)) continue;
+            left.push_back({(isAbsoluteEntry(entry) ? fileNameOf(entry) : entry) + suffix, aside});
+        }
+    }
+    return left;
+}
+
+bool isListFile(const tstring& entry)
+{
+    for (const TCHAR* name : {uninstallListName, TEXT("Uninstar.tvn"), TEXT("Uninstar.tvo")}) {
+        if (lstrcmpi(entry.c_str(), name) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 int runInstallation(setupSystem& system, const tstring& setupFolder)
 {
@@ -499,95 +572,133 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
 
     const tstring destination = joinPath(target.baseFolder, target.subfolder);
     const tstring stoppedCaption = TEXT("Tavolin設置を中断しました。");
-    bool listReadable = true;
-    const std::wstring oldText = readUninstallList(destination, &listReadable);
+    // A stopped update leaves the old installation, whose program setup ended: it runs again.
+    const auto stopped = [&](const tstring& text) {
+        system.messageBox(nullptr, text, stoppedCaption, MB_OK);
+        if (restart) system.openWithShell(joinPath(destination, mainProgramName));
+        return -2;
+    };
+    recoverRestartList(system);
+    bool listReadable = recoverWholeFile(system, uninstallListNames(destination));
+    const std::wstring oldText = listReadable ? readUninstallList(destination, &listReadable) : std::wstring();
     if (!listReadable) {
         // Its entries would be lost with it, and with them what a removal must delete.
-        showErrorBox(system, TEXT("撤去情報を読むことができませんでした。何も変更していません。\n\n") +
-                                 joinPath(destination, uninstallListName) + TEXT(" : "),
-                     stoppedCaption, GetLastError());
-        return -2;
+        return stopped(TEXT("撤去情報を読むことができませんでした。何も変更していません。\n\n") +
+                       joinPath(destination, uninstallListName) + TEXT(" : ") + systemErrorTextT(GetLastError()));
     }
     std::vector<std::wstring> unreadable;
-    const std::vector<tstring> old = uninstallListLines(oldText, &unreadable);
-    const std::vector<tstring> entries = listFilesRecursive(setupFolder);
+    // A line naming the list itself (written by earlier versions) would let a removal delete the
+    // list it says it keeps.
+    std::vector<tstring> old;
+    for (const tstring& line : uninstallListLines(oldText, &unreadable)) {
+        if (!isListFile(line)) old.push_back(line);
+    }
+    // The installed copy run as its own setup installs nothing: its folder also holds the users'
+    // files (the settings of Windows 98/Me users, layouts of their own), and its list stays as
+    // it is. Elsewhere the setup folder's files are the set, never a list found among them.
+    const bool ownFolder = isSameFile(setupFolder, destination);
+    std::vector<tstring> entries;
+    if (!ownFolder) {
+        for (const tstring& entry : listFilesRecursive(setupFolder)) {
+            if (!isListFile(entry)) entries.push_back(entry);
+        }
+    }
+    const std::vector<std::pair<tstring, tstring>> left = leftAside(system, destination, ownFolder ? old : entries);
+
     static const TCHAR* const messages[] = {
         TEXT("ディレクトリを作ることができませんでした。"),
         TEXT("古いファイルの一時的改名に失敗しました。"),
         TEXT("古いファイルを改名しましたが、新しいファイルを置くことができませんでした。"),
-        TEXT("新しいファイルを置きましたが、古いファイルの再起動時の削除を予約できませんでした。"),
+        TEXT("新しいファイルを置くことができませんでした。"),
     };
-    const auto stopAt = [&](int code, const tstring& entry, DWORD error, const tstring& what) {
-        system.messageBox(nullptr,
-                          tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : ") + systemErrorTextT(error) +
-                              TEXT("\n\n") + what,
-                          stoppedCaption, MB_OK);
-        return -2;
+    struct placed {
+        tstring entry, target, aside;
     };
-
-    // A file that can't even be renamed can't be replaced: found before anything is changed, so
-    // that an update never stops halfway with old and new files mixed. On Windows 95/98/Me every
-    // file in use is such a file.
+    std::vector<placed> done;
+    std::vector<tstring> copied;
     for (const tstring& entry : entries) {
-        const tstring installed = installedPath(destination, entry);
-        if (GetFileAttributes(installed.c_str()) == INVALID_FILE_ATTRIBUTES ||
-            isSameFile(joinPath(setupFolder, entry), installed))
+        placed file{entry, installedPath(destination, entry), tstring()};
+        const int code = installFile(system, setupFolder, entry, destination, &file.aside);
+        if (code == 0) {
+            done.push_back(file);
+            copied.push_back(entry);
             continue;
-        const tstring probe = putAside(system, installed);
-        if (probe.empty()) {
-            return stopAt(2, entry, GetLastError(),
-                          TEXT("ファイルが使用中のため、何も変更していません。使用しているプログラムを終了するか")
-                          TEXT("再起動してから、もう一度設置を行ってください。"));
         }
-        if (!system.moveFile(probe, installed)) {
-            return stopAt(2, entry, GetLastError(),
-                          TEXT("何も変更していませんが、このファイルは ") + probe + TEXT(" に改名されたままです。"));
+        // Every file put in place goes and every old file comes back under its name: the
+        // installation is wholly old again.
+        const DWORD error = GetLastError();
+        tstring notBack = !file.aside.empty() ? TEXT("\n") + file.aside
+                          : code == 4 && exists(file.target) ? TEXT("\n") + file.target : tstring();
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            if (it->aside.empty()) {
+                if (!system.deleteFile(it->target)) notBack += TEXT("\n") + it->target;
+            } else if (!system.deleteFile(it->target) || !system.moveFile(it->aside, it->target)) {
+                notBack += TEXT("\n") + it->aside;
+            }
         }
+        tstring text = tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : ") + systemErrorTextT(error) +
+                       TEXT("\n\n");
+        if (!notBack.empty()) {
+            text += TEXT("古いファイルを元に戻せませんでした。新旧のファイルが混在していますので、もう一度設置を行ってください。")
+                    TEXT("次のファイルが残っています。") + notBack;
+        } else if (code == 2) {
+            text += TEXT("ファイルが使用中のため、何も変更していません。使用しているプログラムを終了するか")
+                    TEXT("再起動してから、もう一度設置を行ってください。");
+        } else {
+            text += TEXT("何も変更していません。");
+        }
+        return stopped(text);
     }
 
-    std::vector<tstring> copied, written;
-    for (const tstring& entry : entries) {
-        tstring oldLeftAt;
-        const int code = installFile(system, setupFolder, entry, destination, &oldLeftAt);
-        if (code != 0) {
-            const DWORD error = GetLastError();
-            tstring what;
-            if (!oldLeftAt.empty()) {
-                what = TEXT("古いファイルを元に戻せませんでした。") + oldLeftAt + TEXT(" に残っています。");
-            } else if (code >= 3) {
-                what = TEXT("このファイルは元のままです。");
-            }
-            if (!copied.empty()) {
-                what += TEXT("これより前のファイルは新しくなっています。もう一度設置を行ってください。");
-            } else if (oldLeftAt.empty()) {
-                what += TEXT("何も変更していません。");
-            }
-            what += stillScheduledNote(takeBackRestartDeletions(system, written));
-            return stopAt(code, entry, error, what);
-        }
-        copied.push_back(entry);
-        written.push_back(installedPath(destination, entry));
+    // Every file is in place: only now do the old ones go.
+    tstring keptNames;
+    std::vector<tstring> keptLines;
+    std::vector<std::pair<tstring, tstring>> oldFiles = left;
+    for (const placed& file : done) {
+        if (!file.aside.empty())
+            oldFiles.push_back({(isAbsoluteEntry(file.entry) ? fileNameOf(file.entry) : file.entry) +
+                                    file.aside.substr(file.target.size()),
+                                file.aside});
     }
+    for (const auto& file : oldFiles) {
+        if (disposeOfOldFile(system, file.second)) continue;
+        keptLines.push_back(file.first);
+        keptNames += TEXT("\n") + file.second;
+    }
+    std::vector<tstring> written;
+    for (const tstring& entry : copied) written.push_back(installedPath(destination, entry));
     written.push_back(installedPath(destination, uninstallListName));
     // A removal before the restart may have left a deletion scheduled for one of these paths (a
     // file it could neither delete nor rename aside): the fresh files must survive the restart.
-    const tstring stillScheduled = stillScheduledNote(takeBackRestartDeletions(system, written));
-    // Lines that could not be read are kept as they were read, for a removal to name them.
-    std::wstring list = fromT(mergeUninstallList(destination, copied, old));
+    tstring problems = stillScheduledNote(takeBackRestartDeletions(system, written));
+    if (!keptNames.empty()) {
+        problems += TEXT("\n\n次の古いファイルは使用中のため、削除も再起動時の削除の予約もできませんでした。")
+                    TEXT("撤去情報に記録しましたので、次の設置か撤去の際に削除されます。") + keptNames;
+    }
+    // Lines that could not be read are kept as they were read, for a removal to name them; old
+    // files that stay are listed for the next setup or removal to delete.
+    tstring merged = mergeUninstallList(destination, copied, old);
+    for (const tstring& line : keptLines) {
+        if ((TEXT("\r\n") + merged).find(TEXT("\r\n") + line + TEXT("\r\n")) == tstring::npos) merged += line + TEXT("\r\n");
+    }
+    std::wstring list = fromT(merged);
     for (const std::wstring& line : unreadable) list += line + L"\r\n";
-    writeUninstallList(system, destination, list);
+    if (!writeUninstallList(system, destination, list)) {
+        problems += TEXT("\n\n撤去情報(") + tstring(uninstallListName) + TEXT(")は元のままです。") +
+                    systemErrorTextT(GetLastError());
+    }
     if (administrator && target.registerEntries) {
-        writeRegistryEntries(system, destination);
+        problems += writeRegistryEntries(system, destination);
         writeShortcuts(system, destination);
     }
-    if (!stillScheduled.empty()) {
-        system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)は終わりましたが、") + stillScheduled.substr(2),
+    if (!problems.empty()) {
+        system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)は終わりましたが、") + problems.substr(2),
                           TEXT("Tavolinの設置/更新"), MB_ICONWARNING);
     }
     if (restart) {
         system.openWithShell(joinPath(destination, mainProgramName));
     } else {
-        if (stillScheduled.empty()) {
+        if (problems.empty()) {
             system.messageBox(nullptr, TEXT("Tavolinの設置(または更新)が完了いたしました。"),
                               TEXT("Tavolinの設置/更新"), MB_ICONINFORMATION);
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/platform/tstring.h"
+#include "setup/wholeFile.h"
 
 #include <windows.h>
 
@@ -76,18 +77,28 @@ tstring listedPathInside(const tstring& folder, const tstring& entry);
 // CR LF.
 tstring mergeUninstallList(const tstring& destination, const std::vector<tstring>& copied,
                            std::vector<tstring> old);
+// Whether the path is a user's settings file ("tvn-<user>.ini" beside the program, where the
+// settings of Windows 98/Me users live): never listed, never deleted through a list line.
+bool isUsersSettingsFile(const tstring& folder, const tstring& path);
+
+// The removal list of the destination with the names beside it that its replacement uses.
+wholeFileNames uninstallListNames(const tstring& destination);
+// A file of ours marked read-only could be renamed but never deleted: the attribute goes first.
+void makeWritable(const tstring& path);
 
 // Whether the two paths name one file (the installed copy run as its own setup).
 bool isSameFile(const tstring& a, const tstring& b);
 // The full path at which installFile puts the setup folder's entry.
 tstring installedPath(const tstring& destination, const tstring& entry);
-// Copies the setup folder's entry into the destination: 0 installed, 1 the folder could not be
-// made, 2 the old file is in use and could not be put aside, 3 the new file could not be put in
-// place after the old one was put aside, 4 the old file put aside could not be scheduled for
-// deletion. After 3 and 4 the old file is back under its name, or, when even that failed, its
-// name is left in `oldLeftAt`.
+// Puts the setup folder's entry in place in the destination. An old file there is first renamed
+// aside ("<name>.<n>", answered in `aside`) and left for the caller to delete once every file is
+// in place. 0 in place, 1 the folder could not be made, 2 the old file could not be put aside, 3
+// the new file could not be written after the old one was put aside, 4 the new file could not be
+// written where there was no old file. After a failure the old file is back under its name and
+// `aside` is empty, or, when even that failed, `aside` names where it stays.
 int installFile(setupSystem& system, const tstring& setupFolder, const tstring& entry, const tstring& destination,
-                tstring* oldLeftAt = nullptr);
+                tstring* aside);
 
-// The whole installation from the setup folder; answers the program's exit code.
+// The whole installation from the setup folder; answers the program's exit code. An update that
+// stops leaves the old installation as it was; one that ended part way is finished by the next.
 int runInstallation(setupSystem& system, const tstring& setupFolder);

@@ -4,6 +4,7 @@
 #include "setup/deferredDeletion.h"
 #include "setup/install.h"
 #include "setup/setupSystem.h"
+#include "setup/wholeFile.h"
 
 #include <shlobj.h>
 
@@ -15,6 +16,17 @@ bool isRemovalProgram(const tstring& path, const tstring& self)
     const tstring name = fileNameOf(path);
     return lstrcmpi(name.c_str(), removalProgramName) == 0 || lstrcmpi(name.c_str(), ansiTwinName) == 0 ||
            (!self.empty() && isSameFile(path, self));
+}
+
+// The file and the old copies of it put aside under "<path>.<n>" that exist.
+std::vector<tstring> withLeftAside(const tstring& path)
+{
+    std::vector<tstring> files{path};
+    for (int n = 0; n < 100; ++n) {
+        const tstring aside = path + TEXT(".") + toT(std::to_wstring(n));
+        if (GetFileAttributes(aside.c_str()) != INVALID_FILE_ATTRIBUTES) files.push_back(aside);
+    }
+    return files;
 }
 
 }  // namespace
@@ -33,6 +45,7 @@ listedFileResult removeListedFile(setupSystem& system, const tstring& listed, ts
         // A folder is never removed through the list (a stray line could name the product folder).
         return listedFileResult::missing;
     }
+    makeWritable(path);
     if (system.deleteFile(path)) return listedFileResult::deleted;
     // The file in use leaves its name free: a reinstallation before the restart then writes a
     // fresh file there that the restart does not touch. Where it can't be renamed, the
@@ -87,6 +100,10 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         return;
     if (HWND running = system.findMainProgram()) system.stopMainProgram(running);
     SetCurrentDirectory(folder.c_str());
+    // A setup ended while it swapped the list in left it beside its name.
+    const wholeFileNames list = uninstallListNames(folder);
+    recoverWholeFile(system, list);
+    recoverRestartList(system);
     std::vector<std::wstring> unreadable;
     const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder), &unreadable);
     if (lines.empty() && unreadable.empty()) {
@@ -106,23 +123,43 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         tstring leftAt;
         if (path.empty()) {
             skipped += TEXT("\n") + line;
+        } else if (isSameFile(path, list.path)) {
+            // The list goes only once all it names is gone: a line can't take it before.
+        } else if (isUsersSettingsFile(folder, path)) {
+            // A list an earlier setup wrote may name the users' settings: they stay.
         } else if (isRemovalProgram(path, self)) {
             removalPrograms.push_back(path);
-        } else if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) {
-            remaining += TEXT("\n") + leftAt;
+        } else {
+            // With the old files a setup or removal ended part way left renamed aside.
+            for (const tstring& file : withLeftAside(path)) {
+                if (removeListedFile(system, file, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
+            }
         }
     }
     for (const std::wstring& line : unreadable) notRead += TEXT("\n") + toT(line);
-    for (const tstring& path : removalPrograms) {
-        tstring leftAt;
-        if (!remaining.empty() || !notRead.empty()) break;
-        if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
-    }
-    const bool complete = remaining.empty() && notRead.empty();
+    bool complete = remaining.empty() && notRead.empty();
     // The list and the Uninstall entry stay with what remains, so that a second removal can finish.
+    tstring notDeleted, programsLeft;
+    DWORD error = 0;
     if (complete) {
-        system.deleteFile(joinPath(folder, uninstallListName));
-        deleteRegistryKeyTree(system.machineRoot(), uninstallKey);
+        // The entry goes first: while it stays, so does the list, for a second removal.
+        if (!system.deleteRegistryTree(uninstallKey)) {
+            error = GetLastError();
+            notDeleted += TEXT("\nHKEY_LOCAL_MACHINE\\") + tstring(uninstallKey);
+        } else if (!system.deleteFile(list.path) && GetFileAttributes(list.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            error = GetLastError();
+            notDeleted += TEXT("\n") + list.path;
+        }
+        complete = notDeleted.empty();
+    }
+    // The removal programs go only once the entry and the list are gone: until then the entry
+    // must name a program that can run the removal again.
+    if (complete) {
+        for (const tstring& path : removalPrograms) {
+            tstring leftAt;
+            if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) programsLeft += TEXT("\n") + leftAt;
+        }
+        complete = programsLeft.empty();
     }
 
     const tstring programs = system.specialFolderPath(CSIDL_COMMON_PROGRAMS);
@@ -136,9 +173,15 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     if (!startup.empty()) system.deleteFile(joinPath(startup, mainShortcutName));
 
     tstring done = complete ? tstring(TEXT("Tavolinの撤去が完了いたしました。\n再起動をお勧めしますがこのまま継続して利用することも可能です。"))
-                            : TEXT("Tavolinの撤去は完了していません。\n撤去情報(") + tstring(uninstallListName) +
-                                  TEXT(")、撤去プログラムと登録は残してあります。下記の原因を取り除いてから、") +
-                                  joinPath(folder, removalProgramName) + TEXT(" でもう一度撤去を行ってください。");
+                   : !programsLeft.empty()
+                       ? TEXT("Tavolinの撤去は完了していません。\n撤去情報と登録は削除しましたが、次の撤去プログラムは削除も再起動時の削除の予約もできませんでした。")
+                         TEXT("手作業で削除してください。") + programsLeft
+                   : !notDeleted.empty()
+                       ? TEXT("Tavolinの撤去は完了していません。\nファイルは削除しましたが、次の撤去情報または登録を削除できませんでした。") +
+                             notDeleted + TEXT("\n") + systemErrorTextT(error)
+                       : TEXT("Tavolinの撤去は完了していません。\n撤去情報(") + tstring(uninstallListName) +
+                             TEXT(")、撤去プログラムと登録は残してあります。下記の原因を取り除いてから、") +
+                             joinPath(folder, removalProgramName) + TEXT(" でもう一度撤去を行ってください。");
     if (!remaining.empty()) {
         done += TEXT("\n\n次のファイルは削除も再起動時の削除の予約もできませんでした。")
                 TEXT("使用しているプログラムを終了するか、再起動してからお試しください。") + remaining;

@@ -2,6 +2,7 @@
 
 #include "core/platform/platform.h"
 #include "setup/install.h"
+#include "setup/removal.h"
 #include "setup/setupDialog.h"
 
 #include <shellapi.h>
@@ -136,46 +137,81 @@ const TCHAR sessionManagerKey[] = TEXT("System\\CurrentControlSet\\Control\\Sess
 const TCHAR pendingRenamesValue[] = TEXT("PendingFileRenameOperations");
 }  // namespace
 
-std::vector<tstring> setupSystem::pendingFileRenames()
+bool setupSystem::pendingFileRenames(std::vector<tstring>& items)
 {
-    std::vector<tstring> items;
+    items.clear();
     HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return items;
+    LONG result = RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_READ, &key);
+    if (result == ERROR_FILE_NOT_FOUND) return true;
+    if (result != ERROR_SUCCESS) {
+        SetLastError(result);
+        return false;
+    }
     DWORD size = 0, type = 0;
-    if (RegQueryValueEx(key, pendingRenamesValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        type == REG_MULTI_SZ && size > 0) {
+    result = RegQueryValueEx(key, pendingRenamesValue, nullptr, &type, nullptr, &size);
+    if (result == ERROR_SUCCESS && type != REG_MULTI_SZ) result = ERROR_INVALID_DATA;
+    if (result == ERROR_SUCCESS && size > 0) {
         std::vector<TCHAR> data(size / sizeof(TCHAR) + 2, 0);
-        if (RegQueryValueEx(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                            &size) == ERROR_SUCCESS) {
-            // Read by size, not up to the first empty string: a deletion's target is one.
-            const size_t count = size / sizeof(TCHAR);
-            for (size_t i = 0; i < count;) {
-                const tstring item(data.data() + i);
-                items.push_back(item);
-                i += item.size() + 1;
-            }
-            // The closing NUL of the list reads as one more empty string.
-            if (items.size() % 2 == 1 && items.back().empty()) items.pop_back();
+        result = RegQueryValueEx(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+        // Read by size, not up to the first empty string: a deletion's target is one.
+        size_t count = size / sizeof(TCHAR);
+        // The closing NUL of the list is no string of its own; a list without it (a last source
+        // without its target) keeps its last string.
+        if (count >= 2 && data[count - 1] == 0 && data[count - 2] == 0) --count;
+        for (size_t i = 0; result == ERROR_SUCCESS && i < count;) {
+            const tstring item(data.data() + i);
+            items.push_back(item);
+            i += item.size() + 1;
         }
     }
     RegCloseKey(key);
-    return items;
+    if (result == ERROR_FILE_NOT_FOUND) return true;
+    if (result != ERROR_SUCCESS) {
+        items.clear();
+        SetLastError(result);
+        return false;
+    }
+    return true;
 }
 
 bool setupSystem::setPendingFileRenames(const std::vector<tstring>& items)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    LONG result;
-    if (items.empty()) {
-        result = RegDeleteValue(key, pendingRenamesValue);
-    } else {
-        tstring data;
-        for (const tstring& item : items) data += item + TCHAR(0);
-        data += TCHAR(0);
-        result = RegSetValueEx(key, pendingRenamesValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                               static_cast<DWORD>(data.size() * sizeof(TCHAR)));
+    LONG result = RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key);
+    if (result == ERROR_SUCCESS) {
+        if (items.empty()) {
+            result = RegDeleteValue(key, pendingRenamesValue);
+        } else {
+            tstring data;
+            for (const tstring& item : items) data += item + TCHAR(0);
+            // Byte for byte as it was read: a last source without its target had no closing NUL,
+            // and one more would read as its empty target, a deletion.
+            if (items.size() % 2 == 0) data += TCHAR(0);
+            result = RegSetValueEx(key, pendingRenamesValue, 0, REG_MULTI_SZ,
+                                   reinterpret_cast<const BYTE*>(data.data()),
+                                   static_cast<DWORD>(data.size() * sizeof(TCHAR)));
+        }
+        RegCloseKey(key);
     }
-    RegCloseKey(key);
+    SetLastError(result);
     return result == ERROR_SUCCESS;
+}
+
+bool setupSystem::writeRegistryValue(const tstring& key, const tstring& value, const tstring& text)
+{
+    return writeRegistryString(machineRoot(), key, value, text);
+}
+
+bool setupSystem::deleteRegistryTree(const tstring& key)
+{
+    if (deleteRegistryKeyTree(machineRoot(), key)) return true;
+    HKEY handle = nullptr;
+    LONG result = RegOpenKeyEx(machineRoot(), key.c_str(), 0, KEY_READ, &handle);
+    if (result == ERROR_FILE_NOT_FOUND) return true;
+    if (result == ERROR_SUCCESS) {
+        RegCloseKey(handle);
+        result = ERROR_ACCESS_DENIED;
+    }
+    SetLastError(result);
+    return false;
 }

@@ -47,13 +47,19 @@ public:
     // The Windows folder, which holds WININIT.INI; empty on failure.
     virtual tstring windowsFolder();
     // What MoveFileEx keeps for the next restart (PendingFileRenameOperations of the Session
-    // Manager): source and target in turns, an empty target for a deletion. Rewriting it with an
-    // empty list removes the value.
-    virtual std::vector<tstring> pendingFileRenames();
+    // Manager): source and target in turns, an empty target for a deletion; a malformed value may
+    // end in a source without its target. False (with the error) when the value exists but can't
+    // be read; a missing value is an empty list. Rewriting it with an empty list removes the
+    // value; a list of an odd count is written without the closing NUL it never had.
+    virtual bool pendingFileRenames(std::vector<tstring>& items);
     virtual bool setPendingFileRenames(const std::vector<tstring>& items);
 
     // The root under which the product key and the Uninstall key live.
     virtual HKEY machineRoot() { return HKEY_LOCAL_MACHINE; }
+    // A REG_SZ value under that root, and a key deleted with its subkeys (true when it is gone,
+    // also when it was never there); each leaves the system's error when it fails.
+    virtual bool writeRegistryValue(const tstring& key, const tstring& value, const tstring& text);
+    virtual bool deleteRegistryTree(const tstring& key);
 };
 
 // The real test behind setupSystem::isAdministratorOrPowerUser: the process token is a member of

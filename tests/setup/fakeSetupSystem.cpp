@@ -42,9 +42,18 @@ INT_PTR fakeSetupSystem::showSetupDialog(installTarget& target)
     return dialogAnswer;
 }
 
+bool fakeSetupSystem::injected(DWORD error)
+{
+    if (++calls != failAt) return false;
+    if (endRun) throw runEnded();
+    SetLastError(error);
+    return true;
+}
+
 bool fakeSetupSystem::createDirectory(const tstring& path)
 {
     directoriesTried.push_back(path);
+    if (injected(ERROR_ACCESS_DENIED)) return false;
     if (!missingDrive.empty() && path.compare(0, missingDrive.size(), missingDrive) == 0) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
@@ -67,6 +76,20 @@ bool fakeSetupSystem::used(const tstring& path, bool renaming) const
 
 bool fakeSetupSystem::copyFile(const tstring& from, const tstring& to)
 {
+    const bool failing = calls + 1 == failAt;
+    if (diskFull || failing) {
+        // Cut short: the target holds the first half of the file.
+        std::string bytes;
+        HANDLE file = CreateFile(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            bytes.resize(GetFileSize(file, nullptr));
+            DWORD read = 0;
+            if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+            CloseHandle(file);
+        }
+        setupSystem::writeFile(to, bytes.substr(0, bytes.size() / 2));
+    }
+    if (injected(ERROR_DISK_FULL)) return false;
     if (diskFull) {
         SetLastError(ERROR_DISK_FULL);
         return false;
@@ -76,6 +99,7 @@ bool fakeSetupSystem::copyFile(const tstring& from, const tstring& to)
 
 bool fakeSetupSystem::moveFile(const tstring& from, const tstring& to)
 {
+    if (injected(ERROR_ACCESS_DENIED)) return false;
     if (used(from, true)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return false;
@@ -86,11 +110,16 @@ bool fakeSetupSystem::moveFile(const tstring& from, const tstring& to)
             return false;
         }
     }
-    return setupSystem::moveFile(from, to);
+    if (!setupSystem::moveFile(from, to)) return false;
+    for (tstring& file : inUse) {
+        if (lstrcmpi(file.c_str(), from.c_str()) == 0) file = to;
+    }
+    return true;
 }
 
 bool fakeSetupSystem::deleteFile(const tstring& path)
 {
+    if (injected(ERROR_ACCESS_DENIED)) return false;
     if (used(path, false)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -100,6 +129,8 @@ bool fakeSetupSystem::deleteFile(const tstring& path)
 
 bool fakeSetupSystem::writeFile(const tstring& path, const std::string& bytes)
 {
+    if (calls + 1 == failAt) setupSystem::writeFile(path, bytes.substr(0, bytes.size() / 2));
+    if (injected(ERROR_DISK_FULL)) return false;
     if (!diskFull) return setupSystem::writeFile(path, bytes);
     setupSystem::writeFile(path, bytes.substr(0, bytes.size() / 2));
     SetLastError(ERROR_DISK_FULL);
@@ -108,6 +139,7 @@ bool fakeSetupSystem::writeFile(const tstring& path, const std::string& bytes)
 
 bool fakeSetupSystem::deleteAtRestart(const tstring& path)
 {
+    if (injected(ERROR_ACCESS_DENIED)) return false;
     if (win98 || restartDeletionFails) {
         SetLastError(win98 ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_ACCESS_DENIED);
         return false;
@@ -118,14 +150,35 @@ bool fakeSetupSystem::deleteAtRestart(const tstring& path)
     return true;
 }
 
+bool fakeSetupSystem::pendingFileRenames(std::vector<tstring>& items)
+{
+    items.clear();
+    if (injected(ERROR_ACCESS_DENIED)) return false;
+    items = pending;
+    return true;
+}
+
 bool fakeSetupSystem::setPendingFileRenames(const std::vector<tstring>& items)
 {
+    if (injected(ERROR_ACCESS_DENIED)) return false;
     if (pendingWriteFails) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     pending = items;
     return true;
+}
+
+bool fakeSetupSystem::writeRegistryValue(const tstring& key, const tstring& value, const tstring& text)
+{
+    if (injected(ERROR_ACCESS_DENIED)) return false;
+    return setupSystem::writeRegistryValue(key, value, text);
+}
+
+bool fakeSetupSystem::deleteRegistryTree(const tstring& key)
+{
+    if (injected(ERROR_ACCESS_DENIED)) return false;
+    return setupSystem::deleteRegistryTree(key);
 }
 
 tstring fakeSetupSystem::registryValue(const tstring& key, const tstring& value) const

@@ -36,9 +36,11 @@ public:
     bool writeFile(const tstring& path, const std::string& bytes) override;
     bool deleteAtRestart(const tstring& path) override;
     tstring windowsFolder() override { return windows; }
-    std::vector<tstring> pendingFileRenames() override { return pending; }
+    bool pendingFileRenames(std::vector<tstring>& items) override;
     bool setPendingFileRenames(const std::vector<tstring>& items) override;
     HKEY machineRoot() override { return root; }
+    bool writeRegistryValue(const tstring& key, const tstring& value, const tstring& text) override;
+    bool deleteRegistryTree(const tstring& key) override;
 
     // A value under the private root; empty when missing.
     tstring registryValue(const tstring& key, const tstring& value) const;
@@ -55,7 +57,8 @@ public:
     std::vector<installTarget> dialogsShown;          // the target each dialog opened with
     std::vector<tstring> opened;
     std::vector<tstring> restartDeletions;
-    // Files that can't be deleted but can be renamed, as a running program's file on NT.
+    // Files that can't be deleted but can be renamed, as a running program's file on NT; renamed,
+    // the file under its new name is the one in use.
     std::vector<tstring> inUse;
     // Windows 95/98/Me: a file in use (listed above, or held open) can be neither deleted nor
     // renamed, and deletions at restart answer "not implemented".
@@ -71,10 +74,21 @@ public:
     std::vector<tstring> pending;              // the pending renames, as MoveFileEx keeps them
     tstring missingDrive;                      // paths on it answer "path not found", as on Windows
     std::vector<tstring> directoriesTried;
+    // Fault injection over every call that changes or reads what the run leaves behind (folder,
+    // copy, rename, deletion, file write, booking, the pending renames read and written, registry
+    // write and deletion): `calls` counts them, and the call numbered `failAt` fails as the system
+    // would; with `endRun` the run ends there instead (runEnded is thrown), as when the process is
+    // ended. A copy or write that fails or ends leaves half its bytes, as one cut short does.
+    struct runEnded {};
+    int calls = 0;
+    int failAt = 0;
+    bool endRun = false;
     // What the user and the running program met, in order: "stop", "dialog", and each box's caption.
     std::vector<tstring> events;
 
 private:
+    // Counts the call; true (with `error` set) when it is the one to fail.
+    bool injected(DWORD error);
     // Whether the file can't be deleted (nor, on Windows 98, renamed) now.
     bool used(const tstring& path, bool renaming) const;
 

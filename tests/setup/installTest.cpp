@@ -6,6 +6,7 @@
 #include "fakeSetupSystem.h"
 #include "setup/deferredDeletion.h"
 #include "setup/install.h"
+#include "setup/setupSystem.h"
 #include "testTempFolder.h"
 
 #include <gtest/gtest.h>
@@ -180,50 +181,46 @@ TEST_F(installTest, walkSkipsDotFoldersAndFilesInUseArePutAside)
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::wstring>{L".x", L"TavolinXP.exe", L"data\\a.tvn_kana"}));
 
-    // A file in use moves aside to the first free number and is deleted at restart; the new file
-    // takes its place and the setup folder keeps its own copy.
+    // The old file, in use, moves aside to the first free number, left for the installation to
+    // delete once every file is in place; the new file takes its place and the setup folder keeps
+    // its own copy.
     testTempFolder destination;
     const std::wstring target = destination.file(L"TavolinXP.exe");
     testTempFolder::writeBytes(target, "old program");
     testTempFolder::writeBytes(target + L".0", "older leftover");
+    std::wstring aside;
     {
         heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
         ASSERT_TRUE(loaded.held());
-        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 0);
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 0);
     }
+    EXPECT_EQ(aside, target + L".1");
     EXPECT_EQ(testTempFolder::readBytes(target), "new program");
     EXPECT_EQ(testTempFolder::readBytes(target + L".1"), "old program");
     EXPECT_EQ(testTempFolder::readBytes(target + L".0"), "older leftover");
-    EXPECT_EQ(system.restartDeletions, std::vector<std::wstring>{target + L".1"});
     EXPECT_EQ(testTempFolder::readBytes(setup.file(L"TavolinXP.exe")), "new program");
 
-    // The new file can't be put in place (a full disk), or the old one's deletion can't be
-    // scheduled: the old file is back under its name and nothing is left scheduled.
+    // The new file can't be written whole (a full disk): what was written goes and the old file is
+    // back under its name.
     testTempFolder::writeBytes(target, "current");
-    for (const bool full : {false, true}) {
-        system.diskFull = full;
-        system.restartDeletionFails = !full;
-        system.restartDeletions.clear();
-        {
-            heldFile loaded(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
-            EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), full ? 3 : 4);
-        }
-        EXPECT_EQ(testTempFolder::readBytes(target), "current");
-        EXPECT_FALSE(testTempFolder::exists(target + L".2"));
-        EXPECT_TRUE(system.restartDeletions.empty());
-    }
-    system.diskFull = system.restartDeletionFails = false;
+    system.diskFull = true;
+    EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 3);
+    EXPECT_EQ(aside, L"");
+    EXPECT_EQ(testTempFolder::readBytes(target), "current");
+    EXPECT_FALSE(testTempFolder::exists(target + L".2"));
+    system.diskFull = false;
 
     // Held with no sharing, it can't be renamed either.
-    heldFile locked(target, 0);
-    ASSERT_TRUE(locked.held());
-    EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path()), 2);
+    {
+        heldFile locked(target, 0);
+        ASSERT_TRUE(locked.held());
+        EXPECT_EQ(installFile(system, setup.path(), L"TavolinXP.exe", destination.path(), &aside), 2);
+    }
 
     // The installed copy as its own setup folder: each file counts as installed and stays.
-    system.restartDeletions.clear();
-    EXPECT_EQ(installFile(system, setup.path(), L"data\\a.tvn_kana", setup.path()), 0);
+    EXPECT_EQ(installFile(system, setup.path(), L"data\\a.tvn_kana", setup.path(), &aside), 0);
     EXPECT_EQ(testTempFolder::readBytes(setup.file(L"data\\a.tvn_kana")), "kana");
-    EXPECT_TRUE(system.restartDeletions.empty());
+    EXPECT_EQ(aside, L"");
 }
 
 TEST_F(installTest, administratorInstallsListsRegistersAndOpensTheFolder)
@@ -393,4 +390,74 @@ TEST_F(installTest, windows98UpdatesAndTheTakingBackOfRestartDeletions)
     EXPECT_EQ(system.boxes[0].type, UINT(MB_ICONWARNING));
     EXPECT_NE(system.boxes[0].text.find(L"再起動時の削除を取り消せませんでした。"), std::wstring::npos);
     EXPECT_NE(system.boxes[0].text.find(L"TavolinXP.exe\n"), std::wstring::npos);
+
+    // WININIT.INI that can't be read may hold a deletion of ours: named, with the read's error.
+    system.pending.clear();
+    heldFile unreadable(ini, 0);
+    ASSERT_TRUE(unreadable.held());
+    EXPECT_EQ(takeBackRestartDeletions(system, {program}).size(), 1u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+}
+
+TEST(installRules, pendingRenamesAreReadAndWrittenBackByteForByte)
+{
+    // The real seam, on a private key standing for HKEY_LOCAL_MACHINE. Another program's list ends
+    // in a source without its target: taking back a deletion of ours leaves it without the NUL
+    // that would make it a deletion.
+    const std::wstring name = L"Software\\tvnPendingTest" + std::to_wstring(GetCurrentProcessId());
+    HKEY stand = nullptr, session = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &stand, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(stand, L"System\\CurrentControlSet\\Control\\Session Manager", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &session, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, stand), ERROR_SUCCESS);
+    testTempFolder folder;
+    const std::wstring fresh = folder.file(L"fresh.txt");
+    testTempFolder::writeBytes(fresh, "new");
+    const auto setValue = [&](DWORD type, const std::wstring& data) {
+        RegSetValueExW(session, L"PendingFileRenameOperations", 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+    };
+    const auto value = [&] {
+        std::wstring data(512, L'\0');
+        DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(session, L"PendingFileRenameOperations", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS)
+            return std::wstring(L"(none)");
+        return data.substr(0, size / sizeof(wchar_t));
+    };
+    const std::wstring others(L"\\??\\C:\\a\0\0\\??\\C:\\dangling\0", 26);
+    setupSystem real;
+    const struct {
+        std::wstring before, after;
+    } lists[] = {
+        {std::wstring(L"\\??\\C:\\a\0\0", 10) + L"\\??\\" + fresh + std::wstring(L"\0\0\\??\\C:\\dangling\0", 18), others},
+        {std::wstring(L"\\??\\", 4) + fresh + std::wstring(L"\0\0\0", 3), L"(none)"},
+        {std::wstring(L"\\??\\C:\\b\0\\??\\C:\\c\0", 18) + L"\\??\\" + fresh + std::wstring(L"\0\0\0", 3),
+         std::wstring(L"\\??\\C:\\b\0\\??\\C:\\c\0\0", 19)},
+    };
+    for (const auto& list : lists) {
+        setValue(REG_MULTI_SZ, list.before);
+        EXPECT_TRUE(takeBackRestartDeletions(real, {fresh}).empty());
+        EXPECT_EQ(value(), list.after);
+    }
+
+    // A value that can't be read is a take-back that failed, with its own error; so is a write
+    // that fails.
+    setValue(REG_SZ, L"\\??\\" + fresh);
+    SetLastError(0);
+    EXPECT_EQ(takeBackRestartDeletions(real, {fresh}).size(), 1u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
+    RegCloseKey(session);
+    RegDeleteKeyW(stand, L"System\\CurrentControlSet\\Control\\Session Manager");
+    SetLastError(0);
+    EXPECT_FALSE(real.setPendingFileRenames({L"\\??\\C:\\x", L""}));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(stand);
+    typedef LONG(WINAPI * deleteTree)(HKEY, LPCWSTR);
+    auto remove = reinterpret_cast<deleteTree>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteTreeW"));
+    if (remove) remove(HKEY_CURRENT_USER, name.c_str());
 }
