@@ -321,7 +321,8 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         return true;
     }
     // A hook taken out may still be running in a thread: with no agent to take the key, it passes.
-    if (!shared.injectionSigned()) return true;
+    const sharedData::signReading sign = shared.readInjectionSign();
+    if (sign == sharedData::signOff) return true;
     int scan = static_cast<int>((lParam >> 16) & 0xFF);
     // A key sent by virtual key alone (a macro tool's mask key, say) has no scan code the agent
     // could type again: it passes as it came.
@@ -336,6 +337,14 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         return true;
     }
 #endif
+    // With the record busy only the message hook can tell our key from the user's, by its extra
+    // information; where nothing can be kept for it, the key passes now.
+    if (sign == sharedData::signUnknown) {
+        if (!passesUnmatched(vk) && (lParam & 0xFFFF) == 1 &&
+            host.rememberKey(rememberedKey{entryOfKey(vk, lParam), false, vk & 0xFF}))
+            return true;
+        return passForBusyRecord(shared, vk, lParam, tick);
+    }
     rememberedKey judged = {};
     judged.keyVk = vk & 0xFF;
     judged.tookEntry = takeInjectedKey(shared, host, vk, lParam, judged.key);
@@ -359,20 +368,35 @@ static int keyIndexOf(LPARAM lParam)
     return static_cast<int>((lParam >> 16) & 0xFF) | ((lParam & 0x01000000) ? 0x100 : 0);
 }
 
+// The press went to the application unconverted: so do its repeats and its release, or the key
+// would stay down there. True when the key is one of these; the agent hears of the release.
+static bool followsPassedPress(sharedData& shared, int vk, LPARAM lParam, DWORD tick)
+{
+    if (!shared.passedPress(keyIndexOf(lParam))) return false;
+    if (lParam & 0x80000000) {
+        shared.forgetPassedPress(keyIndexOf(lParam));
+        fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+        fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
+        shared.notePassedKey(time, data);
+    }
+    return true;
+}
+
 bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)
 {
-    // The press went to the application unconverted: so do its repeats and its release, or the
-    // key would stay down there.
-    if (shared.passedPress(keyIndexOf(lParam))) {
-        if (lParam & 0x80000000) {
-            shared.forgetPassedPress(keyIndexOf(lParam));
-            fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
-            fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
-            shared.notePassedKey(time, data);
-        }
-        return false;
-    }
+    if (followsPassedPress(shared, vk, lParam, tick)) return false;
     return reportSwallowedKey(shared, host, vk, lParam, tick);
+}
+
+bool passForBusyRecord(sharedData& shared, int vk, LPARAM lParam, DWORD tick)
+{
+    if (passesUnmatched(vk) || followsPassedPress(shared, vk, lParam, tick)) return true;
+    if ((lParam & 0x80000000) == 0) {
+        fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+        fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
+        shared.notePassedKey(time, data);
+    }
+    return true;
 }
 
 bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)

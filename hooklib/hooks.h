@@ -109,6 +109,11 @@ bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARA
 // passed unconverted before (its repeats and release follow it), or its reports can't go.
 bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
 
+// A user's key that found the shared record busy beyond the moment a hooked application waits
+// passes unconverted (always true). Its press is remembered like one that found the queue full,
+// so its repeats and its release pass too, and the agent hears of it with the next reports.
+bool passForBusyRecord(sharedData& shared, int vk, LPARAM lParam, DWORD tick);
+
 // This process's slots for keyDecisionHost::rememberKey and threadKeysOfOurs in every thread
 // (process attach, detach).
 void openTakenKeySlot();

@@ -207,7 +207,10 @@ bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM l
     // and give the IME the raw key.
     const int seen = judged.keyVk & 0xFF;
     if (keyVk) *keyVk = seen;
-    if (extraInfo == injectedKeySign || !shared.injectionSigned()) return true;
+    if (extraInfo == injectedKeySign) return true;
+    const sharedData::signReading sign = shared.readInjectionSign();
+    if (sign == sharedData::signOff) return true;
+    if (sign == sharedData::signUnknown) return passForBusyRecord(shared, seen, lParam, host.tick());
     // The entry goes back for our key still to come; where it finds no room our key is known by
     // its sign all the same.
     if (judged.tookEntry) shared.restoreInjected(judged.key);

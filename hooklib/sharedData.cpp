@@ -439,6 +439,13 @@ bool sharedData::spareFlag() { return byteFlag(&dllSharedData::spareFlag); }
 void sharedData::setSpareFlag(bool on) { setByteFlag(&dllSharedData::spareFlag, on); }
 bool sharedData::injectionSigned() { return byteFlag(&dllSharedData::injectionSigned); }
 void sharedData::setInjectionSigned(bool on) { setByteFlag(&dllSharedData::injectionSigned, on); }
+
+sharedData::signReading sharedData::readInjectionSign()
+{
+    sharedHold hold(m_lock);
+    if (!hold) return signUnknown;
+    return m_view && m_view->injectionSigned ? signOn : signOff;
+}
 bool sharedData::capsImeSync() { return byteFlag(&dllSharedData::capsImeSync); }
 void sharedData::setCapsImeSync(bool on) { setByteFlag(&dllSharedData::capsImeSync, on); }
 bool sharedData::kanaImeSync() { return byteFlag(&dllSharedData::kanaImeSync); }

@@ -157,6 +157,10 @@ public:
     // and know ours by injectedKeySign.
     bool injectionSigned();
     void setInjectionSigned(bool on);
+    // The same, told apart from a record a peer held beyond the wait (signUnknown): a key then passes
+    // unconverted, and must be remembered as passed (sharedData::passedPress needs no lock).
+    enum signReading { signOff, signOn, signUnknown };
+    signReading readInjectionSign();
 
     bool passThrough();
     void setPassThrough(bool on);

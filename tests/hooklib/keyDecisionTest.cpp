@@ -2,7 +2,7 @@
 #include "hooklib/hooks.h"
 #include "hooklib/injection.h"
 #include "keyDecisionFakes.h"
-#include "peerHeldMutex.h"
+#include "busyRecordKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -281,21 +281,10 @@ TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
 }
 
 // A peer that holds the record's lock (a hooked program stopped in a debugger, or any process of the
-// session that opened the mutex) holds up a hooked application's key only a moment: it passes.
+// session that opened the mutex) holds up a hooked application's key only a moment: it passes whole.
 TEST_F(keyDecisionTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
 {
-    peerHeldMutex peer;
-    dllMutex hookedLock(peer.copy());  // as every hooked application builds it
-    dllSharedData record = {};
-    sharedData held(&record, &hookedLock, GetTickCount);
-    held.reset();
-    record.injectionSigned = 1;  // the agent's keyboard hook is in
-    const DWORD start = GetTickCount();
-    EXPECT_TRUE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1E, false), 1));
-    EXPECT_LT(GetTickCount() - start, 500u);
-    peer.letGo(true);
-    // Free again, the key is the agent's.
-    EXPECT_FALSE(handleKeyMessage(held, host, 0, 0x41, keyParam(0x1F, false), 1));
+    expectKeysPassWholeWhileThePeerHoldsTheLock();
 }
 
 std::vector<std::pair<int, DWORD>> typedKeys;

@@ -2,6 +2,7 @@
 // has no right-Shift case, and the agent types a key the library let through by its reported
 // virtual key.
 #include "hooklib/injection.h"
+#include "hooklib/busyRecordKeys.h"
 #include "hooklib/keyDecisionFakes.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +49,12 @@ TEST(keyDecisionAnsiTest, keysTheImeClaimedAreJudgedAndReportedByTheKeyTheHookSa
         }
     }
     EXPECT_EQ((std::vector<int>{'D', VK_SHIFT, 'D'}), reportedVks);
+}
+
+// A key that finds the shared record busy passes whole, as in the Unicode build.
+TEST(keyDecisionAnsiTest, aKeyIsDecidedWithinAMomentWhileAPeerHoldsTheLock)
+{
+    expectKeysPassWholeWhileThePeerHoldsTheLock();
 }
 
 }  // namespace
