@@ -66,6 +66,15 @@ const UINT kHookCheckDelay = 50;
 // saw: the two come to the hook thread one right after the other, within a tick of the clock.
 const std::int32_t kHookLateness = 20;
 
+// A key the hook thread types to learn whether the hook is still called: the release of a key
+// no keyboard has (virtual keys 0x97-0x9F are unassigned), marked as the agent's own, which the
+// hook takes for itself so that no application sees it.
+const WORD kProbeKey = 0x97;
+const ULONG_PTR kProbeSign = 0x54766E50;
+// How long the probe may take to reach the hook. Its call comes through the hook thread's own
+// message loop, ahead of the timer's message, so a hook still in place has always had it by then.
+const UINT kProbeWait = 250;
+
 // How often the resting worker looks whether the foreground window or the desktop changed, ms.
 const DWORD kForegroundCheckPeriod = 50;
 
@@ -118,7 +127,12 @@ LRESULT CALLBACK llhook_local::hookProcedure(int code, WPARAM wParam, LPARAM lPa
     llhook_local* agent = g_agent;
     if (code != 0 || !agent) return CallNextHookEx(nullptr, code, wParam, lParam);
     InterlockedExchange(&agent->m_lastHookTick, static_cast<LONG>(GetTickCount()));
-    return agent->hookKey(wParam, *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam));
+    const auto& key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    if ((key.flags & LLKHF_INJECTED) && key.dwExtraInfo == kProbeSign) {
+        InterlockedExchange(&agent->m_probeSeen, 1);
+        return 1;
+    }
+    return agent->hookKey(wParam, key);
 }
 
 // ---------------------------------------------------------------- the hook thread
@@ -148,13 +162,16 @@ void llhook_local::hookLoop() {
         logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは掛け直されません。");
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam));
-        if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage))
+        if (msg.hwnd == nullptr && msg.message == WM_TIMER && m_probeTimer && msg.wParam == m_probeTimer)
+            probeAnswered();
+        else if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage))
             checkHook();
         else
             DispatchMessageW(&msg);
     }
     if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
-    m_checkTimer = 0;
+    if (m_probeTimer) KillTimer(nullptr, m_probeTimer);
+    m_checkTimer = m_probeTimer = 0;
     if (sink) {
         keyboard.dwFlags = RIDEV_REMOVE;
         keyboard.hwndTarget = nullptr;
@@ -179,16 +196,46 @@ void llhook_local::noteRawInput(HRAWINPUT input) {
 // Windows removes a low-level hook that once answered too late, and says nothing. Keyboard input
 // the hook was not called for is the sign, and only then is the hook installed anew: a hook
 // installed anew goes first in the system's chain, ahead of the hooks other programs installed
-// after ours, which would then see only our converted keys. The new hook goes in before the old
-// one comes out, so no key slips past; and an old hook that Windows had already removed cannot be
-// removed again, which tells whether it was gone.
+// after ours, which would then see only our converted keys. The sign alone is not enough: such a
+// program's hook is called before ours, and a hotkey it takes for itself never reaches ours, yet
+// the session had the input. So a probe key goes out first, and only a hook that does not get it
+// is gone. The new hook goes in before the old one comes out, so no key slips past; and an old
+// hook that Windows had already removed cannot be removed again, which tells whether it was gone.
 void llhook_local::checkHook() {
     if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
     m_checkTimer = 0;
     const DWORD raw = static_cast<DWORD>(m_lastRawKeyTick);
     if (raw == m_rawKeyChecked) return;
     m_rawKeyChecked = raw;
-    if (tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness) renewHook();
+    // Input while a probe is out (the probe's own among it) waits for the probe's answer.
+    if (m_probeTimer) return;
+    if (tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness) sendProbe();
+}
+
+void llhook_local::sendProbe() {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = kProbeKey;
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    input.ki.dwExtraInfo = kProbeSign;
+    InterlockedExchange(&m_probeSeen, 0);
+    if (SendInput(1, &input, sizeof input) != 1) {
+        // The system refuses typed input where the foreground is out of our reach (a window of
+        // higher rights, the secure desktop), and there the hook is not called either, rightly.
+        // Installing it anew on a guess would put it ahead of the other programs' hooks for
+        // nothing; a hook really gone is found at the next key typed where the probe can go.
+        if (!m_probeFailed) logWideLine(L"llhook_local: フックを確かめるキーを送れません。");
+        m_probeFailed = true;
+        return;
+    }
+    m_probeFailed = false;
+    m_probeTimer = SetTimer(nullptr, 0, kProbeWait, nullptr);
+}
+
+void llhook_local::probeAnswered() {
+    KillTimer(nullptr, m_probeTimer);
+    m_probeTimer = 0;
+    if (!m_probeSeen) renewHook();
 }
 
 void llhook_local::renewHook() {

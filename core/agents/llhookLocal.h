@@ -69,6 +69,8 @@ private:
     void endHookThread();
     void renewHook();
     void checkHook();
+    void sendProbe();
+    void probeAnswered();
     void noteRawInput(HRAWINPUT input);
 
     volatile LONG m_stopRequest = 0;
@@ -82,6 +84,9 @@ private:
     volatile LONG m_lastRawKeyTick = 0;  // when the session last had keyboard input
     DWORD m_rawKeyChecked = 0;           // hook thread only: the input last compared
     UINT_PTR m_checkTimer = 0;           // hook thread only
+    UINT_PTR m_probeTimer = 0;           // hook thread only: a probe key is out until it fires
+    volatile LONG m_probeSeen = 0;       // the hook procedure had the probe key
+    bool m_probeFailed = false;          // hook thread only: the last probe could not be sent
     volatile LONG m_hookDropped = 0;  // the hook was found dropped: the worker releases what it held
     // How late the last key taken reached the worker (hook and worker delays together), ms.
     std::int32_t m_inputLag = 0;
