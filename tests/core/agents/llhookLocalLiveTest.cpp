@@ -242,6 +242,44 @@ TEST_F(llhookLocalTest, AModifierPressedPastTheHookComesUpWithItsRelease) {
     EXPECT_TRUE(agent.pause());
 }
 
+// A Shift the engine sent down that the system has up again (its release went where the hook
+// never saw it: another desktop, an elevated window) comes up when the worker next takes a key,
+// or when the foreground window changes.
+TEST_F(llhookLocalTest, AModifierTheSystemLetGoIsReleasedAtTheNextKeyOrForegroundChange) {
+    liveTargetWindow window, other;
+    ASSERT_TRUE(window.focus());
+    keyObserver observer;
+    steeredAgent agent(&link, log, &holder);
+    ASSERT_TRUE(agent.resume());
+    for (bool byKey : {true, false}) {
+        SCOPED_TRACE(byKey ? "a key" : "the foreground changed");
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2A, 0, VK_LSHIFT)));
+        ASSERT_TRUE(pumpUntil([] { return (GetAsyncKeyState(VK_LSHIFT) & 0x8000) != 0; }, 2000));
+        INPUT up = {};
+        up.type = INPUT_KEYBOARD;
+        up.ki.wVk = VK_LSHIFT;
+        up.ki.wScan = 0x2A;
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        std::thread sender([&] { SendInput(1, &up, sizeof(INPUT)); });
+        pumpMessages(300);  // past the time an injected press takes to reach the key state
+        sender.join();
+        takeLogText(*log);
+        if (byKey) {
+            ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2C, 0)));  // z
+            ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2C, LLKHF_UP)));
+        } else {
+            ASSERT_TRUE(other.focus());
+        }
+        std::wstring logged;
+        EXPECT_TRUE(pumpUntil([&] {
+            logged += takeLogText(*log);
+            return logged.find(L"離されたまま押下中になっていた修飾キー") != std::wstring::npos;
+        }, 2000)) << "the engine still holds Shift";
+        pumpMessages(100);
+    }
+    EXPECT_TRUE(agent.pause());
+}
+
 // A hook installed anew goes first in the system's chain. A program that hooked the keyboard
 // after Tavolin must keep seeing the physical keys: moving the mouse, a resume, or a hotkey that
 // program takes for itself (the agent's hook never sees it, the session's input does) leaves the
