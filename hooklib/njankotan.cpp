@@ -168,6 +168,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     else if (reason == DLL_PROCESS_DETACH) runGuarded([] {
         closeTakenKeySlot();
         closeSharedData();
+        releaseLockWaitSlot();
     });
     return TRUE;
 }

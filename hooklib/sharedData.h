@@ -38,6 +38,8 @@ public:
     static void giveUp();
     static bool givenUp();
 };
+// Gives back the thread slot of lockWaitScope (process detach).
+void releaseLockWaitSlot();
 
 // The named mutex of the library. Mutexes are re-entrant per thread, which the library relies on.
 class dllMutex : public dllLockable {

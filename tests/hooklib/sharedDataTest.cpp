@@ -320,7 +320,7 @@ DWORD WINAPI stepsOverAChangingRecord(void* parameter)
         shared.takeMatchingInjected(0x41, 0x1E, false, false, taken);
         shared.popReport(answer);
         shared.pushReport(reportFocusSet, 0, 0);
-        shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
+        shared.pushInjected(injectedKey{0x1E, 0, 0x41, injectedKindPlain});  // for the next match to take
         shared.restoreInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
     }
     return 0;
