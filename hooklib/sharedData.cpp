@@ -12,10 +12,19 @@ const wchar_t* const dllMessageName = L"版1.3007号 構築#072ういんどう�
 namespace {
 
 // Per thread: the depth of nested scopes times two, plus 1 once a wait failed in the current call.
+// Taken on first use, given back when the library leaves the process (releaseLockWaitSlot): the
+// hooks load and unload the library in every application, again and again.
+volatile LONG waitSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
 DWORD waitScopeSlot()
 {
-    static const DWORD slot = TlsAlloc();
-    return slot;
+    if (waitSlot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) return static_cast<DWORD>(waitSlot);
+    const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) return slot;
+    const LONG before = InterlockedCompareExchange(&waitSlot, static_cast<LONG>(slot), static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (before == static_cast<LONG>(TLS_OUT_OF_INDEXES)) return slot;
+    TlsFree(slot);  // another thread was first
+    return static_cast<DWORD>(before);
 }
 
 ULONG_PTR waitScopeState()
@@ -40,6 +49,12 @@ struct ownHold {
 };
 
 }  // namespace
+
+void releaseLockWaitSlot()
+{
+    const LONG slot = InterlockedExchange(&waitSlot, static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (slot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) TlsFree(static_cast<DWORD>(slot));
+}
 
 lockWaitScope::lockWaitScope()
 {
