@@ -147,9 +147,9 @@ static int kanaToggle()
 
 // ---- the message hook ------------------------------------------------------------------------------
 
-static void onKeyMessage(const MSG& msg)
+// vk: the key the keyboard hook saw; an IME may have made the message's own VK_PROCESSKEY.
+static void onKeyMessage(const MSG& msg, int vk)
 {
-    int vk = static_cast<int>(msg.wParam & 0xFF);
     bool released = (msg.lParam & 0x80000000) != 0;
     int bit = 0;
     switch (vk) {
@@ -167,27 +167,30 @@ static void onKeyMessage(const MSG& msg)
     if (vk == VK_CAPITAL && !released) syncCapsToKatakana(msg.hwnd);
 }
 
-static bool confirmRemovedKey(int vk, LPARAM lParam);
+static bool confirmRemovedKey(int vk, LPARAM lParam, int& keyVk);
 
 LRESULT CALLBACK getMessageHook(int code, WPARAM removeFlag, LPARAM message)
 {
     MSG* msg = reinterpret_cast<MSG*>(message);
     if (code >= 0 && msg) runGuarded([&] {
+        lockWaitScope oneWait;
         switch (msg->message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
         case WM_SYSKEYDOWN:
-        case WM_SYSKEYUP:
+        case WM_SYSKEYUP: {
+            int keyVk = static_cast<int>(msg->wParam & 0xFF);
             // A user's key the keyboard hook passed for this hook to judge reaches the application
             // as nothing: it was reported, and the agent types what it stands for.
-            if ((removeFlag & PM_REMOVE) && !confirmRemovedKey(static_cast<int>(msg->wParam & 0xFF), msg->lParam)) {
+            if ((removeFlag & PM_REMOVE) && !confirmRemovedKey(keyVk, msg->lParam, keyVk)) {
                 msg->message = WM_NULL;
                 msg->wParam = 0;
                 msg->lParam = 0;
                 break;
             }
-            onKeyMessage(*msg);
+            onKeyMessage(*msg, keyVk);
             break;
+        }
         case WM_IME_ENDCOMPOSITION: onImeEndComposition(); break;
         case WM_IME_COMPOSITION: onImeComposition(msg->hwnd, msg->wParam, msg->lParam); break;
         case WM_IME_CHAR: theSharedData().setWaitTimer(0); break;
@@ -256,6 +259,7 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 {
     const CWPSTRUCT* cwp = reinterpret_cast<const CWPSTRUCT*>(message);
     if (code >= 0 && cwp) runGuarded([&] {
+        lockWaitScope oneWait;
         libraryState& s = library();
         sharedData& shared = theSharedData();
         switch (cwp->message) {
@@ -275,10 +279,7 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
             break;
         case WM_KILLFOCUS: {
             shared.pushReport(reportFocusWindow, 0, 0);
-            DWORD process = 0;
-            const HWND next = reinterpret_cast<HWND>(cwp->wParam);
-            const DWORD thread = next ? GetWindowThreadProcessId(next, &process) : 0;
-            focusLeaves(shared, thread != GetCurrentThreadId(), process != GetCurrentProcessId());
+            focusMovesTo(shared, reinterpret_cast<HWND>(cwp->wParam));
             break;
         }
         case WM_INPUTLANGCHANGE:
@@ -341,9 +342,9 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
     // information; where nothing can be kept for it, the key passes now.
     if (sign == sharedData::signUnknown) {
         if (!passesUnmatched(vk) && (lParam & 0xFFFF) == 1 &&
-            host.rememberKey(rememberedKey{entryOfKey(vk, lParam), false, vk & 0xFF}))
+            host.rememberKey(rememberedKey{entryOfKey(vk, lParam), false, vk & 0xFF, true}))
             return true;
-        return passForBusyRecord(shared, vk, lParam, tick);
+        return passForBusyRecord(shared, host, vk, lParam, tick);
     }
     rememberedKey judged = {};
     judged.keyVk = vk & 0xFF;
@@ -388,14 +389,22 @@ bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lPar
     return reportSwallowedKey(shared, host, vk, lParam, tick);
 }
 
-bool passForBusyRecord(sharedData& shared, int vk, LPARAM lParam, DWORD tick)
+bool passForBusyRecord(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick)
 {
-    if (passesUnmatched(vk) || followsPassedPress(shared, vk, lParam, tick)) return true;
-    if ((lParam & 0x80000000) == 0) {
-        fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
-        fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
+    if (passesUnmatched(vk)) return true;
+    const fromDll_waitInfoAdds time = {reportKeyTime, static_cast<std::int32_t>(tick), vk & 0xFF, 0, {}};
+    const fromDll_waitInfoAdds data = {reportKeyData, static_cast<std::int32_t>(lParam), 0, 0, {}};
+    if (lParam & 0x80000000) {
+        // Its press passed, or was reported and the engine holds the key: either way the release
+        // reaches the application, and the agent hears of it.
+        shared.forgetPassedPress(keyIndexOf(lParam));
         shared.notePassedKey(time, data);
+        return true;
     }
+    if (shared.passedPress(keyIndexOf(lParam))) return true;
+    // A repeat of a press the agent was told of: the application never had the press.
+    if (lParam & 0x40000000) return false;
+    if (!host.servesAnotherProcess()) shared.notePassedKey(time, data);
     return true;
 }
 
@@ -464,14 +473,14 @@ ULONG_PTR packRemembered(const rememberedKey& r)
     const injectedKey& e = r.key;
     return static_cast<ULONG_PTR>((e.scanCode & 0xFF) | (e.flags & 3) << 8 | (e.vk & 0xFF) << 10 |
                                   (e.kind & 3) << 18 | (r.tookEntry ? 1 : 0) << 20 | 1 << 21 |
-                                  (r.keyVk & 0xFF) << 22);
+                                  (r.keyVk & 0xFF) << 22 | (r.foundBusy ? 1 : 0) << 30);
 }
 
 rememberedKey unpackRemembered(ULONG_PTR v)
 {
     const int bits = static_cast<int>(v);
     return rememberedKey{injectedKey{bits & 0xFF, (bits >> 8) & 3, (bits >> 10) & 0xFF, (bits >> 18) & 3},
-                         ((bits >> 20) & 1) != 0, (bits >> 22) & 0xFF};
+                         ((bits >> 20) & 1) != 0, (bits >> 22) & 0xFF, ((bits >> 30) & 1) != 0};
 }
 
 class systemKeyHost : public keyDecisionHost {
@@ -545,6 +554,7 @@ private:
 
 bool handleKeyMessage(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
+    lockWaitScope oneWait;
     int repeats = static_cast<int>(lParam & 0xFFFF);
     int passed = 0, swallowed = 0;
     for (int i = 0; i < repeats; ++i) {
@@ -624,21 +634,40 @@ void focusLeaves(sharedData& shared, bool thread, bool process)
     if (process) shared.forgetPassedPresses();
 }
 
-static bool confirmRemovedKey(int vk, LPARAM lParam)
+void focusMovesTo(sharedData& shared, HWND next)
+{
+    DWORD process = 0;
+    const DWORD thread = next ? GetWindowThreadProcessId(next, &process) : 0;
+    focusLeaves(shared, thread != GetCurrentThreadId(), process != GetCurrentProcessId());
+}
+
+void threadEnds()
+{
+    dropThreadKeysOfOurs();
+}
+
+bool judgeAndNoteRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo,
+                            int& keyVk)
+{
+    keyVk = vk & 0xFF;
+    const bool keep = judgeRemovedKey(shared, host, vk, lParam, extraInfo, &keyVk);
+    if (extraInfo == injectedKeySign) {
+        if (bool* ours = threadKeysOfOurs((lParam & 0x80000000) == 0)) {
+            noteKeyOfOurs(ours, keyVk, lParam);
+            if (std::none_of(ours, ours + 256, [](bool down) { return down; })) dropThreadKeysOfOurs();
+        }
+    }
+    return keep;
+}
+
+static bool confirmRemovedKey(int vk, LPARAM lParam, int& keyVk)
 {
     bool keep = true;
+    keyVk = vk & 0xFF;
     runGuarded([&] {
         systemKeyHost host;
-        const ULONG_PTR extraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
-        int keyVk = vk;
-        keep = judgeRemovedKey(theSharedData(), host, vk, lParam, extraInfo, &keyVk);
-        const bool released = (lParam & 0x80000000) != 0;
-        if (extraInfo == injectedKeySign) {
-            if (bool* ours = threadKeysOfOurs(!released)) {
-                noteKeyOfOurs(ours, keyVk, lParam);
-                if (std::none_of(ours, ours + 256, [](bool down) { return down; })) dropThreadKeysOfOurs();
-            }
-        }
+        keep = judgeAndNoteRemovedKey(theSharedData(), host, vk, lParam,
+                                      static_cast<ULONG_PTR>(GetMessageExtraInfo()), keyVk);
         // The user's key went through the thread's key state on its way here, the agent's keys
         // stand for it: what the application reads of the keyboard is what ours left, or a Shift
         // the user let go before our letter came would make it lower case.

@@ -58,10 +58,13 @@ struct keyResend;
 // itself in the form of an entry, and the virtual key the keyboard hook saw. An IME that claims the
 // key changes the message's virtual key to VK_PROCESSKEY before the message hook sees it: the key
 // is judged, reported, noted and taken out of the key state by keyVk.
+// foundBusy: the keyboard hook found the record busy; the message hook's steps for the key then
+// only try the lock (lockWaitScope).
 struct rememberedKey {
     injectedKey key;
     bool tookEntry;
     int keyVk;
+    bool foundBusy;
 };
 
 // What deciding a key needs from the system besides the shared record; the live host asks
@@ -109,10 +112,15 @@ bool reportSwallowedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARA
 // passed unconverted before (its repeats and release follow it), or its reports can't go.
 bool takeUsersKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
 
-// A user's key that found the shared record busy beyond the moment a hooked application waits
-// passes unconverted (always true). Its press is remembered like one that found the queue full,
-// so its repeats and its release pass too, and the agent hears of it with the next reports.
-bool passForBusyRecord(sharedData& shared, int vk, LPARAM lParam, DWORD tick);
+// A user's key that found the shared record busy beyond the moment a hooked application waits,
+// decided by this process's own state alone: true when it passes unconverted, false when it is
+// emptied. A fresh press passes and is remembered like one that found the queue full, so its
+// repeats and its release pass too, and the agent hears of it with the next reports; in the main
+// program's thread, serving another bitness, a key of ours can't be told from it there, and it
+// passes unnoted. A repeat of a press the agent was told of is emptied: the agent types the key.
+// A release always passes, and the agent hears of it as a passed release: its engine lets go of
+// the key if it holds it.
+bool passForBusyRecord(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, DWORD tick);
 
 // This process's slots for keyDecisionHost::rememberKey and threadKeysOfOurs in every thread
 // (process attach, detach).
@@ -135,6 +143,16 @@ bool* threadKeysOfOurs(bool create);
 // pressed go elsewhere, so it forgets its keys of ours, or the presses the process passed
 // unconverted (sharedData::passedPress).
 void focusLeaves(sharedData& shared, bool thread, bool process);
+// The focus moves from a window of the calling thread to next (none: to no window at all).
+void focusMovesTo(sharedData& shared, HWND next);
+// A thread ends: its table of keys of ours goes with it.
+void threadEnds();
+
+// The message hook's part for a key message being removed: judges it (judgeRemovedKey), notes a
+// key of ours in the thread's table by the key the keyboard hook saw, and answers that key in
+// keyVk. False: the message is emptied.
+bool judgeAndNoteRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo,
+                            int& keyVk);
 
 // How a passed repeat of a partly swallowed key message is typed again.
 struct keyResend {

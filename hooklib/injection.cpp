@@ -196,6 +196,7 @@ bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM l
                      int* keyVk)
 {
     if (keyVk) *keyVk = vk & 0xFF;
+    lockWaitScope oneWait;
     rememberedKey judged = {};
     if (!host.takeRemembered(judged)) return true;
     // The one rule of the keyboard hook says whether this is the key it passed; by its scan code
@@ -207,10 +208,20 @@ bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM l
     // and give the IME the raw key.
     const int seen = judged.keyVk & 0xFF;
     if (keyVk) *keyVk = seen;
-    if (extraInfo == injectedKeySign) return true;
+    const bool released = (lParam & 0x80000000) != 0;
+    const bool extended = (lParam & 0x01000000) != 0;
+    if (extraInfo == injectedKeySign) {
+        shared.forgetGiveBack(seen, scan, released, extended);
+        return true;
+    }
+    // The keyboard hook waited for the record already: this key's steps here only try.
+    if (judged.foundBusy) lockWaitScope::giveUp();
     const sharedData::signReading sign = shared.readInjectionSign();
     if (sign == sharedData::signOff) return true;
-    if (sign == sharedData::signUnknown) return passForBusyRecord(shared, seen, lParam, host.tick());
+    if (sign == sharedData::signUnknown) {
+        if (judged.tookEntry) shared.giveBackLater(judged.key);
+        return passForBusyRecord(shared, host, seen, lParam, host.tick());
+    }
     // The entry goes back for our key still to come; where it finds no room our key is known by
     // its sign all the same.
     if (judged.tookEntry) shared.restoreInjected(judged.key);

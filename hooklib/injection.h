@@ -105,6 +105,8 @@ injectedKey entryOfKey(int vk, LPARAM lParam);
 // gives back the entry it took, is reported, and reaches the application as nothing (false; the
 // caller empties the message), unless it must pass (takeUsersKey). True: the message stays.
 // keyVk, when given, receives the virtual key the keyboard hook saw for this message (vk when the
-// message is not the key it passed): an IME may have made the message's VK_PROCESSKEY.
+// message is not the key it passed): an IME may have made the message's VK_PROCESSKEY. With the
+// record busy the user's key is decided as passForBusyRecord says, and an entry it took goes back
+// at the next locked step (sharedData::giveBackLater).
 bool judgeRemovedKey(sharedData& shared, keyDecisionHost& host, int vk, LPARAM lParam, ULONG_PTR extraInfo,
                      int* keyVk = nullptr);

@@ -159,14 +159,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 #else
         s.tvnMessage = RegisterWindowMessageW(sessionObjectName(dllMessageName).text);
 #endif
-        DisableThreadLibraryCalls(instance);
+        // Thread calls are kept: a thread that ends frees its table of keys of ours (threadEnds).
         openSharedData();
         openTakenKeySlot();
         resetProcessState();
     });
+    else if (reason == DLL_THREAD_DETACH) runGuarded([] { threadEnds(); });
     else if (reason == DLL_PROCESS_DETACH) runGuarded([] {
         closeTakenKeySlot();
         closeSharedData();
+        releaseLockWaitSlot();
     });
     return TRUE;
 }

@@ -7,6 +7,79 @@ const wchar_t* const dllMutexName = L"版1.3007号 構築#072DlLみゅーてく�
 const wchar_t* const dllMappingName = L"版1.3007号 構築#072ふぁいるまっぴんぐ";
 const wchar_t* const dllMessageName = L"版1.3007号 構築#072ういんどうめっせーじ";
 
+// ---- one wait per hook call -------------------------------------------------------------------
+
+namespace {
+
+// Per thread: the depth of nested scopes times two, plus 1 once a wait failed in the current call.
+// Taken on first use, given back when the library leaves the process (releaseLockWaitSlot): the
+// hooks load and unload the library in every application, again and again.
+volatile LONG waitSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
+DWORD waitScopeSlot()
+{
+    if (waitSlot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) return static_cast<DWORD>(waitSlot);
+    const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) return slot;
+    const LONG before = InterlockedCompareExchange(&waitSlot, static_cast<LONG>(slot), static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (before == static_cast<LONG>(TLS_OUT_OF_INDEXES)) return slot;
+    TlsFree(slot);  // another thread was first
+    return static_cast<DWORD>(before);
+}
+
+ULONG_PTR waitScopeState()
+{
+    const DWORD slot = waitScopeSlot();
+    return slot == TLS_OUT_OF_INDEXES ? 0 : reinterpret_cast<ULONG_PTR>(TlsGetValue(slot));
+}
+
+void setWaitScopeState(ULONG_PTR state)
+{
+    const DWORD slot = waitScopeSlot();
+    if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, reinterpret_cast<void*>(state));
+}
+
+// This process's own lock, held for a scope.
+struct ownHold {
+    explicit ownHold(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+    ~ownHold() { LeaveCriticalSection(&m_lock); }
+    ownHold(const ownHold&) = delete;
+    ownHold& operator=(const ownHold&) = delete;
+    CRITICAL_SECTION& m_lock;
+};
+
+}  // namespace
+
+void releaseLockWaitSlot()
+{
+    const LONG slot = InterlockedExchange(&waitSlot, static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (slot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) TlsFree(static_cast<DWORD>(slot));
+}
+
+lockWaitScope::lockWaitScope()
+{
+    const ULONG_PTR state = waitScopeState();
+    // The outermost scope begins a call with its one wait still to come.
+    setWaitScopeState(state < 2 ? 2 : state + 2);
+}
+
+lockWaitScope::~lockWaitScope()
+{
+    const ULONG_PTR state = waitScopeState();
+    setWaitScopeState(state < 4 ? 0 : state - 2);
+}
+
+void lockWaitScope::giveUp()
+{
+    const ULONG_PTR state = waitScopeState();
+    if (state >= 2) setWaitScopeState(state | 1);
+}
+
+bool lockWaitScope::givenUp()
+{
+    return (waitScopeState() & 1) != 0;
+}
+
 // ---- the mutex -------------------------------------------------------------------------------
 
 dllMutex::dllMutex(HANDLE handle, DWORD waitMs, int attempts)
@@ -25,14 +98,14 @@ dllMutex::~dllMutex()
 bool dllMutex::acquire()
 {
     if (!m_handle) return false;
-    for (int i = 0; i < m_attempts; ++i) {
-        DWORD r = WaitForSingleObject(m_handle, m_waitMs);
+    const bool onlyTry = lockWaitScope::givenUp();
+    const int attempts = onlyTry ? 1 : m_attempts;
+    for (int i = 0; i < attempts; ++i) {
+        DWORD r = WaitForSingleObject(m_handle, onlyTry ? 0 : m_waitMs);
         if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return true;
-        if (r != WAIT_TIMEOUT) {
-            debugLine(L"TavolinDLL : dllMutex::acquireに失敗しました。");
-            return false;
-        }
+        if (r != WAIT_TIMEOUT) break;
     }
+    lockWaitScope::giveUp();
     debugLine(L"TavolinDLL : dllMutex::acquireに失敗しました。");
     return false;
 }
@@ -106,6 +179,12 @@ bool injectedKeyMatches(const injectedKey& entry, int vk, int scanCode, bool rel
 sharedData::sharedData(dllSharedData* view, dllLockable* lock, clockFunction clock)
     : m_view(view), m_lock(lock), m_clock(clock)
 {
+    InitializeCriticalSection(&m_ownLock);
+}
+
+sharedData::~sharedData()
+{
+    DeleteCriticalSection(&m_ownLock);
 }
 
 void sharedData::resetFields()
@@ -219,6 +298,7 @@ sharedData::keyReportOutcome sharedData::pushKeyReports(const fromDll_waitInfoAd
     // Checked under the same hold as the push: once the hook is out and its last reports taken,
     // no thread that waited for room may still add a key nobody will read.
     if (!m_view->injectionSigned) return keyHookGone;
+    ownHold own(m_ownLock);
     passedKeyNotices& passed = m_passed;
     bool fits = true;
     int sent = 0;
@@ -242,7 +322,7 @@ static int passedKeyIndex(const fromDll_waitInfoAdds& data)
 
 void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
 {
-    sharedHold hold(m_lock);
+    ownHold own(m_ownLock);
     if ((static_cast<std::uint32_t>(data.info1) & 0x80000000u) == 0) m_passedDown[passedKeyIndex(data)] = true;
     passedKeyNotices& passed = m_passed;
     if (passed.count < passedKeyNotices::capacity) {
@@ -253,22 +333,58 @@ void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_w
     }
 }
 
+int sharedData::passedNoticesWaiting()
+{
+    ownHold own(m_ownLock);
+    return m_passed.count;
+}
+
 bool sharedData::passedPress(int key)
 {
-    sharedHold hold(m_lock);
+    ownHold own(m_ownLock);
     return m_passedDown[key & 0x1FF];
 }
 
 void sharedData::forgetPassedPress(int key)
 {
-    sharedHold hold(m_lock);
+    ownHold own(m_ownLock);
     m_passedDown[key & 0x1FF] = false;
 }
 
 void sharedData::forgetPassedPresses()
 {
-    sharedHold hold(m_lock);
+    ownHold own(m_ownLock);
     for (bool& down : m_passedDown) down = false;
+}
+
+void sharedData::giveBackLater(const injectedKey& entry)
+{
+    ownHold own(m_ownLock);
+    if (m_giveBackCount < giveBackCapacity) m_giveBack[m_giveBackCount++] = entry;
+}
+
+void sharedData::forgetGiveBack(int vk, int scanCode, bool released, bool extended)
+{
+    ownHold own(m_ownLock);
+    for (int i = 0; i < m_giveBackCount; ++i) {
+        if (!injectedKeyMatches(m_giveBack[i], vk, scanCode, released, extended)) continue;
+        for (int j = i + 1; j < m_giveBackCount; ++j) m_giveBack[j - 1] = m_giveBack[j];
+        --m_giveBackCount;
+        return;
+    }
+}
+
+// Under the record's hold: the newest first, so that the first taken ends up the oldest again.
+void sharedData::giveBackHeld()
+{
+    ownHold own(m_ownLock);
+    while (m_giveBackCount > 0) {
+        if (!restoreInjected(m_giveBack[m_giveBackCount - 1])) {
+            m_giveBackCount = 0;  // the ring filled up: our keys are known by their sign all the same
+            break;
+        }
+        --m_giveBackCount;
+    }
 }
 
 bool sharedData::isReportQueueEmpty()
@@ -444,6 +560,7 @@ sharedData::signReading sharedData::readInjectionSign()
 {
     sharedHold hold(m_lock);
     if (!hold) return signUnknown;
+    if (m_view) giveBackHeld();
     return m_view && m_view->injectionSigned ? signOn : signOff;
 }
 bool sharedData::capsImeSync() { return byteFlag(&dllSharedData::capsImeSync); }

@@ -23,6 +23,24 @@ const DWORD hookedLockWaitMs = 50;
 const DWORD patientLockWaitMs = 3000;
 const int patientLockAttempts = 3;
 
+// The locked steps of one hook call (a key message through the keyboard hook, a message through the
+// message hook) wait for the record once at most: once a wait has failed, the call's other steps
+// only try the lock, so a key is held up by one short wait however many steps it has. Scopes of one
+// thread nest; the outermost begins and ends the call. Outside any scope (the main program's
+// requests) every step waits its full time.
+class lockWaitScope {
+public:
+    lockWaitScope();
+    ~lockWaitScope();
+    lockWaitScope(const lockWaitScope&) = delete;
+    lockWaitScope& operator=(const lockWaitScope&) = delete;
+    // The calling thread's current call found the record busy: its steps from here on only try.
+    static void giveUp();
+    static bool givenUp();
+};
+// Gives back the thread slot of lockWaitScope (process detach).
+void releaseLockWaitSlot();
+
 // The named mutex of the library. Mutexes are re-entrant per thread, which the library relies on.
 class dllMutex : public dllLockable {
 public:
@@ -88,6 +106,9 @@ public:
     typedef DWORD(WINAPI* clockFunction)();
 
     sharedData(dllSharedData* view, dllLockable* lock, clockFunction clock);
+    ~sharedData();
+    sharedData(const sharedData&) = delete;
+    sharedData& operator=(const sharedData&) = delete;
 
     void attach(dllSharedData* view) { m_view = view; }
     dllSharedData* view() const { return m_view; }
@@ -110,8 +131,10 @@ public:
     keyReportOutcome pushKeyReports(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
     // A key whose reports found no room passes; its notice waits behind the others. A press so
     // passed is remembered until its release, which must pass as well (passedPress).
+    // The passed-key state and the entries to give back are this process's alone: they are
+    // guarded by a lock of the process's own, never held up by the record's.
     void notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data);
-    int passedNoticesWaiting() const { return m_passed.count; }
+    int passedNoticesWaiting();
     // Whether the press of this key (scan code, plus 0x100 when extended) passed unconverted and
     // its release has not come yet. forgetPassedPress once it has.
     bool passedPress(int key);
@@ -119,6 +142,11 @@ public:
     // The focus left this process: the releases of the presses it passed go elsewhere, and the
     // next press of such a key here is the agent's again.
     void forgetPassedPresses();
+    // An entry of ours a user's key took while the record was free, judged the user's while it was
+    // busy: it goes back at this process's next locked step (readInjectionSign). Forgotten when our
+    // key comes first (known by its sign): nothing is left to match.
+    void giveBackLater(const injectedKey& entry);
+    void forgetGiveBack(int vk, int scanCode, bool released, bool extended);
 
     // The queue's read index: it moves whenever the agent takes a report.
     int reportReadIndex();
@@ -193,13 +221,20 @@ private:
     bool byteFlag(std::uint8_t dllSharedData::*field);
     void setByteFlag(std::uint8_t dllSharedData::*field, bool on);
 
+    void giveBackHeld();
+
     dllSharedData* m_view;
     dllLockable* m_lock;
     clockFunction m_clock;
+    // Guards what follows: this process's own state.
+    CRITICAL_SECTION m_ownLock;
     // This process's hook passed these keys; they are reported before any later key.
     passedKeyNotices m_passed;
     // Keys whose press this process's hook passed unconverted, by scan code and extended bit.
     bool m_passedDown[512] = {};
+    static constexpr int giveBackCapacity = 4;
+    injectedKey m_giveBack[giveBackCapacity] = {};
+    int m_giveBackCount = 0;
 };
 
 // This process's view of the named mapping, and the operations on it under the named mutex.

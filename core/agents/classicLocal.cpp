@@ -231,20 +231,28 @@ void classic_local::handleEvent(const hookKeyEvent& event)
     g_leftAlt = leftAlt;
 
     if (m_passedPresses[code] && !down) {
-        // Pressed unconverted, so released unconverted.
+        // Pressed unconverted, so released unconverted. A repeat that passed after a press the
+        // engine was given leaves the engine holding the key: it lets go of it too.
         m_passedPresses[code] = false;
         if (!passedByLibrary) passOn(event);
+        if (m_engineDown[code]) {
+            m_engineDown[code] = false;
+            inputKey(code, false, time, [] {});
+        }
         return;
     }
     if (passedByLibrary) {
         // A passed press: its release goes the same way. A passed release of a key the engine
         // holds: the engine lets go of what it typed for it.
-        if (down)
+        if (down) {
             m_passedPresses[code] = true;
-        else
+        } else {
+            m_engineDown[code] = false;
             inputKey(code, false, time, [] {});
+        }
         return;
     }
+    m_engineDown[code] = down;
     inputKey(code, down, time, [this, &event] { passOn(event); });
 }
 

@@ -54,6 +54,9 @@ private:
     // Keys whose press the library let pass unconverted (its report queue was full): their
     // release goes unconverted too, whatever way it comes.
     std::bitset<256> m_passedPresses;
+    // Keys whose press the engine was given and whose release it was not: a release that passed
+    // lets go of them there, whatever way their press went.
+    std::bitset<256> m_engineDown;
     volatile LONG m_stopRequest = 0;
     volatile LONG m_paused = 0;
     HANDLE m_started;

@@ -1,6 +1,7 @@
 // The hook library run for real: this process loads it like the main program does and steers it,
 // the helper program owns the focused window that the global hooks load the library into.
 #include "liveSupport.h"
+#include "hooklib/sharedData.h"
 
 #include <imm.h>
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -107,6 +109,24 @@ TEST_F(hookLibraryLiveTest, requestsAnswerAndChangeTheSharedRecord)
     EXPECT_EQ(deadline, library.call(readWaitTimer).info1);
     library.call(setWaitTimer, 0);
     EXPECT_EQ(0, library.call(readWaitTimer).info1);
+
+    // A request waits out a peer that holds the record a while, far beyond a hooked application's moment.
+    HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, sessionObjectName(dllMutexName).text);
+    ASSERT_NE(nullptr, mutex);
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread peer([&] {
+        WaitForSingleObject(mutex, INFINITE);
+        SetEvent(taken);
+        Sleep(hookedLockWaitMs * 6);
+        ReleaseMutex(mutex);
+    });
+    WaitForSingleObject(taken, INFINITE);
+    library.call(setPassThrough, 1);
+    EXPECT_EQ(1, view.data->passThrough);
+    library.call(setPassThrough, 0);
+    peer.join();
+    CloseHandle(taken);
+    CloseHandle(mutex);
 }
 
 TEST_F(hookLibraryLiveTest, focusAndImeStateAreReported)

@@ -205,21 +205,25 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
          {{d, false, true, 0x44, VK_PROCESSKEY}, {d, false, false, 0x44, VK_PROCESSKEY}, {d, true, true}},
          {{d, false}}},
     };
+    openTakenKeySlot();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         shared.reset();
         shared.setInjectionSigned(true);
+        focusLeaves(shared, true, false);  // no key of ours held in this thread
         for (const auto& r : c.recorded) record(r.first, r.second ? KEYEVENTF_KEYUP : 0, 0x44);
         for (const arrival& a : c.arrivals) {
             const LPARAM lp = keyParam(a.scan, a.released);
             int keyVk = 0;
             const bool passed = handleKeyMessage(shared, host, 0, a.vk, lp, 5) &&
-                                judgeRemovedKey(shared, host, a.messageVk ? a.messageVk : a.vk, lp,
-                                                a.ours ? injectedKeySign : 0, &keyVk);
+                                judgeAndNoteRemovedKey(shared, host, a.messageVk ? a.messageVk : a.vk, lp,
+                                                       a.ours ? injectedKeySign : 0, keyVk);
             EXPECT_EQ(a.ours, passed) << "key " << (&a - c.arrivals.data());
             // Noted and taken out of the key state by the key itself.
-            if (keyVk) {
-                EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
+            EXPECT_EQ(a.vk, keyVk) << "key " << (&a - c.arrivals.data());
+            const bool* ours = threadKeysOfOurs(false);
+            if (a.ours) {
+                EXPECT_EQ(!a.released, ours && ours[a.vk]) << "key " << (&a - c.arrivals.data());
             }
         }
         std::vector<std::pair<int, bool>> reported;
@@ -251,22 +255,37 @@ TEST_F(keyDecisionTest, ourKeysAreKnownByTheKeyItselfWhateverArrivesAroundThem)
     EXPECT_TRUE(handleKeyMessage(shared, host, 0, 0x44, keyParam(0x21, false), 5));
     EXPECT_FALSE(host.remembered);
     EXPECT_TRUE(drain().empty());
+    closeTakenKeySlot();
 }
 
 // A press that passed unconverted has its release pass too; where the release goes to another
-// process, the press is forgotten once the focus leaves: the next press there is the agent's.
+// process, the press is forgotten once the focus leaves: the next press there is the agent's. So are
+// the thread's keys of ours once the focus leaves the thread.
 TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
 {
+    openTakenKeySlot();
+    const HWND here = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND there = nullptr;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+        there = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        WaitForSingleObject(done, INFINITE);
+        DestroyWindow(there);
+    });
+    while (!there) Sleep(1);
     struct {
         const char* name;
-        bool thread, process;
-        bool nextPressSwallowed;
+        HWND next;
+        bool nextPressSwallowed, oursKept;
     } cases[] = {
-        {"to another process", true, true, true},
-        {"to another thread of this process", true, false, false},
+        {"to another process", GetDesktopWindow(), true, false},
+        {"to no window", nullptr, true, false},
+        {"to another thread of this process", there, false, false},
+        {"to another window of this thread", here, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        noteKeyOfOurs(threadKeysOfOurs(true), VK_SHIFT, keyParam(0x2A, false));
         dllSharedData record = {};
         sharedData caseShared(&record, &lock, fixedClock);
         caseShared.reset();
@@ -275,9 +294,16 @@ TEST_F(keyDecisionTest, aPassedPressIsForgottenWhenTheFocusLeavesTheProcess)
         EXPECT_TRUE(decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 1));  // the queue is full
         fromDll_waitInfoAdds taken = {};
         while (caseShared.popReport(taken)) {}
-        focusLeaves(caseShared, c.thread, c.process);
+        focusMovesTo(caseShared, c.next);
         EXPECT_EQ(!c.nextPressSwallowed, decideKey(caseShared, host, 0, 0x41, keyParam(0x1E, false), 2));
+        EXPECT_EQ(c.oursKept, threadKeysOfOurs(false) != nullptr);
+        focusLeaves(caseShared, true, false);
     }
+    SetEvent(done);
+    other.join();
+    CloseHandle(done);
+    DestroyWindow(here);
+    closeTakenKeySlot();
 }
 
 // A peer that holds the record's lock (a hooked program stopped in a debugger, or any process of the

@@ -8,10 +8,18 @@
 
 class peerHeldMutex {
 public:
-    peerHeldMutex()
+    explicit peerHeldMutex(bool holdNow = true)
         : m_mutex(CreateMutexW(nullptr, FALSE, nullptr)), m_taken(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           m_finish(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {
+        if (holdNow) hold();
+    }
+    // The peer takes the mutex (again) and holds it until it is let go.
+    void hold()
+    {
+        if (m_peer.joinable()) return;
+        ResetEvent(m_taken);
+        ResetEvent(m_finish);
         m_peer = std::thread([this] {
             WaitForSingleObject(m_mutex, INFINITE);
             SetEvent(m_taken);

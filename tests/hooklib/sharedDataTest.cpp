@@ -115,6 +115,12 @@ TEST_F(sharedDataTest, pairOfReportsGoesInWholeOrNotAtAll)
     ASSERT_TRUE(shared.popReport(answer));
     EXPECT_EQ(reportKeyData, answer.kind);
     EXPECT_EQ(3, answer.info1);
+    // At the ring's last slot the pair wraps: its second half goes into the first slot.
+    for (int i = 0; i < 59; ++i) ASSERT_TRUE(shared.pushReport(reportFocusSet, 0, 0) && shared.popReport(answer));
+    ASSERT_TRUE(shared.pushReportPair(time, data));
+    ASSERT_TRUE(shared.popReport(answer) && shared.popReport(answer));
+    EXPECT_EQ(reportKeyData, answer.kind);
+    EXPECT_EQ(1, view.data.reportWrite);
 }
 
 TEST_F(sharedDataTest, corruptIndicesNeverWriteOutsideTheRecord)
@@ -310,11 +316,11 @@ DWORD WINAPI stepsOverAChangingRecord(void* parameter)
     sharedData& shared = *static_cast<sharedData*>(parameter);
     fromDll_waitInfoAdds answer = {};
     injectedKey taken = {};
-    for (int i = 0; i < 20000; ++i) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 500;) {
         shared.takeMatchingInjected(0x41, 0x1E, false, false, taken);
         shared.popReport(answer);
         shared.pushReport(reportFocusSet, 0, 0);
-        shared.pushInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
+        shared.pushInjected(injectedKey{0x1E, 0, 0x41, injectedKindPlain});  // for the next match to take
         shared.restoreInjected(injectedKey{0x30, 0, 0x42, injectedKindPlain});
     }
     return 0;
@@ -326,15 +332,19 @@ TEST(sharedDataRaceTest, indicesChangedMeanwhileNeverSendAStepOutOfTheRingsOrInt
     fakeLock lock;
     sharedData shared(&record, &lock, fakeClock);
     shared.reset();
-    volatile LONG stop = 0;
+    volatile LONG stop = 0, written = 0;
     std::thread writer([&] {
         volatile std::int32_t* fields[] = {&record.injectedRead, &record.injectedWrite, &record.reportRead,
                                            &record.reportWrite};
-        for (unsigned n = 0; !stop; ++n) *fields[n % 4] = (n & 4) ? 0x10000000 + static_cast<int>(n) : 25 + static_cast<int>(n % 50);
+        for (unsigned n = 0; !stop; ++n) {
+            *fields[n % 4] = (n & 4) ? 0x10000000 + static_cast<int>(n) : 25 + static_cast<int>(n % 50);
+            if (n == 8) written = 1;
+        }
     });
+    while (!written) Sleep(0);  // the steps run against a writer already at work
     HANDLE stepper = CreateThread(nullptr, 0, stepsOverAChangingRecord, &shared, 0, nullptr);
     ASSERT_NE(nullptr, stepper);
-    const bool ended = WaitForSingleObject(stepper, 20000) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(stepper, 10000) == WAIT_OBJECT_0;
     if (!ended) TerminateThread(stepper, 1);
     stop = 1;
     writer.join();

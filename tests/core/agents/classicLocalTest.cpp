@@ -120,10 +120,13 @@ TEST_F(ClassicLocalTest, KeysTheLibraryPassedAreNotTypedAgainAndTheirReleasesSta
     link.push(0x1E, released);                    // its release, reported: goes on as it came
     link.push(0x1F, 0);                           // converted as usual
     link.push(0x1F, released, modifierPassedOn);  // its release passed: the engine lets go
-    const keys expected{{0x1E, KEYEVENTF_KEYUP}, {0x1F, 0}, {0x1F, KEYEVENTF_KEYUP}};
-    EXPECT_EQ(expected, injected(3));
+    link.push(0x20, 0);                           // converted as usual
+    link.push(0x20, 0, modifierPassedOn);         // a repeat that passed
+    link.push(0x20, released, modifierPassedOn);  // its release passed: the engine lets go all the same
+    const keys expected{{0x1E, KEYEVENTF_KEYUP}, {0x1F, 0}, {0x1F, KEYEVENTF_KEYUP}, {0x20, 0}, {0x20, KEYEVENTF_KEYUP}};
+    EXPECT_EQ(expected, injected(5));
     Sleep(50);
-    EXPECT_EQ(expected, injected(3));  // and nothing after
+    EXPECT_EQ(expected, injected(5));  // and nothing after
 }
 
 TEST_F(ClassicLocalTest, AStoppedAgentPassesKeysOnAsTheyCame)
