@@ -108,6 +108,17 @@ bool keyboardInputTarget(HWND* target) {
     return false;
 }
 
+// A key of raw input as the key state records its presses: Shift, Ctrl and Alt by their side (the
+// key state may mark the press of the side only).
+UINT sidedKey(const RAWKEYBOARD& key) {
+    switch (key.VKey) {
+    case VK_SHIFT: return key.MakeCode == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+    case VK_CONTROL: return (key.Flags & RI_KEY_E0) ? VK_RCONTROL : VK_LCONTROL;
+    case VK_MENU: return (key.Flags & RI_KEY_E0) ? VK_RMENU : VK_LMENU;
+    default: return key.VKey;
+    }
+}
+
 // Posted to the watch thread: look whether keys went by the hook.
 const UINT kCheckHookMessage = WM_APP + 1;
 // Posted to the hook thread: install the hook anew.
@@ -252,7 +263,7 @@ void llhook_local::noteRawInput(HRAWINPUT input) {
         raw.header.dwType != RIM_TYPEKEYBOARD)
         return;
     InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(GetTickCount()));
-    const UINT vk = raw.data.keyboard.VKey;
+    const UINT vk = sidedKey(raw.data.keyboard);
     if (vk != 0 && vk < 0xFF) {
         // Read at each of its keyboard events, a key's record of presses holds only the latest.
         // A press may find an older one there under Wine, where the key's raw input comes first;
