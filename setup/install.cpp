@@ -461,12 +461,13 @@ tstring wholeName(const tstring& path)
     return toT(wide);
 }
 
-// The file or folder open for its identity only (a folder needs backup semantics; Windows 98/Me
-// open no folder, and there the names decide).
+// The file or folder open for its identity only. A folder needs backup semantics; Windows 98/Me,
+// where the ANSI build runs, open no folder at all, and there the names decide.
 HANDLE openForIdentity(const tstring& path)
 {
+    const DWORD folders = sizeof(TCHAR) == 1 ? 0 : FILE_FLAG_BACKUP_SEMANTICS;
     return CreateFile(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                      folders, nullptr);
 }
 
 // The path the system itself gives the open file (Windows Vista and later, bound late); empty
