@@ -68,21 +68,6 @@ tstring shortPathOf(const tstring& path)
     return askedPath([&](LPTSTR buffer, DWORD size) { return GetShortPathName(path.c_str(), buffer, size); });
 }
 
-// The long form of an existing file's path; empty when it can't be had.
-tstring longPathOf(const tstring& path)
-{
-    // Bound late: Windows 95 lacks the call.
-    typedef DWORD(WINAPI * longPathName)(LPCTSTR, LPTSTR, DWORD);
-#ifdef UNICODE
-    const char* const name = "GetLongPathNameW";
-#else
-    const char* const name = "GetLongPathNameA";
-#endif
-    const auto call = reinterpret_cast<longPathName>(GetProcAddress(GetModuleHandle(TEXT("kernel32.dll")), name));
-    if (!call) return tstring();
-    return askedPath([&](LPTSTR buffer, DWORD size) { return call(path.c_str(), buffer, size); });
-}
-
 tstring fullPathOf(const tstring& path)
 {
     return askedPath([&](LPTSTR buffer, DWORD size) { return GetFullPathName(path.c_str(), size, buffer, nullptr); });
@@ -128,6 +113,20 @@ bool readWininit(setupSystem& system, const wholeFileNames& ini, std::string& te
 
 }  // namespace
 
+tstring longPathOf(const tstring& path)
+{
+    // Bound late: Windows 95 lacks the call.
+    typedef DWORD(WINAPI * longPathName)(LPCTSTR, LPTSTR, DWORD);
+#ifdef UNICODE
+    const char* const name = "GetLongPathNameW";
+#else
+    const char* const name = "GetLongPathNameA";
+#endif
+    const auto call = reinterpret_cast<longPathName>(GetProcAddress(GetModuleHandle(TEXT("kernel32.dll")), name));
+    if (!call) return tstring();
+    return askedPath([&](LPTSTR buffer, DWORD size) { return call(path.c_str(), buffer, size); });
+}
+
 std::string withRestartDeletion(const std::string& ini, const std::string& path)
 {
     const std::string entry = "NUL=" + path + "\r\n";
@@ -171,21 +170,22 @@ std::string withoutRestartDeletions(const std::string& ini, const std::function<
     return text;
 }
 
+std::vector<std::pair<size_t, tstring>> pendingRenameStrings(const tstring& data)
+{
+    size_t count = data.size();
+    if (count >= 2 && data[count - 1] == 0 && data[count - 2] == 0) --count;
+    std::vector<std::pair<size_t, tstring>> strings;
+    for (size_t i = 0; i < count;) {
+        const size_t end = std::min(data.find(TCHAR(0), i), count);
+        strings.push_back({i, data.substr(i, end - i)});
+        i = end + 1;
+    }
+    return strings;
+}
+
 bool sameRestartPath(const tstring& a, const tstring& b)
 {
     return lstrcmpi(canonicalRestartPath(a).c_str(), canonicalRestartPath(b).c_str()) == 0;
-}
-
-tstring putAside(setupSystem& system, const tstring& path)
-{
-    for (int i = 0; i < 100; ++i) {
-        const tstring aside = path + TEXT(".") + toT(std::to_wstring(i));
-        if (system.moveFile(path, aside)) return aside;
-        // Only a name that is taken makes the next one worth a try.
-        const DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return tstring();
-    }
-    return tstring();
 }
 
 bool recoverRestartList(setupSystem& system)
@@ -229,22 +229,24 @@ std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::ve
         stillScheduled = canonical;
     };
 
-    std::vector<tstring> pending;
-    if (!system.pendingFileRenames(pending)) unreadable();
-    std::vector<tstring> kept, taken;
-    size_t i = 0;
-    for (; i + 1 < pending.size(); i += 2) {
-        // Only deletions: a rename at restart brings a file of its own.
-        if (pending[i + 1].empty() && ours(pending[i])) {
-            taken.push_back(canonicalRestartPath(pending[i]));
-            continue;
-        }
-        kept.push_back(pending[i]);
-        kept.push_back(pending[i + 1]);
+    // Our pairs are cut out of the value as it was read: every other character stays as it was.
+    tstring data;
+    if (!system.pendingFileRenames(data)) unreadable();
+    const std::vector<std::pair<size_t, tstring>> strings = pendingRenameStrings(data);
+    tstring kept;
+    std::vector<tstring> taken;
+    size_t from = 0;
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        // Only deletions: a rename at restart brings a file of its own. A last source without its
+        // target belongs to another program: it stays, never made into a deletion.
+        if (!strings[i + 1].second.empty() || !ours(strings[i].second)) continue;
+        taken.push_back(canonicalRestartPath(strings[i].second));
+        kept += data.substr(from, strings[i].first - from);
+        from = strings[i + 1].first + 1;
     }
-    // A last source without its target belongs to another program: it stays exactly as it is,
-    // never made into a deletion.
-    if (i < pending.size()) kept.push_back(pending[i]);
+    kept += data.substr(from);
+    // Nothing but the closing NUL left: the value goes.
+    if (kept.find_first_not_of(TCHAR(0)) == tstring::npos) kept.clear();
     if (!taken.empty() && !system.setPendingFileRenames(kept)) {
         error = GetLastError();
         stillScheduled.insert(stillScheduled.end(), taken.begin(), taken.end());

@@ -8,13 +8,13 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class setupSystem;
 
-// Moves the file in use aside to the first free name "<path>.<n>" (n from 0 to 99); answers the
-// new name, or empty when no rename succeeded (the system's error is left for GetLastError).
-tstring putAside(setupSystem& system, const tstring& path);
+// The long form of an existing file's path; empty when it can't be had.
+tstring longPathOf(const tstring& path);
 
 // Schedules the file's deletion at the next restart: MoveFileEx, or where the system answers that
 // it does not implement it, a line of WININIT.INI. False, with the error for GetLastError, when
@@ -32,6 +32,11 @@ bool recoverRestartList(setupSystem& system);
 // GetLastError); empty when all went well. WININIT.INI left half swapped by an ended run is
 // put right first.
 std::vector<tstring> takeBackRestartDeletions(setupSystem& system, const std::vector<tstring>& paths);
+
+// The strings of the pending renames' value, each with the place it begins at. The closing NUL of
+// the list is no string of its own; a list without it (a last source without its target) keeps
+// its last string.
+std::vector<std::pair<size_t, tstring>> pendingRenameStrings(const tstring& data);
 
 // Whether two paths as kept for the restart name one file: "\??\" and "\??\UNC\" prefixes,
 // short (8.3) names of existing files and letter case do not count.

@@ -29,6 +29,7 @@ const TCHAR mainShortcutName[] = TEXT("Tavolin1.3+.lnk");
 const TCHAR manualShortcutName[] = TEXT("Tavolinの説明書.lnk");
 const TCHAR manualName[] = TEXT("説明書.html");
 const TCHAR mainWindowClass[] = TEXT("orvessaTasktray");
+const TCHAR journalName[] = TEXT("Uninstar.tvj");
 
 namespace {
 
@@ -445,27 +446,150 @@ bool isUsersSettingsFile(const tstring& folder, const tstring& path)
     return !own.empty() && lstrcmpi(parent.c_str(), own.c_str()) == 0;
 }
 
+namespace {
+
+// The full, long form of a path without a trailing separator: a folder typed with a trailing
+// backslash, or reached by its short name, reads as itself.
+tstring wholeName(const tstring& path)
+{
+    tstring full = fullPathOf(backslashed(path));
+    const tstring longer = full.empty() ? tstring() : longPathOf(full);
+    if (!longer.empty()) full = longer;
+    // Cut as wide text: a CP932 character may end in a backslash byte. A drive's root keeps its own.
+    std::wstring wide = fromT(full);
+    while (wide.size() > 3 && wide[wide.size() - 1] == L'\\') wide.erase(wide.size() - 1);
+    return toT(wide);
+}
+
+// The file or folder open for its identity only. A folder needs backup semantics; Windows 98/Me,
+// where the ANSI build runs, open no folder at all, and there the names decide.
+HANDLE openForIdentity(const tstring& path)
+{
+    const DWORD folders = sizeof(TCHAR) == 1 ? 0 : FILE_FLAG_BACKUP_SEMANTICS;
+    return CreateFile(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      folders, nullptr);
+}
+
+// The path the system itself gives the open file (Windows Vista and later, bound late); empty
+// where it can't tell.
+tstring finalPathOf(HANDLE file)
+{
+    typedef DWORD(WINAPI * finalPathName)(HANDLE, LPTSTR, DWORD, DWORD);
+#ifdef UNICODE
+    const char* const name = "GetFinalPathNameByHandleW";
+#else
+    const char* const name = "GetFinalPathNameByHandleA";
+#endif
+    const auto call = reinterpret_cast<finalPathName>(GetProcAddress(GetModuleHandle(TEXT("kernel32.dll")), name));
+    if (!call) return tstring();
+    TCHAR buffer[1024];
+    const DWORD length = call(file, buffer, 1024, 0);
+    return length == 0 || length >= 1024 ? tstring() : tstring(buffer, length);
+}
+
+}  // namespace
+
 bool isSameFile(const tstring& a, const tstring& b)
 {
-    TCHAR fullA[MAX_PATH + 1], fullB[MAX_PATH + 1];
-    const DWORD lengthA = GetFullPathName(a.c_str(), MAX_PATH + 1, fullA, nullptr);
-    const DWORD lengthB = GetFullPathName(b.c_str(), MAX_PATH + 1, fullB, nullptr);
-    if (lengthA > 0 && lengthA <= MAX_PATH && lengthB > 0 && lengthB <= MAX_PATH && lstrcmpi(fullA, fullB) == 0)
-        return true;
-    // The same file may be reached by two names (a drive letter and a network path, say).
-    BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
-    bool known = false;
-    HANDLE fileA = CreateFile(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    HANDLE fileB = CreateFile(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    const tstring nameA = wholeName(a), nameB = wholeName(b);
+    if (!nameA.empty() && lstrcmpi(nameA.c_str(), nameB.c_str()) == 0) return true;
+    // The same file may be reached by two names (a drive letter and a network path or another
+    // drive mapped onto the same folder, say): the file system's own identity decides.
+    HANDLE fileA = openForIdentity(a);
+    HANDLE fileB = openForIdentity(b);
+    bool same = false;
     if (fileA != INVALID_HANDLE_VALUE && fileB != INVALID_HANDLE_VALUE) {
-        known = GetFileInformationByHandle(fileA, &infoA) && GetFileInformationByHandle(fileB, &infoB);
+        BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+        if (GetFileInformationByHandle(fileA, &infoA) && GetFileInformationByHandle(fileB, &infoB))
+            same = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+                   infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+        // Wine gives each drive a serial of its own, also where two drives reach one folder.
+        if (!same) {
+            const tstring finalA = finalPathOf(fileA);
+            same = !finalA.empty() && lstrcmpi(finalA.c_str(), finalPathOf(fileB).c_str()) == 0;
+        }
     }
     if (fileA != INVALID_HANDLE_VALUE) CloseHandle(fileA);
     if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
-    return known && infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-           infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+    return same;
+}
+
+namespace {
+
+// The path relative to the folder of a full path inside it, as a list line names it; empty for
+// one outside.
+tstring relativeInside(const tstring& folder, const tstring& path)
+{
+    std::wstring prefix = fromT(fullPathOf(backslashed(folder)));
+    const std::wstring wide = fromT(path);
+    if (prefix.empty()) return tstring();
+    if (prefix[prefix.size() - 1] != L'\\') prefix += L'\\';
+    if (wide.size() <= prefix.size() || lstrcmpi(toT(wide.substr(0, prefix.size())).c_str(), toT(prefix).c_str()) != 0)
+        return tstring();
+    return toT(wide.substr(prefix.size()));
+}
+
+bool isAsideName(const std::wstring& aside, const std::wstring& target)
+{
+    if (aside.size() < target.size() + 2 || aside.size() > target.size() + 3 ||
+        lstrcmpi(toT(aside.substr(0, target.size())).c_str(), toT(target).c_str()) != 0 || aside[target.size()] != L'.')
+        return false;
+    return std::all_of(aside.begin() + target.size() + 1, aside.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+}  // namespace
+
+std::vector<journalEntry> readJournal(const tstring& folder)
+{
+    std::vector<journalEntry> entries;
+    std::string bytes;
+    if (!readWholeFile(joinPath(folder, journalName), bytes)) return entries;
+    const std::wstring text = uninstallListText(bytes);
+    // Only whole lines: the last one may have been cut short by a run ended while writing it.
+    for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line[line.size() - 1] == L'\r') line.erase(line.size() - 1);
+        if (line == L"*") {
+            for (journalEntry& entry : entries) entry.closed = true;
+            continue;
+        }
+        const size_t tab = line.find(L'\t');
+        if (tab == std::wstring::npos) continue;
+        const std::wstring target = line.substr(0, tab), aside = line.substr(tab + 1);
+        if (fromT(toT(line)) != line || (!aside.empty() && !isAsideName(aside, target))) continue;
+        journalEntry entry{listedPathInside(folder, toT(target)), tstring(), false};
+        if (!aside.empty()) entry.aside = listedPathInside(folder, toT(aside));
+        if (!entry.target.empty() && (aside.empty() || !entry.aside.empty())) entries.push_back(entry);
+    }
+    return entries;
+}
+
+bool appendJournal(setupSystem& system, const tstring& folder, const tstring& line)
+{
+    const std::wstring text = fromT(line) + L"\r\n";
+    return system.appendFile(joinPath(folder, journalName),
+                             std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+tstring putAsideNoted(setupSystem& system, const tstring& folder, const tstring& path)
+{
+    const tstring relative = relativeInside(folder, path);
+    if (relative.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return tstring();
+    }
+    for (int n = 0; n < 100; ++n) {
+        const tstring suffix = TEXT(".") + toT(std::to_wstring(n));
+        const tstring aside = path + suffix;
+        if (exists(aside)) continue;
+        if (!appendJournal(system, folder, relative + TEXT("\t") + relative + suffix)) return tstring();
+        if (system.moveFile(path, aside)) return aside;
+        // Only a name that is taken makes the next one worth a try.
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return tstring();
+    }
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return tstring();
 }
 
 tstring installedPath(const tstring& destination, const tstring& entry)
@@ -485,11 +609,13 @@ int installFile(setupSystem& system, const tstring& setupFolder, const tstring& 
     if (isSameFile(source, target)) return 0;
     // The old file is renamed, never written over: a copy that fails part way (a full disk, a
     // setup folder that goes away) would leave neither file. A running program's file can still
-    // be renamed.
+    // be renamed, and a read-only one too, which keeps its attribute for a rollback. Each is
+    // written down first, for the next run to undo what an ended run did.
     if (exists(target)) {
-        makeWritable(target);
-        *aside = putAside(system, target);
+        *aside = putAsideNoted(system, destination, target);
         if (aside->empty()) return 2;
+    } else if (!appendJournal(system, destination, relativeInside(destination, target) + TEXT("\t"))) {
+        return 4;
     }
     // Copied, not moved, so the setup folder stays whole and can install again.
     if (system.copyFile(source, target)) return 0;
@@ -509,34 +635,59 @@ namespace {
 // removal, which find it in the removal list).
 bool disposeOfOldFile(setupSystem& system, const tstring& aside)
 {
+    if (!exists(aside)) return true;
     makeWritable(aside);
     return system.deleteFile(aside) || deleteAtNextRestart(system, aside);
 }
 
-// Old files of the set that a setup ended part way left under a name "<name>.<n>" (the relative
-// entry and the full path of each). One whose own name is free goes back under it, so that the
-// installation is whole again before it is updated; the others are old files to go.
-std::vector<std::pair<tstring, tstring>> leftAside(setupSystem& system, const tstring& destination,
-                                                   const std::vector<tstring>& entries)
+// What a run ended part way left, made right before anything else: every file it wrote down
+// in a set it did not close goes back to its old self, newest first (the new file goes, the old one
+// comes back under its name). Answers the files that stay wrong; the old files put aside of closed
+// sets, which are to go, are added to `asides` as list lines.
+tstring undoEndedRun(setupSystem& system, const tstring& destination, const std::vector<journalEntry>& journal,
+                     std::vector<tstring>& asides)
 {
-    std::vector<std::pair<tstring, tstring>> left;
-    for (const tstring& entry : entries) {
-        const tstring target = installedPath(destination, entry);
-        if (target.empty()) continue;
-        for (int n = 0; n < 100; ++n) {
-            const tstring suffix = TEXT(".") + toT(std::to_wstring(n));
-            const tstring aside = target + suffix;
-            if (!exists(aside)) continue;
-            if (!exists(target) && system.moveFile(aside, target)) continue;
-            left.push_back({(isAbsoluteEntry(entry) ? fileNameOf(entry) : entry) + suffix, aside});
+    tstring notBack;
+    DWORD error = 0;
+    for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
+        if (it->closed) {
+            if (!it->aside.empty() && exists(it->aside)) asides.push_back(relativeInside(destination, it->aside));
+            continue;
+        }
+        // Never renamed, or already back.
+        if (!it->aside.empty() && !exists(it->aside)) continue;
+        if (exists(it->target) && !system.deleteFile(it->target)) {
+            error = GetLastError();
+            notBack += TEXT("\n") + it->target;
+        } else if (!it->aside.empty() && !system.moveFile(it->aside, it->target)) {
+            error = GetLastError();
+            notBack += TEXT("\n") + it->aside;
         }
     }
-    return left;
+    SetLastError(error);
+    return notBack;
+}
+
+// The list lines that name an old file put aside ("<line>.<n>" of another line or of a file of
+// this run), which stayed because it could be neither deleted nor booked.
+std::vector<tstring> listedAsides(const std::vector<tstring>& old, const std::vector<tstring>& copied)
+{
+    std::vector<tstring> asides;
+    for (const tstring& line : old) {
+        for (const std::vector<tstring>* names : {&old, &copied}) {
+            if (std::any_of(names->begin(), names->end(),
+                            [&](const tstring& name) { return isAsideName(fromT(line), fromT(name)); })) {
+                asides.push_back(line);
+                break;
+            }
+        }
+    }
+    return asides;
 }
 
 bool isListFile(const tstring& entry)
 {
-    for (const TCHAR* name : {uninstallListName, TEXT("Uninstar.tvn"), TEXT("Uninstar.tvo")}) {
+    for (const TCHAR* name : {uninstallListName, TEXT("Uninstar.tvn"), TEXT("Uninstar.tvo"), journalName}) {
         if (lstrcmpi(entry.c_str(), name) == 0) return true;
     }
     return false;
@@ -603,7 +754,26 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
             if (!isListFile(entry)) entries.push_back(entry);
         }
     }
-    const std::vector<std::pair<tstring, tstring>> left = leftAside(system, destination, ownFolder ? old : entries);
+    const tstring mixed = TEXT("古いファイルを元に戻せませんでした。新旧のファイルが混在していますので、もう一度設置を行ってください。")
+                          TEXT("次のファイルが残っています。");
+    // A run ended part way is undone first, so that this one starts from a whole installation.
+    // The old files of a set it closed are to go: listed, they go with this run's own.
+    const tstring journal = joinPath(destination, journalName);
+    const std::vector<journalEntry> noted = readJournal(destination);
+    std::vector<tstring> closedAsides;
+    const tstring undone = undoEndedRun(system, destination, noted, closedAsides);
+    if (!undone.empty()) return stopped(mixed + undone + TEXT("\n") + systemErrorTextT(GetLastError()));
+    for (const tstring& line : closedAsides) {
+        if (std::find(old.begin(), old.end(), line) == old.end()) old.push_back(line);
+    }
+    // Until the list names them the journal stays; an undone set is closed, so that nothing of it
+    // is undone again after this run's own.
+    const bool openSet = std::any_of(noted.begin(), noted.end(), [](const journalEntry& e) { return !e.closed; });
+    if (exists(journal) && (!closedAsides.empty() || !system.deleteFile(journal)) && openSet &&
+        !appendJournal(system, destination, TEXT("*"))) {
+        return stopped(TEXT("撤去情報の設置に失敗しました。書き込むことができませんでした。\n\n") + journal + TEXT(" : ") +
+                       systemErrorTextT(GetLastError()) + TEXT("\n\n何も変更していません。"));
+    }
 
     static const TCHAR* const messages[] = {
         TEXT("ディレクトリを作ることができませんでした。"),
@@ -616,19 +786,9 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
     };
     std::vector<placed> done;
     std::vector<tstring> copied;
-    for (const tstring& entry : entries) {
-        placed file{entry, installedPath(destination, entry), tstring()};
-        const int code = installFile(system, setupFolder, entry, destination, &file.aside);
-        if (code == 0) {
-            done.push_back(file);
-            copied.push_back(entry);
-            continue;
-        }
-        // Every file put in place goes and every old file comes back under its name: the
-        // installation is wholly old again.
-        const DWORD error = GetLastError();
-        tstring notBack = !file.aside.empty() ? TEXT("\n") + file.aside
-                          : code == 4 && exists(file.target) ? TEXT("\n") + file.target : tstring();
+    // Every file put in place goes and every old file comes back under its name: the
+    // installation is wholly old again.
+    const auto rollBack = [&](tstring text, tstring notBack, int code, DWORD error) {
         for (auto it = done.rbegin(); it != done.rend(); ++it) {
             if (it->aside.empty()) {
                 if (!system.deleteFile(it->target)) notBack += TEXT("\n") + it->target;
@@ -636,24 +796,49 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
                 notBack += TEXT("\n") + it->aside;
             }
         }
-        tstring text = tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : ") + systemErrorTextT(error) +
-                       TEXT("\n\n");
+        text += systemErrorTextT(error) + TEXT("\n\n");
         if (!notBack.empty()) {
-            text += TEXT("古いファイルを元に戻せませんでした。新旧のファイルが混在していますので、もう一度設置を行ってください。")
-                    TEXT("次のファイルが残っています。") + notBack;
-        } else if (code == 2) {
-            text += TEXT("ファイルが使用中のため、何も変更していません。使用しているプログラムを終了するか")
-                    TEXT("再起動してから、もう一度設置を行ってください。");
+            // The journal stays, for the next run to finish the undoing.
+            text += mixed + notBack;
         } else {
-            text += TEXT("何も変更していません。");
+            if (!closedAsides.empty() || !system.deleteFile(journal)) appendJournal(system, destination, TEXT("*"));
+            text += code == 2 ? TEXT("ファイルが使用中のため、何も変更していません。使用しているプログラムを終了するか")
+                                TEXT("再起動してから、もう一度設置を行ってください。")
+                              : TEXT("何も変更していません。");
         }
         return stopped(text);
+    };
+    for (const tstring& entry : entries) {
+        placed file{entry, installedPath(destination, entry), tstring()};
+        // The installed copy's own file, reached by another name: nothing to put in place or undo.
+        if (isSameFile(joinPath(setupFolder, entry), file.target)) continue;
+        const int code = installFile(system, setupFolder, entry, destination, &file.aside);
+        if (code == 0) {
+            done.push_back(file);
+            copied.push_back(entry);
+            continue;
+        }
+        const DWORD error = GetLastError();
+        tstring notBack = !file.aside.empty() ? TEXT("\n") + file.aside
+                          : code == 4 && exists(file.target) ? TEXT("\n") + file.target : tstring();
+        return rollBack(tstring(messages[code - 1]) + TEXT("\n\n") + entry + TEXT(" : "), notBack, code, error);
     }
-
+    // The new set is whole: from here on the old files go, and an ended run is finished, not undone.
+    if (!done.empty() && !appendJournal(system, destination, TEXT("*"))) {
+        const DWORD error = GetLastError();
+        return rollBack(TEXT("撤去情報の設置に失敗しました。書き込むことができませんでした。\n\n") + journal + TEXT(" : "),
+                        tstring(), 0, error);
+    }
     // Every file is in place: only now do the old ones go.
     tstring keptNames;
     std::vector<tstring> keptLines;
-    std::vector<std::pair<tstring, tstring>> oldFiles = left;
+    std::vector<std::pair<tstring, tstring>> oldFiles;
+    // Old files an earlier run kept: gone by now, or to go with this run's; their lines leave.
+    for (const tstring& line : listedAsides(old, copied)) {
+        old.erase(std::find(old.begin(), old.end(), line));
+        const tstring path = listedPathInside(destination, line);
+        if (!path.empty() && exists(path)) oldFiles.push_back({line, path});
+    }
     for (const placed& file : done) {
         if (!file.aside.empty())
             oldFiles.push_back({(isAbsoluteEntry(file.entry) ? fileNameOf(file.entry) : file.entry) +
@@ -672,8 +857,11 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
     // file it could neither delete nor rename aside): the fresh files must survive the restart.
     tstring problems = stillScheduledNote(takeBackRestartDeletions(system, written));
     if (!keptNames.empty()) {
-        problems += TEXT("\n\n次の古いファイルは使用中のため、削除も再起動時の削除の予約もできませんでした。")
-                    TEXT("撤去情報に記録しましたので、次の設置か撤去の際に削除されます。") + keptNames;
+        // A normal user's removal refuses to run.
+        problems += TEXT("\n\n次の古いファイルは使用中のため、削除も再起動時の削除の予約もできませんでした。") +
+                    tstring(administrator ? TEXT("撤去情報に記録しましたので、次の設置か撤去の際に削除されます。")
+                                          : TEXT("撤去情報に記録しましたので、次の設置の際に削除されます。")) +
+                    keptNames;
     }
     // Lines that could not be read are kept as they were read, for a removal to name them; old
     // files that stay are listed for the next setup or removal to delete.
@@ -686,6 +874,10 @@ int runInstallation(setupSystem& system, const tstring& setupFolder)
     if (!writeUninstallList(system, destination, list)) {
         problems += TEXT("\n\n撤去情報(") + tstring(uninstallListName) + TEXT(")は元のままです。") +
                     systemErrorTextT(GetLastError());
+    } else {
+        // The list names what the journal held; a journal that stays is closed and only names
+        // old files to go.
+        system.deleteFile(journal);
     }
     if (administrator && target.registerEntries) {
         problems += writeRegistryEntries(system, destination);

@@ -86,8 +86,27 @@ wholeFileNames uninstallListNames(const tstring& destination);
 // A file of ours marked read-only could be renamed but never deleted: the attribute goes first.
 void makeWritable(const tstring& path);
 
-// Whether the two paths name one file (the installed copy run as its own setup).
+// Whether the two paths name one file or folder (the installed copy run as its own setup),
+// however each is written: a trailing backslash, a short name, another drive mapped onto it.
 bool isSameFile(const tstring& a, const tstring& b);
+
+// What a run writes down beside the list before it renames a file of the folder, so that a run
+// ended part way is finished or undone by the next, and so that only what it wrote down is ever
+// taken for an old file put aside (a user's file may carry such a name). One line per file:
+// its path relative to the folder, a tab, and the name the old file is put aside under (empty
+// for a file that had none); a line "*" once every new file is in place.
+extern const TCHAR journalName[];  // "Uninstar.tvj"
+struct journalEntry {
+    tstring target, aside;  // full paths inside the folder; `aside` empty for a new file
+    bool closed;            // a "*" follows: the new file stays, the old one is to go
+};
+// The entries of the folder's journal that name files inside it, in their order; a line cut
+// short by an ended write is no entry.
+std::vector<journalEntry> readJournal(const tstring& folder);
+bool appendJournal(setupSystem& system, const tstring& folder, const tstring& line);
+// Writes the file down and moves it aside to the first free "<path>.<n>"; answers that name, or
+// empty when it could not be written down or renamed (the system's error is left).
+tstring putAsideNoted(setupSystem& system, const tstring& folder, const tstring& path);
 // The full path at which installFile puts the setup folder's entry.
 tstring installedPath(const tstring& destination, const tstring& entry);
 // Puts the setup folder's entry in place in the destination. An old file there is first renamed

@@ -18,20 +18,9 @@ bool isRemovalProgram(const tstring& path, const tstring& self)
            (!self.empty() && isSameFile(path, self));
 }
 
-// The file and the old copies of it put aside under "<path>.<n>" that exist.
-std::vector<tstring> withLeftAside(const tstring& path)
-{
-    std::vector<tstring> files{path};
-    for (int n = 0; n < 100; ++n) {
-        const tstring aside = path + TEXT(".") + toT(std::to_wstring(n));
-        if (GetFileAttributes(aside.c_str()) != INVALID_FILE_ATTRIBUTES) files.push_back(aside);
-    }
-    return files;
-}
-
 }  // namespace
 
-listedFileResult removeListedFile(setupSystem& system, const tstring& listed, tstring* leftAt)
+listedFileResult removeListedFile(setupSystem& system, const tstring& folder, const tstring& listed, tstring* leftAt)
 {
     const tstring path = trimTrailingControlChars(listed);
     const DWORD attributes = GetFileAttributes(path.c_str());
@@ -49,8 +38,9 @@ listedFileResult removeListedFile(setupSystem& system, const tstring& listed, ts
     if (system.deleteFile(path)) return listedFileResult::deleted;
     // The file in use leaves its name free: a reinstallation before the restart then writes a
     // fresh file there that the restart does not touch. Where it can't be renamed, the
-    // installation takes the deletion of its path back.
-    const tstring aside = putAside(system, path);
+    // installation takes the deletion of its path back. Written down first: a removal ended
+    // before it booked the file leaves it to the next run.
+    const tstring aside = putAsideNoted(system, folder, path);
     if (deleteAtNextRestart(system, aside.empty() ? path : aside)) {
         system.messageBox(nullptr, TEXT("上記のファイルは再起動時に削除されます。"), path, MB_OK);
         return listedFileResult::scheduled;
@@ -106,6 +96,7 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     recoverRestartList(system);
     std::vector<std::wstring> unreadable;
     const std::vector<tstring> lines = uninstallListLines(readUninstallList(folder), &unreadable);
+    const tstring journal = joinPath(folder, journalName);
     if (lines.empty() && unreadable.empty()) {
         system.messageBox(nullptr, TEXT("撤去すべきファイルの一覧が取得できませんでした。"),
                           TEXT("Tavolin撤去作業の失敗"), MB_ICONWARNING);
@@ -118,22 +109,30 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     tstring skipped, remaining, notRead;
     std::vector<tstring> removalPrograms;
     const tstring self = programPath();
+    std::vector<tstring> named;
     for (const tstring& line : lines) {
         const tstring path = listedPathInside(folder, line);
-        tstring leftAt;
         if (path.empty()) {
             skipped += TEXT("\n") + line;
-        } else if (isSameFile(path, list.path)) {
+        } else {
+            named.push_back(path);
+        }
+    }
+    // What a run ended part way wrote down: a new file not listed yet, an old one put aside.
+    for (const journalEntry& entry : readJournal(folder)) {
+        named.push_back(entry.target);
+        if (!entry.aside.empty()) named.push_back(entry.aside);
+    }
+    for (const tstring& path : named) {
+        tstring leftAt;
+        if (isSameFile(path, list.path) || isSameFile(path, journal)) {
             // The list goes only once all it names is gone: a line can't take it before.
         } else if (isUsersSettingsFile(folder, path)) {
             // A list an earlier setup wrote may name the users' settings: they stay.
         } else if (isRemovalProgram(path, self)) {
             removalPrograms.push_back(path);
-        } else {
-            // With the old files a setup or removal ended part way left renamed aside.
-            for (const tstring& file : withLeftAside(path)) {
-                if (removeListedFile(system, file, &leftAt) == listedFileResult::failed) remaining += TEXT("\n") + leftAt;
-            }
+        } else if (removeListedFile(system, folder, path, &leftAt) == listedFileResult::failed) {
+            remaining += TEXT("\n") + leftAt;
         }
     }
     for (const std::wstring& line : unreadable) notRead += TEXT("\n") + toT(line);
@@ -146,9 +145,15 @@ void removeInstallation(setupSystem& system, const tstring& folder)
         if (!system.deleteRegistryTree(uninstallKey)) {
             error = GetLastError();
             notDeleted += TEXT("\nHKEY_LOCAL_MACHINE\\") + tstring(uninstallKey);
-        } else if (!system.deleteFile(list.path) && GetFileAttributes(list.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            error = GetLastError();
-            notDeleted += TEXT("\n") + list.path;
+        } else {
+            // The journal before the list: each names files the other may not.
+            for (const tstring& path : {journal, list.path}) {
+                if (!system.deleteFile(path) && GetFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                    error = GetLastError();
+                    notDeleted += TEXT("\n") + path;
+                    break;
+                }
+            }
         }
         complete = notDeleted.empty();
     }
@@ -157,8 +162,11 @@ void removeInstallation(setupSystem& system, const tstring& folder)
     if (complete) {
         for (const tstring& path : removalPrograms) {
             tstring leftAt;
-            if (removeListedFile(system, path, &leftAt) == listedFileResult::failed) programsLeft += TEXT("\n") + leftAt;
+            if (removeListedFile(system, folder, path, &leftAt) == listedFileResult::failed) programsLeft += TEXT("\n") + leftAt;
         }
+        // Written down again when one was put aside.
+        if (GetFileAttributes(journal.c_str()) != INVALID_FILE_ATTRIBUTES && !system.deleteFile(journal))
+            programsLeft += TEXT("\n") + journal;
         complete = programsLeft.empty();
     }
 

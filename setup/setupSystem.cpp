@@ -120,6 +120,26 @@ bool setupSystem::writeFile(const tstring& path, const std::string& bytes)
     return ok;
 }
 
+bool setupSystem::appendFile(const tstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    bool ok = SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
+              (size == 0 || WriteFile(file, bytes.data(), size, &written, nullptr) != FALSE);
+    if (ok && written != size) {
+        ok = false;
+        SetLastError(ERROR_DISK_FULL);
+    }
+    // On the disk before the rename it announces.
+    ok = ok && FlushFileBuffers(file) != FALSE;
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) SetLastError(error);
+    return ok;
+}
+
 bool setupSystem::deleteAtRestart(const tstring& path)
 {
     return MoveFileEx(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
@@ -137,9 +157,9 @@ const TCHAR sessionManagerKey[] = TEXT("System\\CurrentControlSet\\Control\\Sess
 const TCHAR pendingRenamesValue[] = TEXT("PendingFileRenameOperations");
 }  // namespace
 
-bool setupSystem::pendingFileRenames(std::vector<tstring>& items)
+bool setupSystem::pendingFileRenames(tstring& data)
 {
-    items.clear();
+    data.clear();
     HKEY key = nullptr;
     LONG result = RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_READ, &key);
     if (result == ERROR_FILE_NOT_FOUND) return true;
@@ -151,46 +171,29 @@ bool setupSystem::pendingFileRenames(std::vector<tstring>& items)
     result = RegQueryValueEx(key, pendingRenamesValue, nullptr, &type, nullptr, &size);
     if (result == ERROR_SUCCESS && type != REG_MULTI_SZ) result = ERROR_INVALID_DATA;
     if (result == ERROR_SUCCESS && size > 0) {
-        std::vector<TCHAR> data(size / sizeof(TCHAR) + 2, 0);
-        result = RegQueryValueEx(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
-        // Read by size, not up to the first empty string: a deletion's target is one.
-        size_t count = size / sizeof(TCHAR);
-        // The closing NUL of the list is no string of its own; a list without it (a last source
-        // without its target) keeps its last string.
-        if (count >= 2 && data[count - 1] == 0 && data[count - 2] == 0) --count;
-        for (size_t i = 0; result == ERROR_SUCCESS && i < count;) {
-            const tstring item(data.data() + i);
-            items.push_back(item);
-            i += item.size() + 1;
-        }
+        std::vector<TCHAR> buffer(size / sizeof(TCHAR) + 1, 0);
+        result = RegQueryValueEx(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (result == ERROR_SUCCESS) data.assign(buffer.data(), size / sizeof(TCHAR));
     }
     RegCloseKey(key);
     if (result == ERROR_FILE_NOT_FOUND) return true;
     if (result != ERROR_SUCCESS) {
-        items.clear();
+        data.clear();
         SetLastError(result);
         return false;
     }
     return true;
 }
 
-bool setupSystem::setPendingFileRenames(const std::vector<tstring>& items)
+bool setupSystem::setPendingFileRenames(const tstring& data)
 {
     HKEY key = nullptr;
     LONG result = RegOpenKeyEx(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key);
     if (result == ERROR_SUCCESS) {
-        if (items.empty()) {
-            result = RegDeleteValue(key, pendingRenamesValue);
-        } else {
-            tstring data;
-            for (const tstring& item : items) data += item + TCHAR(0);
-            // Byte for byte as it was read: a last source without its target had no closing NUL,
-            // and one more would read as its empty target, a deletion.
-            if (items.size() % 2 == 0) data += TCHAR(0);
-            result = RegSetValueEx(key, pendingRenamesValue, 0, REG_MULTI_SZ,
-                                   reinterpret_cast<const BYTE*>(data.data()),
-                                   static_cast<DWORD>(data.size() * sizeof(TCHAR)));
-        }
+        result = data.empty() ? RegDeleteValue(key, pendingRenamesValue)
+                              : RegSetValueEx(key, pendingRenamesValue, 0, REG_MULTI_SZ,
+                                              reinterpret_cast<const BYTE*>(data.data()),
+                                              static_cast<DWORD>(data.size() * sizeof(TCHAR)));
         RegCloseKey(key);
     }
     SetLastError(result);

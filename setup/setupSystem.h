@@ -41,18 +41,21 @@ public:
     // The file created anew with exactly these bytes; false (with the error) when it could not be
     // written whole.
     virtual bool writeFile(const tstring& path, const std::string& bytes);
+    // The bytes added at the end of the file (created when missing) and flushed to the disk; false
+    // (with the error) when they could not all be written.
+    virtual bool appendFile(const tstring& path, const std::string& bytes);
     // MoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT); Windows 95/98/Me answer
     // ERROR_CALL_NOT_IMPLEMENTED (see deferredDeletion.h for what takes its place there).
     virtual bool deleteAtRestart(const tstring& path);
     // The Windows folder, which holds WININIT.INI; empty on failure.
     virtual tstring windowsFolder();
     // What MoveFileEx keeps for the next restart (PendingFileRenameOperations of the Session
-    // Manager): source and target in turns, an empty target for a deletion; a malformed value may
-    // end in a source without its target. False (with the error) when the value exists but can't
-    // be read; a missing value is an empty list. Rewriting it with an empty list removes the
-    // value; a list of an odd count is written without the closing NUL it never had.
-    virtual bool pendingFileRenames(std::vector<tstring>& items);
-    virtual bool setPendingFileRenames(const std::vector<tstring>& items);
+    // Manager), as the value's characters exactly: source and target in turns, each with its NUL
+    // (an empty target for a deletion), and normally a closing NUL (see pendingRenameStrings). False
+    // (with the error) when the value exists but can't be read; a missing value is empty. Written
+    // back as given, other programs' entries stay byte for byte; written empty, the value goes.
+    virtual bool pendingFileRenames(tstring& data);
+    virtual bool setPendingFileRenames(const tstring& data);
 
     // The root under which the product key and the Uninstall key live.
     virtual HKEY machineRoot() { return HKEY_LOCAL_MACHINE; }

@@ -1,5 +1,7 @@
 #include "fakeSetupSystem.h"
 
+#include "setup/deferredDeletion.h"
+
 #include <string>
 
 fakeSetupSystem::fakeSetupSystem()
@@ -137,6 +139,13 @@ bool fakeSetupSystem::writeFile(const tstring& path, const std::string& bytes)
     return false;
 }
 
+bool fakeSetupSystem::appendFile(const tstring& path, const std::string& bytes)
+{
+    if (calls + 1 == failAt) setupSystem::appendFile(path, bytes.substr(0, bytes.size() / 2));
+    if (injected(ERROR_DISK_FULL)) return false;
+    return setupSystem::appendFile(path, bytes);
+}
+
 bool fakeSetupSystem::deleteAtRestart(const tstring& path)
 {
     if (injected(ERROR_ACCESS_DENIED)) return false;
@@ -150,22 +159,24 @@ bool fakeSetupSystem::deleteAtRestart(const tstring& path)
     return true;
 }
 
-bool fakeSetupSystem::pendingFileRenames(std::vector<tstring>& items)
+bool fakeSetupSystem::pendingFileRenames(tstring& data)
 {
-    items.clear();
+    data.clear();
     if (injected(ERROR_ACCESS_DENIED)) return false;
-    items = pending;
+    for (const tstring& item : pending) data += item + TCHAR(0);
+    if (!pending.empty() && pending.size() % 2 == 0) data += TCHAR(0);
     return true;
 }
 
-bool fakeSetupSystem::setPendingFileRenames(const std::vector<tstring>& items)
+bool fakeSetupSystem::setPendingFileRenames(const tstring& data)
 {
     if (injected(ERROR_ACCESS_DENIED)) return false;
     if (pendingWriteFails) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    pending = items;
+    pending.clear();
+    for (const auto& item : pendingRenameStrings(data)) pending.push_back(item.second);
     return true;
 }
 

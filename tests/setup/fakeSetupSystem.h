@@ -34,10 +34,11 @@ public:
     bool moveFile(const tstring& from, const tstring& to) override;
     bool deleteFile(const tstring& path) override;
     bool writeFile(const tstring& path, const std::string& bytes) override;
+    bool appendFile(const tstring& path, const std::string& bytes) override;
     bool deleteAtRestart(const tstring& path) override;
     tstring windowsFolder() override { return windows; }
-    bool pendingFileRenames(std::vector<tstring>& items) override;
-    bool setPendingFileRenames(const std::vector<tstring>& items) override;
+    bool pendingFileRenames(tstring& data) override;
+    bool setPendingFileRenames(const tstring& data) override;
     HKEY machineRoot() override { return root; }
     bool writeRegistryValue(const tstring& key, const tstring& value, const tstring& text) override;
     bool deleteRegistryTree(const tstring& key) override;
@@ -71,7 +72,9 @@ public:
     // Names no file can be moved to (a file of that name appears in between, say).
     std::vector<tstring> blockedNames;
     tstring windows;                           // the Windows folder, for WININIT.INI
-    std::vector<tstring> pending;              // the pending renames, as MoveFileEx keeps them
+    // The pending renames, as MoveFileEx keeps them; the value holds them with a closing NUL
+    // after an even count (an odd one has none: another program's malformed list).
+    std::vector<tstring> pending;
     tstring missingDrive;                      // paths on it answer "path not found", as on Windows
     std::vector<tstring> directoriesTried;
     // Fault injection over every call that changes or reads what the run leaves behind (folder,

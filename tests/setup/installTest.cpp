@@ -436,6 +436,9 @@ TEST(installRules, pendingRenamesAreReadAndWrittenBackByteForByte)
         {std::wstring(L"\\??\\", 4) + fresh + std::wstring(L"\0\0\0", 3), L"(none)"},
         {std::wstring(L"\\??\\C:\\b\0\\??\\C:\\c\0", 18) + L"\\??\\" + fresh + std::wstring(L"\0\0\0", 3),
          std::wstring(L"\\??\\C:\\b\0\\??\\C:\\c\0\0", 19)},
+        // An odd count that ends with its closing NUL keeps it.
+        {std::wstring(L"\\??\\C:\\a\0\0", 10) + L"\\??\\" + fresh + std::wstring(L"\0\0\\??\\C:\\d\0\0", 12),
+         std::wstring(L"\\??\\C:\\a\0\0\\??\\C:\\d\0\0", 20)},
     };
     for (const auto& list : lists) {
         setValue(REG_MULTI_SZ, list.before);
@@ -452,7 +455,7 @@ TEST(installRules, pendingRenamesAreReadAndWrittenBackByteForByte)
     RegCloseKey(session);
     RegDeleteKeyW(stand, L"System\\CurrentControlSet\\Control\\Session Manager");
     SetLastError(0);
-    EXPECT_FALSE(real.setPendingFileRenames({L"\\??\\C:\\x", L""}));
+    EXPECT_FALSE(real.setPendingFileRenames(std::wstring(L"\\??\\C:\\x\0\0", 11)));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
