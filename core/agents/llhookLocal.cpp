@@ -68,6 +68,9 @@ const UINT kHookCheckDelay = 100;
 // How much later than the hook's last call a keyboard input may come and still be a key the hook
 // saw: the two come to the agent's threads one right after the other, within a tick of the clock.
 const std::int32_t kHookLateness = 20;
+// How many times more the watch looks at the state of keys the hook did not see before it lets
+// them be: the keys another program's hook took never show there.
+const int kHookRechecks = 4;
 
 // How often the watch looks at the session's last-input time where no raw input comes, ms, and how
 // often it makes sure, where raw input comes, that the process's keyboard input still goes to it.
@@ -202,6 +205,7 @@ void llhook_local::watchLoop() {
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
     m_lastRawKeyTick = m_lastHookTick;
     m_rawKeyChecked = static_cast<DWORD>(m_lastRawKeyTick);
+    m_hookRechecks = 0;
     m_rawDownVk = 0;
     m_keyWentPastTick = 0;
     m_hookTickSeen = m_lastHookTick;
@@ -223,7 +227,7 @@ void llhook_local::watchLoop() {
     SetEvent(m_watchReady);
     m_pollTimer = SetTimer(nullptr, 0, m_rawInput ? kSinkCheckPeriod : kLastInputPeriod, nullptr);
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam));
+        if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam), msg.time);
         if (msg.hwnd == nullptr && msg.message == WM_TIMER && msg.wParam == m_pollTimer) {
             if (m_rawInput && !(keyboardInputTarget(&target) && target == sink)) {
                 // Another part of the process took the keyboard's raw input for itself.
@@ -255,14 +259,20 @@ void llhook_local::watchLoop() {
     if (sink) DestroyWindow(sink);
 }
 
-void llhook_local::noteRawInput(HRAWINPUT input) {
+void llhook_local::noteRawInput(HRAWINPUT input, DWORD inputTime) {
     static const auto getData = user32Function<getRawInputDataFunction>("GetRawInputData");
     RAWINPUT raw = {};
     UINT size = sizeof raw;
     if (!getData || getData(input, RID_INPUT, &raw, &size, sizeof raw.header) == static_cast<UINT>(-1) ||
         raw.header.dwType != RIM_TYPEKEYBOARD)
         return;
-    InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(GetTickCount()));
+    // The input's own time, not the time this thread got to it: a watch that runs late on a loaded
+    // machine would otherwise take a key the hook had in time for one that went by it. A time
+    // that can't be the input's (none, or ahead of the clock) gives way to the clock.
+    const auto now = static_cast<std::int32_t>(GetTickCount());
+    const auto when = static_cast<std::int32_t>(inputTime);
+    const auto age = tickDifference(now, when);
+    InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(inputTime != 0 && age >= 0 && age < 10000 ? when : now));
     const UINT vk = sidedKey(raw.data.keyboard);
     if (vk != 0 && vk < 0xFF) {
         // Read at each of its keyboard events, a key's record of presses holds only the latest.
@@ -296,14 +306,21 @@ void llhook_local::checkHook() {
         m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
         return;
     }
-    m_rawKeyChecked = raw;
     const bool unseen = tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness;
     if (!unseen) {
         // The chain works: the next hook found in place waits only the shortest time again.
         InterlockedExchange(&m_renewBackoff, 0);
     } else if (keyWentPastTheHooks()) {
         askForRenewal();
+    } else if (m_hookRechecks < kHookRechecks) {
+        // Where raw input comes first (Wine), a loaded machine may not have passed the key
+        // through the hooks yet: its state is looked at again a little later.
+        ++m_hookRechecks;
+        m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
+        return;
     }
+    m_rawKeyChecked = raw;
+    m_hookRechecks = 0;
     m_rawDownVk = 0;
     m_keyWentPastTick = 0;
 }

@@ -75,7 +75,7 @@ private:
     void lookAtLastInput();
     bool keyWentPastTheHooks();
     void askForRenewal();
-    void noteRawInput(HRAWINPUT input);
+    void noteRawInput(HRAWINPUT input, DWORD inputTime);
 
     volatile LONG m_stopRequest = 0;
     HHOOK volatile m_hook = nullptr;
@@ -103,6 +103,7 @@ private:
     LONG m_hookTickSeen = 0;             // watch thread, without raw input: the hook's call compared
     UINT_PTR m_checkTimer = 0;           // watch thread
     UINT_PTR m_pollTimer = 0;            // watch thread
+    int m_hookRechecks = 0;              // watch thread: looks again at keys the hook did not see
     // A hook installed anew that found the old one still in place put ours ahead of a later hook
     // for nothing: no new one goes in for a while, twice as long each time in a row (hook thread
     // writes, watch thread reads).
