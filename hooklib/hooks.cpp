@@ -300,12 +300,18 @@ LRESULT CALLBACK callWndProcHook(int code, WPARAM wParam, LPARAM message)
 
 // ---- the keyboard hook -----------------------------------------------------------------------------
 
+static int keyIndexOf(LPARAM lParam)
+{
+    return static_cast<int>((lParam >> 16) & 0xFF) | ((lParam & 0x01000000) ? 0x100 : 0);
+}
+
 bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPARAM lParam, DWORD tick)
 {
     if (code != 0) return true;
     bool released = (lParam & 0x80000000) != 0;
     if (shared.passThrough()) {
         if (released) {
+            shared.forgetPassedPress(keyIndexOf(lParam));
             host.pushFocusReports();
             return true;
         }
@@ -360,13 +366,12 @@ bool decideKey(sharedData& shared, keyDecisionHost& host, int code, int vk, LPAR
         if (!judged.tookEntry) judged.key = entryOfKey(vk, lParam);
         if (host.rememberKey(judged)) return true;
     }
-    if (judged.tookEntry) return true;
+    if (judged.tookEntry) {
+        // Our release: a press of ours marked passed for another bitness leaves nothing behind.
+        if (released && host.servesAnotherProcess()) shared.forgetPassedPress(keyIndexOf(lParam));
+        return true;
+    }
     return !takeUsersKey(shared, host, vk, lParam, tick);
-}
-
-static int keyIndexOf(LPARAM lParam)
-{
-    return static_cast<int>((lParam >> 16) & 0xFF) | ((lParam & 0x01000000) ? 0x100 : 0);
 }
 
 // The press went to the application unconverted: so do its repeats and its release, or the key
@@ -402,9 +407,15 @@ bool passForBusyRecord(sharedData& shared, keyDecisionHost& host, int vk, LPARAM
         return true;
     }
     if (shared.passedPress(keyIndexOf(lParam))) return true;
-    // A repeat of a press the agent was told of: the application never had the press.
-    if (lParam & 0x40000000) return false;
-    if (!host.servesAnotherProcess()) shared.notePassedKey(time, data);
+    // A repeat of a press the agent was told of: the application never had the press. Any other
+    // repeat (its press passed while Tavolin was inactive, say) passes as its press did.
+    if (lParam & 0x40000000) return !shared.reportedPress(keyIndexOf(lParam));
+    // In the main program's thread for another bitness the press may be one of ours: the agent
+    // hears nothing of it, but its repeats and release pass all the same.
+    if (host.servesAnotherProcess())
+        shared.markPassedPress(keyIndexOf(lParam));
+    else
+        shared.notePassedKey(time, data);
     return true;
 }
 
@@ -631,7 +642,10 @@ static void dropThreadKeysOfOurs()
 void focusLeaves(sharedData& shared, bool thread, bool process)
 {
     if (thread) dropThreadKeysOfOurs();
-    if (process) shared.forgetPassedPresses();
+    if (process) {
+        shared.sendPassedNotices();
+        shared.forgetPassedPresses();
+    }
 }
 
 void focusMovesTo(sharedData& shared, HWND next)

@@ -166,6 +166,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     });
     else if (reason == DLL_THREAD_DETACH) runGuarded([] { threadEnds(); });
     else if (reason == DLL_PROCESS_DETACH) runGuarded([] {
+        {
+            // A release passed here still owes the agent its notice: one try, no wait, on the way out.
+            lockWaitScope oneTry;
+            lockWaitScope::giveUp();
+            theSharedData().sendPassedNotices();
+        }
         closeTakenKeySlot();
         closeSharedData();
         releaseLockWaitSlot();

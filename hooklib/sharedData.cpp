@@ -260,6 +260,7 @@ bool sharedData::pushReport(const fromDll_waitInfoAdds& entry)
 {
     sharedHold hold(m_lock);
     if (!hold || !m_view) return false;
+    sendPassedNoticesHeld();
     const ringIndices at = reportIndices();
     if (at.used >= reportQueueLength - 1) return false;
     m_view->reportQueue[at.write] = entry;
@@ -289,6 +290,11 @@ bool sharedData::pushReportPair(const fromDll_waitInfoAdds& first, const fromDll
     return true;
 }
 
+static int passedKeyIndex(const fromDll_waitInfoAdds& data)
+{
+    return ((data.info1 >> 16) & 0xFF) | ((data.info1 & 0x01000000) ? 0x100 : 0);
+}
+
 sharedData::keyReportOutcome sharedData::pushKeyReports(const fromDll_waitInfoAdds& time,
                                                          const fromDll_waitInfoAdds& data)
 {
@@ -298,6 +304,16 @@ sharedData::keyReportOutcome sharedData::pushKeyReports(const fromDll_waitInfoAd
     // Checked under the same hold as the push: once the hook is out and its last reports taken,
     // no thread that waited for room may still add a key nobody will read.
     if (!m_view->injectionSigned) return keyHookGone;
+    if (!sendPassedNoticesHeld() || !pushReportPair(time, data)) return keyFoundNoRoom;
+    ownHold own(m_ownLock);
+    m_reportedDown[passedKeyIndex(data)] = (static_cast<std::uint32_t>(data.info1) & 0x80000000u) == 0;
+    return keyReported;
+}
+
+// Under the record's hold. True when no notice is left waiting.
+bool sharedData::sendPassedNoticesHeld()
+{
+    if (!m_view || !m_view->injectionSigned) return false;
     ownHold own(m_ownLock);
     passedKeyNotices& passed = m_passed;
     bool fits = true;
@@ -311,13 +327,13 @@ sharedData::keyReportOutcome sharedData::pushKeyReports(const fromDll_waitInfoAd
         passed.data[i - sent] = passed.data[i];
     }
     passed.count -= sent;
-    if (fits && pushReportPair(time, data)) return keyReported;
-    return keyFoundNoRoom;
+    return fits;
 }
 
-static int passedKeyIndex(const fromDll_waitInfoAdds& data)
+void sharedData::sendPassedNotices()
 {
-    return ((data.info1 >> 16) & 0xFF) | ((data.info1 & 0x01000000) ? 0x100 : 0);
+    sharedHold hold(m_lock);
+    if (hold) sendPassedNoticesHeld();
 }
 
 void sharedData::notePassedKey(const fromDll_waitInfoAdds& time, const fromDll_waitInfoAdds& data)
@@ -345,16 +361,29 @@ bool sharedData::passedPress(int key)
     return m_passedDown[key & 0x1FF];
 }
 
+void sharedData::markPassedPress(int key)
+{
+    ownHold own(m_ownLock);
+    m_passedDown[key & 0x1FF] = true;
+}
+
+bool sharedData::reportedPress(int key)
+{
+    ownHold own(m_ownLock);
+    return m_reportedDown[key & 0x1FF];
+}
+
 void sharedData::forgetPassedPress(int key)
 {
     ownHold own(m_ownLock);
-    m_passedDown[key & 0x1FF] = false;
+    m_passedDown[key & 0x1FF] = m_reportedDown[key & 0x1FF] = false;
 }
 
 void sharedData::forgetPassedPresses()
 {
     ownHold own(m_ownLock);
     for (bool& down : m_passedDown) down = false;
+    for (bool& down : m_reportedDown) down = false;
 }
 
 void sharedData::giveBackLater(const injectedKey& entry)
@@ -561,6 +590,7 @@ sharedData::signReading sharedData::readInjectionSign()
     sharedHold hold(m_lock);
     if (!hold) return signUnknown;
     if (m_view) giveBackHeld();
+    sendPassedNoticesHeld();
     return m_view && m_view->injectionSigned ? signOn : signOff;
 }
 bool sharedData::capsImeSync() { return byteFlag(&dllSharedData::capsImeSync); }

@@ -138,10 +138,18 @@ public:
     // Whether the press of this key (scan code, plus 0x100 when extended) passed unconverted and
     // its release has not come yet. forgetPassedPress once it has.
     bool passedPress(int key);
+    // A press passed with no notice (it may be one of ours): its repeats and release pass too.
+    void markPassedPress(int key);
+    // Whether the agent was told of this key's press (pushKeyReports) and its release has not come.
+    bool reportedPress(int key);
+    // The key's release came: neither passed nor reported any more.
     void forgetPassedPress(int key);
     // The focus left this process: the releases of the presses it passed go elsewhere, and the
     // next press of such a key here is the agent's again.
     void forgetPassedPresses();
+    // Sends the notices still waiting, if the record can be had: also the focus and message steps
+    // do, so a release that passed reaches the engine even when no key follows here.
+    void sendPassedNotices();
     // An entry of ours a user's key took while the record was free, judged the user's while it was
     // busy: it goes back at this process's next locked step (readInjectionSign). Forgotten when our
     // key comes first (known by its sign): nothing is left to match.
@@ -222,6 +230,7 @@ private:
     void setByteFlag(std::uint8_t dllSharedData::*field, bool on);
 
     void giveBackHeld();
+    bool sendPassedNoticesHeld();
 
     dllSharedData* m_view;
     dllLockable* m_lock;
@@ -232,6 +241,8 @@ private:
     passedKeyNotices m_passed;
     // Keys whose press this process's hook passed unconverted, by scan code and extended bit.
     bool m_passedDown[512] = {};
+    // Keys whose press was reported to the agent, indexed the same way.
+    bool m_reportedDown[512] = {};
     static constexpr int giveBackCapacity = 4;
     injectedKey m_giveBack[giveBackCapacity] = {};
     int m_giveBackCount = 0;
