@@ -4,8 +4,6 @@
 
 #include <process.h>
 
-#include <algorithm>
-
 #include "core/engine/keyCodes.h"
 #include "core/platform/omsgstream.h"
 
@@ -60,34 +58,28 @@ const DWORD kBusyRest = 1;
 // without waking an idle program a thousand times a second. A key wakes it at once either way.
 const DWORD kIdleRest = 15;
 
-// How long after a keyboard input the watch asks whether the hook saw it: the hook's call for a
-// key comes around the key's raw input, a little before or after it. Longer than the system's
-// key-state cache under Wine (50 ms), so the key's state is read afresh then.
-const UINT kHookCheckDelay = 100;
+// How long after a keyboard input the hook thread asks whether the hook saw it: the hook's call
+// for a key comes around the key's raw input, a little before or after it.
+const UINT kHookCheckDelay = 50;
 
 // How much later than the hook's last call a keyboard input may come and still be a key the hook
-// saw: the two come to the agent's threads one right after the other, within a tick of the clock.
+// saw: the two come to the hook thread one right after the other, within a tick of the clock.
 const std::int32_t kHookLateness = 20;
-// How many times more the watch looks at the state of keys the hook did not see before it lets
-// them be: the keys another program's hook took never show there.
-const int kHookRechecks = 4;
 
-// How often the watch looks at the session's last-input time where no raw input comes, ms, and how
-// often it makes sure, where raw input comes, that the process's keyboard input still goes to it.
-const UINT kLastInputPeriod = 500;
-const UINT kSinkCheckPeriod = 2000;
-
-// A hook installed anew that found the old one in place waits this long before the next, doubled
-// each time in a row, up to the longest, ms.
-const LONG kRenewBackoffFirst = 1000;
-const LONG kRenewBackoffLongest = 64000;
+// A key the hook thread types to learn whether the hook is still called: the release of a key
+// no keyboard has (virtual keys 0x97-0x9F are unassigned), marked as the agent's own, which the
+// hook takes for itself so that no application sees it.
+const WORD kProbeKey = 0x97;
+const ULONG_PTR kProbeSign = 0x54766E50;
+// How long the probe may take to reach the hook. Its call comes through the hook thread's own
+// message loop, ahead of the timer's message, so a hook still in place has always had it by then.
+const UINT kProbeWait = 250;
 
 // How often the resting worker looks whether the foreground window or the desktop changed, ms.
 const DWORD kForegroundCheckPeriod = 50;
 
 // Raw input came with Windows XP; on Windows 2000 the program does without it.
 using registerRawInputDevicesFunction = BOOL(WINAPI*)(PCRAWINPUTDEVICE, UINT, UINT);
-using getRegisteredRawInputDevicesFunction = UINT(WINAPI*)(PRAWINPUTDEVICE, PUINT, UINT);
 using getRawInputDataFunction = UINT(WINAPI*)(HRAWINPUT, UINT, LPVOID, PUINT, UINT);
 template <class Function>
 Function user32Function(const char* name) {
@@ -95,44 +87,14 @@ Function user32Function(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
 }
 
-// Whether the process has the keyboard's raw input registered, and for which window.
-bool keyboardInputTarget(HWND* target) {
-    static const auto getDevices =
-        user32Function<getRegisteredRawInputDevicesFunction>("GetRegisteredRawInputDevices");
-    RAWINPUTDEVICE devices[16];
-    UINT count = 16;
-    const UINT n = getDevices ? getDevices(devices, &count, sizeof devices[0]) : static_cast<UINT>(-1);
-    for (UINT i = 0; n != static_cast<UINT>(-1) && i < n; ++i) {
-        if (devices[i].usUsagePage == 0x01 && devices[i].usUsage == 0x06) {
-            *target = devices[i].hwndTarget;
-            return true;
-        }
-    }
-    return false;
-}
-
-// A key of raw input as the key state records its presses: Shift, Ctrl and Alt by their side (the
-// key state may mark the press of the side only).
-UINT sidedKey(const RAWKEYBOARD& key) {
-    switch (key.VKey) {
-    case VK_SHIFT: return key.MakeCode == 0x36 ? VK_RSHIFT : VK_LSHIFT;
-    case VK_CONTROL: return (key.Flags & RI_KEY_E0) ? VK_RCONTROL : VK_LCONTROL;
-    case VK_MENU: return (key.Flags & RI_KEY_E0) ? VK_RMENU : VK_LMENU;
-    default: return key.VKey;
-    }
-}
-
-// Posted to the watch thread: look whether keys went by the hook.
+// Posted to the hook thread: install the hook again if keys went by it.
 const UINT kCheckHookMessage = WM_APP + 1;
-// Posted to the hook thread: install the hook anew.
-const UINT kRenewHookMessage = WM_APP + 2;
 
 }  // namespace
 
 llhook_local::llhook_local(dllLinkInterface* link, logStream log, settingsHolder* holder)
     : inputHandler(link, std::move(log), holder),
       m_hookReady(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_watchReady(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_started(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_ended(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -147,7 +109,6 @@ llhook_local::~llhook_local() {
     CloseHandle(m_ended);
     CloseHandle(m_wake);
     CloseHandle(m_hookReady);
-    CloseHandle(m_watchReady);
 }
 
 keyCode llhook_local::mapScancode(keyCode code) { return code; }
@@ -166,7 +127,12 @@ LRESULT CALLBACK llhook_local::hookProcedure(int code, WPARAM wParam, LPARAM lPa
     llhook_local* agent = g_agent;
     if (code != 0 || !agent) return CallNextHookEx(nullptr, code, wParam, lParam);
     InterlockedExchange(&agent->m_lastHookTick, static_cast<LONG>(GetTickCount()));
-    return agent->hookKey(wParam, *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam));
+    const auto& key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    if ((key.flags & LLKHF_INJECTED) && key.dwExtraInfo == kProbeSign) {
+        InterlockedExchange(&agent->m_probeSeen, 1);
+        return 1;
+    }
+    return agent->hookKey(wParam, key);
 }
 
 // ---------------------------------------------------------------- the hook thread
@@ -182,109 +148,48 @@ void llhook_local::hookLoop() {
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
-    m_lastHookTick = static_cast<LONG>(GetTickCount());
     SetEvent(m_hookReady);
     if (!m_hook) return;
+    m_lastHookTick = m_lastRawKeyTick = static_cast<LONG>(GetTickCount());
+    m_rawKeyChecked = static_cast<DWORD>(m_lastRawKeyTick);
+    // Every keyboard input of the session reaches this window as raw input, whichever program
+    // has the focus and whether the hook saw it or not.
+    HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    const auto registerDevices = user32Function<registerRawInputDevicesFunction>("RegisterRawInputDevices");
+    RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, sink};
+    if (!sink || !registerDevices || !registerDevices(&keyboard, 1, sizeof keyboard))
+        logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは掛け直されません。");
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.hwnd == nullptr && msg.message == kRenewHookMessage)
-            renewHook();
+        if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam));
+        if (msg.hwnd == nullptr && msg.message == WM_TIMER && m_probeTimer && msg.wParam == m_probeTimer)
+            probeAnswered();
+        else if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage))
+            checkHook();
         else
             DispatchMessageW(&msg);
+    }
+    if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
+    if (m_probeTimer) KillTimer(nullptr, m_probeTimer);
+    m_checkTimer = m_probeTimer = 0;
+    if (sink) {
+        keyboard.dwFlags = RIDEV_REMOVE;
+        keyboard.hwndTarget = nullptr;
+        if (registerDevices) registerDevices(&keyboard, 1, sizeof keyboard);
+        DestroyWindow(sink);
     }
     UnhookWindowsHookEx(m_hook);
     m_hook = nullptr;
 }
 
-unsigned __stdcall llhook_local::watchThreadMain(void* agent) {
-    static_cast<llhook_local*>(agent)->watchLoop();
-    return 0;
-}
-
-void llhook_local::watchLoop() {
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    m_lastRawKeyTick = m_lastHookTick;
-    m_rawKeyChecked = static_cast<DWORD>(m_lastRawKeyTick);
-    m_hookRechecks = 0;
-    m_rawDownVk = 0;
-    m_keyWentPastTick = 0;
-    m_hookTickSeen = m_lastHookTick;
-    LASTINPUTINFO last = {sizeof last, 0};
-    GetLastInputInfo(&last);
-    m_lastInputSeen = last.dwTime;
-    // Every keyboard input of the session reaches this window as raw input, whichever program
-    // has the focus and whether the hook saw it or not. The process has one registration for the
-    // keyboard: one made elsewhere in it is left alone, and the watch does without.
-    HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    const auto registerDevices = user32Function<registerRawInputDevicesFunction>("RegisterRawInputDevices");
-    RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, sink};
-    HWND target = nullptr;
-    m_rawInput = sink && registerDevices && !keyboardInputTarget(&target) &&
-                 registerDevices(&keyboard, 1, sizeof keyboard);
-    if (!m_rawInput)
-        logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは最後の入力の時刻から探します。");
-    SetEvent(m_watchReady);
-    m_pollTimer = SetTimer(nullptr, 0, m_rawInput ? kSinkCheckPeriod : kLastInputPeriod, nullptr);
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_INPUT) noteRawInput(reinterpret_cast<HRAWINPUT>(msg.lParam), msg.time);
-        if (msg.hwnd == nullptr && msg.message == WM_TIMER && msg.wParam == m_pollTimer) {
-            if (m_rawInput && !(keyboardInputTarget(&target) && target == sink)) {
-                // Another part of the process took the keyboard's raw input for itself.
-                m_rawInput = false;
-                logWideLine(L"llhook_local: キーボードの入力を見張れません。外されたフックは最後の入力の時刻から探します。");
-                KillTimer(nullptr, m_pollTimer);
-                m_pollTimer = SetTimer(nullptr, 0, kLastInputPeriod, nullptr);
-            }
-            if (!m_rawInput) lookAtLastInput();
-        } else if (msg.hwnd == nullptr && (msg.message == WM_TIMER || msg.message == kCheckHookMessage)) {
-            if (m_rawInput)
-                checkHook();
-            else
-                lookAtLastInput();
-        } else {
-            DispatchMessageW(&msg);
-        }
-    }
-    if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
-    if (m_pollTimer) KillTimer(nullptr, m_pollTimer);
-    m_checkTimer = m_pollTimer = 0;
-    // Removing the registration removes the process's, whoever made it: only ours goes.
-    if (m_rawInput && keyboardInputTarget(&target) && target == sink) {
-        keyboard.dwFlags = RIDEV_REMOVE;
-        keyboard.hwndTarget = nullptr;
-        registerDevices(&keyboard, 1, sizeof keyboard);
-    }
-    m_rawInput = false;
-    if (sink) DestroyWindow(sink);
-}
-
-void llhook_local::noteRawInput(HRAWINPUT input, DWORD inputTime) {
+void llhook_local::noteRawInput(HRAWINPUT input) {
     static const auto getData = user32Function<getRawInputDataFunction>("GetRawInputData");
-    RAWINPUT raw = {};
-    UINT size = sizeof raw;
-    if (!getData || getData(input, RID_INPUT, &raw, &size, sizeof raw.header) == static_cast<UINT>(-1) ||
-        raw.header.dwType != RIM_TYPEKEYBOARD)
+    RAWINPUTHEADER header = {};
+    UINT size = sizeof header;
+    if (!getData || getData(input, RID_HEADER, &header, &size, sizeof header) == static_cast<UINT>(-1) ||
+        header.dwType != RIM_TYPEKEYBOARD)
         return;
-    // The input's own time, not the time this thread got to it: a watch that runs late on a loaded
-    // machine would otherwise take a key the hook had in time for one that went by it. A time
-    // that can't be the input's (none, or ahead of the clock) gives way to the clock.
-    const auto now = static_cast<std::int32_t>(GetTickCount());
-    const auto when = static_cast<std::int32_t>(inputTime);
-    const auto age = tickDifference(now, when);
-    InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(inputTime != 0 && age >= 0 && age < 10000 ? when : now));
-    const UINT vk = sidedKey(raw.data.keyboard);
-    if (vk != 0 && vk < 0xFF) {
-        // Read at each of its keyboard events, a key's record of presses holds only the latest.
-        // A press may find an older one there under Wine, where the key's raw input comes first;
-        // a release finds its own press.
-        const bool released = (raw.data.keyboard.Flags & RI_KEY_BREAK) != 0;
-        if (GetAsyncKeyState(static_cast<int>(vk)) & (released ? 0x8001 : 0x8000)) m_keyWentPastTick = m_lastRawKeyTick;
-        if (!released) {
-            m_rawDownVk = vk;
-            m_rawDownTick = m_lastRawKeyTick;
-        }
-    }
+    InterlockedExchange(&m_lastRawKeyTick, static_cast<LONG>(GetTickCount()));
     if (!m_checkTimer) m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
 }
 
@@ -292,81 +197,47 @@ void llhook_local::noteRawInput(HRAWINPUT input, DWORD inputTime) {
 // the hook was not called for is the sign, and only then is the hook installed anew: a hook
 // installed anew goes first in the system's chain, ahead of the hooks other programs installed
 // after ours, which would then see only our converted keys. The sign alone is not enough: such a
-// program's hook is called before ours, and a key it takes for itself (a hotkey, or every key
-// while a keyboard-sharing tool or a kiosk lock holds the keyboard) never reaches ours, and
-// under Wine the session has the key's raw input all the same. Only a key that went past every
-// hook shows in the session's key state, so only then is ours gone.
+// program's hook is called before ours, and a hotkey it takes for itself never reaches ours, yet
+// the session had the input. So a probe key goes out first, and only a hook that does not get it
+// is gone. The new hook goes in before the old one comes out, so no key slips past; and an old
+// hook that Windows had already removed cannot be removed again, which tells whether it was gone.
 void llhook_local::checkHook() {
     if (m_checkTimer) KillTimer(nullptr, m_checkTimer);
     m_checkTimer = 0;
     const DWORD raw = static_cast<DWORD>(m_lastRawKeyTick);
     if (raw == m_rawKeyChecked) return;
-    if (tickDifference(static_cast<std::int32_t>(GetTickCount()), static_cast<std::int32_t>(raw)) < kHookLateness) {
-        // Keys are still coming, and the hook's call for the last may be on its way.
-        m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
-        return;
-    }
-    const bool unseen = tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness;
-    if (!unseen) {
-        // The chain works: the next hook found in place waits only the shortest time again.
-        InterlockedExchange(&m_renewBackoff, 0);
-    } else if (keyWentPastTheHooks()) {
-        askForRenewal();
-    } else if (m_hookRechecks < kHookRechecks) {
-        // Where raw input comes first (Wine), a loaded machine may not have passed the key
-        // through the hooks yet: its state is looked at again a little later.
-        ++m_hookRechecks;
-        m_checkTimer = SetTimer(nullptr, 0, kHookCheckDelay, nullptr);
-        return;
-    }
     m_rawKeyChecked = raw;
-    m_hookRechecks = 0;
-    m_rawDownVk = 0;
-    m_keyWentPastTick = 0;
+    // Input while a probe is out (the probe's own among it) waits for the probe's answer.
+    if (m_probeTimer) return;
+    if (tickDifference(static_cast<std::int32_t>(raw), m_lastHookTick) > kHookLateness) sendProbe();
 }
 
-// Whether a key of the input the watch had, one that came after the hook's last call, went past
-// every hook to the session. Windows makes a key's raw input after its hooks and its key state,
-// Wine before them: the key's state as its raw input came tells of a key already through, and
-// the state of the last key pressed, now, of one that went through since.
-bool llhook_local::keyWentPastTheHooks() {
-    auto afterTheHook = [&](LONG tick) { return tickDifference(tick, m_lastHookTick) > kHookLateness; };
-    return (m_keyWentPastTick && afterTheHook(m_keyWentPastTick)) ||
-           (m_rawDownVk != 0 && afterTheHook(m_rawDownTick) &&
-            (GetAsyncKeyState(static_cast<int>(m_rawDownVk)) & 0x8001) != 0);
-}
-
-// Without raw input (Windows 2000, a registration refused or taken over) the session's last-input
-// time is the sign, for the mouse's input as well as the keyboard's: input since the last look
-// that the hook was not called for, and a key that went down meanwhile without the hook, which
-// only a key past every hook does. A look at a time the hook was called only clears the keys'
-// record of presses, of which ours then had its share.
-void llhook_local::lookAtLastInput() {
-    LASTINPUTINFO last = {sizeof last, 0};
-    if (!GetLastInputInfo(&last) || last.dwTime == m_lastInputSeen) return;
-    m_lastInputSeen = last.dwTime;
-    const LONG hookTick = m_lastHookTick;
-    const bool hookCalled = hookTick != m_hookTickSeen;
-    m_hookTickSeen = hookTick;
-    bool pressed = false;
-    for (int vk = VK_BACK; vk < 0xFF; ++vk) {
-        if (vk == VK_MBUTTON || vk == VK_XBUTTON1 || vk == VK_XBUTTON2) continue;
-        if (GetAsyncKeyState(vk) & 0x0001) pressed = true;
+void llhook_local::sendProbe() {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = kProbeKey;
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    input.ki.dwExtraInfo = kProbeSign;
+    InterlockedExchange(&m_probeSeen, 0);
+    if (SendInput(1, &input, sizeof input) != 1) {
+        // The system refuses typed input where the foreground is out of our reach (a window of
+        // higher rights, the secure desktop), and there the hook is not called either, rightly.
+        // Installing it anew on a guess would put it ahead of the other programs' hooks for
+        // nothing; a hook really gone is found at the next key typed where the probe can go.
+        if (!m_probeFailed) logWideLine(L"llhook_local: フックを確かめるキーを送れません。");
+        m_probeFailed = true;
+        return;
     }
-    if (hookCalled) {
-        InterlockedExchange(&m_renewBackoff, 0);
-    } else if (pressed && tickDifference(static_cast<std::int32_t>(last.dwTime), hookTick) > kHookLateness) {
-        askForRenewal();
-    }
+    m_probeFailed = false;
+    m_probeTimer = SetTimer(nullptr, 0, kProbeWait, nullptr);
 }
 
-void llhook_local::askForRenewal() {
-    if (m_renewBackoff && tickDifference(static_cast<std::int32_t>(GetTickCount()), m_renewHeldUntil) < 0) return;
-    PostThreadMessageW(m_hookThreadId, kRenewHookMessage, 0, 0);
+void llhook_local::probeAnswered() {
+    KillTimer(nullptr, m_probeTimer);
+    m_probeTimer = 0;
+    if (!m_probeSeen) renewHook();
 }
 
-// The new hook goes in before the old one comes out, so no key slips past; and an old hook that
-// Windows had already removed cannot be removed again, which tells whether it was gone.
 void llhook_local::renewHook() {
     HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, hookProcedure, GetModuleHandleW(nullptr), 0);
     if (!fresh) {
@@ -377,16 +248,9 @@ void llhook_local::renewHook() {
     m_hook = fresh;
     if (old && !UnhookWindowsHookEx(old)) {
         logWideLine(L"llhook_local: Windows に外されていたフックを掛け直しました。");
-        InterlockedExchange(&m_renewBackoff, 0);
         // Releases came and went unseen meanwhile: nothing the engine holds may stay down.
         InterlockedExchange(&m_hookDropped, 1);
         SetEvent(m_wake);
-    } else {
-        // It was in place all along: the signs came from something else, which may well go on
-        // (a foreground the hook is not called for). No new hook for a while.
-        const LONG backoff = m_renewBackoff ? std::min(m_renewBackoff * 2, kRenewBackoffLongest) : kRenewBackoffFirst;
-        InterlockedExchange(&m_renewBackoff, backoff);
-        InterlockedExchange(&m_renewHeldUntil, static_cast<LONG>(GetTickCount() + static_cast<DWORD>(backoff)));
     }
 }
 
@@ -398,30 +262,14 @@ bool llhook_local::startHookThread() {
     m_hookThreadId = id;
     HANDLE handles[] = {m_hookReady, m_hookThread};
     waitServing(2, handles, INFINITE);
-    if (!m_hook) {
-        WaitForSingleObject(m_hookThread, INFINITE);
-        CloseHandle(m_hookThread);
-        m_hookThread = nullptr;
-        return false;
-    }
-    // Without the watch the hook still works; only a hook Windows drops is not put back.
-    ResetEvent(m_watchReady);
-    m_watchThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, watchThreadMain, this, 0, &id));
-    if (m_watchThread) {
-        m_watchThreadId = id;
-        HANDLE watch[] = {m_watchReady, m_watchThread};
-        waitServing(2, watch, INFINITE);
-    }
-    return true;
+    if (m_hook) return true;
+    WaitForSingleObject(m_hookThread, INFINITE);
+    CloseHandle(m_hookThread);
+    m_hookThread = nullptr;
+    return false;
 }
 
 void llhook_local::endHookThread() {
-    if (m_watchThread) {
-        PostThreadMessageW(m_watchThreadId, WM_QUIT, 0, 0);
-        WaitForSingleObject(m_watchThread, INFINITE);
-        CloseHandle(m_watchThread);
-        m_watchThread = nullptr;
-    }
     if (!m_hookThread) return;
     PostThreadMessageW(m_hookThreadId, WM_QUIT, 0, 0);
     WaitForSingleObject(m_hookThread, INFINITE);
@@ -588,8 +436,16 @@ void llhook_local::passOnQueued() {
 void llhook_local::handleEvent(const hookEvent& event) {
     // Pause has NumLock's scan code without the extended mark, and so NumLock's key code: it
     // passes as it is, or it would come out as NumLock.
+    // It keeps its place among the keys: a key waiting for its partner is decided as any other
+    // key would decide it, and the Pause waits behind the output still paced or held back.
     if (event.vk == VK_PAUSE) {
-        passInItsPlace(event);
+        decideWaiting(static_cast<std::int32_t>(event.time));
+        if (outputWaiting()) {
+            m_heldPassOn = event;
+            m_passOnHeld = true;
+        } else {
+            passOn(event);
+        }
         return;
     }
     const bool down = (event.flags & LLKHF_UP) == 0;
@@ -598,23 +454,10 @@ void llhook_local::handleEvent(const hookEvent& event) {
     // the system raw and the engine never saw it: its release goes the same way, or the system
     // would keep it down for good.
     if (!down && isModifier(code) && !holdsModifier(code) && modifierPhysicallyDown(code)) {
-        passInItsPlace(event);
+        passOn(event);
         return;
     }
     inputKey(code, down, static_cast<int>(event.time), [&] { passOn(event); });
-}
-
-// A key passed on as it came keeps its place among the keys: a key waiting for its partner is
-// decided as any other key would decide it, and the key waits behind the output still paced or
-// held back.
-void llhook_local::passInItsPlace(const hookEvent& event) {
-    decideWaiting(static_cast<std::int32_t>(event.time));
-    if (outputWaiting()) {
-        m_heldPassOn = event;
-        m_passOnHeld = true;
-    } else {
-        passOn(event);
-    }
 }
 
 void llhook_local::passOn(const hookEvent& event) {
@@ -646,7 +489,7 @@ bool llhook_local::resume() {
     } else {
         // Windows may have dropped it meanwhile (a session locked or unlocked, a hook answering
         // late while the machine was loaded): installed anew if keys went by it, and only then.
-        if (m_watchThread) PostThreadMessageW(m_watchThreadId, kCheckHookMessage, 0, 0);
+        PostThreadMessageW(m_hookThreadId, kCheckHookMessage, 0, 0);
     }
     if (!m_worker) {
         m_stopRequest = 0;

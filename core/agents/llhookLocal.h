@@ -60,55 +60,33 @@ private:
     void workerLoop();
     void handleEvent(const hookEvent& event);
     void passOn(const hookEvent& event);
-    void passInItsPlace(const hookEvent& event);
     void passOnQueued();
     DWORD restTime();
     std::int32_t inputClock(const hookEvent* next);
     static unsigned __stdcall hookThreadMain(void* agent);
     void hookLoop();
-    static unsigned __stdcall watchThreadMain(void* agent);
-    void watchLoop();
     bool startHookThread();
     void endHookThread();
     void renewHook();
     void checkHook();
-    void lookAtLastInput();
-    bool keyWentPastTheHooks();
-    void askForRenewal();
-    void noteRawInput(HRAWINPUT input, DWORD inputTime);
+    void sendProbe();
+    void probeAnswered();
+    void noteRawInput(HRAWINPUT input);
 
     volatile LONG m_stopRequest = 0;
     HHOOK volatile m_hook = nullptr;
     // The hook lives on a thread of its own that does nothing else, so a busy user-interface
     // thread delays no key of the session and Windows never drops the hook for answering late.
-    // Nothing but the hook's calls may wake that thread: a thread woken for something else (raw
-    // input, a timer) and not back in its message loop yet looks hung to the system when the
-    // hook's call comes, and the key passes without it.
     HANDLE m_hookThread = nullptr;
     DWORD m_hookThreadId = 0;
     HANDLE m_hookReady;             // auto-reset: the hook thread has tried to install the hook
-    // The watch on the hook runs on a thread of its own: it takes the session's keyboard input and
-    // asks the hook thread to install the hook anew when keys went by it.
-    HANDLE m_watchThread = nullptr;
-    DWORD m_watchThreadId = 0;
-    HANDLE m_watchReady;            // auto-reset: the watch thread has taken its input
     volatile LONG m_lastHookTick = 0;  // when the hook procedure was last called
-    volatile LONG m_lastRawKeyTick = 0;  // watch thread: when the session last had keyboard input
-    DWORD m_rawKeyChecked = 0;           // watch thread: the input last compared
-    UINT m_rawDownVk = 0;                // watch thread: the key of the last press in that input
-    LONG m_rawDownTick = 0;              // watch thread: when it came
-    LONG m_keyWentPastTick = 0;          // watch thread: when a key of it last showed in the key state
-    bool m_rawInput = false;             // watch thread: the keyboard's raw input comes to its sink
-    DWORD m_lastInputSeen = 0;           // watch thread, without raw input: the last input compared
-    LONG m_hookTickSeen = 0;             // watch thread, without raw input: the hook's call compared
-    UINT_PTR m_checkTimer = 0;           // watch thread
-    UINT_PTR m_pollTimer = 0;            // watch thread
-    int m_hookRechecks = 0;              // watch thread: looks again at keys the hook did not see
-    // A hook installed anew that found the old one still in place put ours ahead of a later hook
-    // for nothing: no new one goes in for a while, twice as long each time in a row (hook thread
-    // writes, watch thread reads).
-    volatile LONG m_renewHeldUntil = 0;
-    volatile LONG m_renewBackoff = 0;
+    volatile LONG m_lastRawKeyTick = 0;  // when the session last had keyboard input
+    DWORD m_rawKeyChecked = 0;           // hook thread only: the input last compared
+    UINT_PTR m_checkTimer = 0;           // hook thread only
+    UINT_PTR m_probeTimer = 0;           // hook thread only: a probe key is out until it fires
+    volatile LONG m_probeSeen = 0;       // the hook procedure had the probe key
+    bool m_probeFailed = false;          // hook thread only: the last probe could not be sent
     volatile LONG m_hookDropped = 0;  // the hook was found dropped: the worker releases what it held
     // How late the last key taken reached the worker (hook and worker delays together), ms.
     std::int32_t m_inputLag = 0;

@@ -106,33 +106,6 @@ TEST_F(llhookConversionTest, KanaGoesOutAsCharactersWithTheImeClosed) {
     EXPECT_EQ(L"か", window.text());
 }
 
-// A key waiting for its partner is decided in its place and time: a key passed on as it came (Pause)
-// goes out after it, and a key that reached the worker late doesn't hold it past the accept time.
-TEST_F(llhookConversionTest, AWaitingKeyIsDecidedInItsPlaceAndInItsTime) {
-    auto* agent = static_cast<llhook_local*>(holder.currentAgent.get());
-    const struct { const char* what; DWORD scan, flags, vk, age; } cases[] = {
-        {"Pause after it", 0x45, 0, VK_PAUSE, 0},
-        {"a release 950 ms late after it", 0x2C, LLKHF_UP, 'Z', 950},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        window.clear();
-        KBDLLHOOKSTRUCT a = {0x41, 0x1E, 0, GetTickCount(), 0}, after = {c.vk, c.scan, c.flags, a.time - c.age, 0};
-        ASSERT_EQ(-1, agent->hookKey(WM_KEYDOWN, a));
-        ASSERT_EQ(-1, agent->hookKey(WM_KEYDOWN, after));
-        EXPECT_TRUE(pumpUntil([&] { return !window.text().empty(); }, 2000));
-        EXPECT_LT(GetTickCount() - a.time, 600u) << "the waiting key was held back";
-        a.flags = after.flags = LLKHF_UP;
-        agent->hookKey(WM_KEYUP, a);
-        if (c.age == 0) agent->hookKey(WM_KEYUP, after);
-        pumpMessages(200);
-        const auto& r = window.records();
-        auto kana = std::find_if(r.begin(), r.end(), [](const liveKeyRecord& k) { return k.ch == L'か'; });
-        EXPECT_TRUE(std::none_of(r.begin(), kana, [](const liveKeyRecord& k) { return k.scanCode == 0x45; }))
-            << "か came after Pause";
-    }
-}
-
 TEST_F(llhookConversionTest, ThumbChordWithinTheWindowAndTheSameKeysApart) {
     type(L"keydown space sleep 0.02 keydown a sleep 0.02 keyup a keyup space", 1);
     EXPECT_EQ(L"が", window.text());

@@ -64,7 +64,6 @@ public:
     std::vector<DWORD> released;  // scan codes of injected releases
     std::vector<DWORD> physicalPressed;  // scan codes
     DWORD swallowedVk = 0;  // a physical key this hook takes for itself, as a hotkey tool does
-    bool swallowAll = false;  // every key, injected ones too, as a keyboard-sharing tool does
 
 private:
     static keyObserver*& self() {
@@ -83,7 +82,6 @@ private:
             self()->physicalPressed.push_back(key->scanCode);
         if (code == 0 && self() && !(key->flags & LLKHF_INJECTED) && key->vkCode == self()->swallowedVk)
             return 1;
-        if (code == 0 && self() && self()->swallowAll) return 1;
         return CallNextHookEx(nullptr, code, w, l);
     }
     HHOOK m_hook;
@@ -167,7 +165,7 @@ TEST_F(llhookLocalTest, KeysTypedAgainKeepTheirIdentity) {
 
 // Windows removes a low-level hook that answered too late, and says nothing: the agent notices
 // the session's input going on without its hook, installs the hook again and lets go of what the
-// engine held, whose release went by unseen. Where the keyboard's raw input is another's, so it stays.
+// engine held, whose release went by unseen.
 TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp) {
     // The session's keys go to a window of the foreground (Wine reports keyboard input to the
     // agent's watch only while there is one).
@@ -175,44 +173,30 @@ TEST_F(llhookLocalTest, AHookWindowsDroppedIsInstalledAgainAndTheHeldKeysComeUp)
     window.focus();
     keyObserver observer;
     steeredAgent agent(&link, log, &holder);
-    for (const bool rawInputTaken : {false, true}) {
-        SCOPED_TRACE(rawInputTaken ? "the raw input registered elsewhere" : "raw input");
-        RAWINPUTDEVICE other = {0x01, 0x06, RIDEV_INPUTSINK, window.handle()};
-        ASSERT_TRUE(!rawInputTaken || RegisterRawInputDevices(&other, 1, sizeof other));
-        observer.released.clear();
-        ASSERT_TRUE(agent.resume());
-        KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
-        ASSERT_TRUE(pumpUntil([&] { return !observer.pressed.empty(); }, 2000));
-        pumpMessages(600);
-        takeLogText(*log);
+    ASSERT_TRUE(agent.resume());
+    KBDLLHOOKSTRUCT a = keyOf(0x1E, 0);
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, a));
+    ASSERT_TRUE(pumpUntil([&] { return !observer.pressed.empty(); }, 2000));
+    pumpMessages(100);
+    takeLogText(*log);
 
-        const HHOOK dropped = agent.hookHandle();
-        ASSERT_TRUE(UnhookWindowsHookEx(dropped));
-        INPUT shift[2] = {};
-        shift[0].type = shift[1].type = INPUT_KEYBOARD;
-        shift[0].ki.wVk = shift[1].ki.wVk = VK_LSHIFT;
-        shift[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        // Input the session has and the agent's hook never sees (sent from another thread: the
-        // observer's hook is called through this one's message loop).
-        std::thread sender([&] { SendInput(2, shift, sizeof(INPUT)); });
+    const HHOOK dropped = agent.hookHandle();
+    ASSERT_TRUE(UnhookWindowsHookEx(dropped));
+    INPUT shift[2] = {};
+    shift[0].type = shift[1].type = INPUT_KEYBOARD;
+    shift[0].ki.wVk = shift[1].ki.wVk = VK_LSHIFT;
+    shift[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    // Input the session has and the agent's hook never sees (sent from another thread: the
+    // observer's hook is called through this one's message loop).
+    std::thread sender([&] { SendInput(2, shift, sizeof(INPUT)); });
 
-        EXPECT_TRUE(pumpUntil([&] { return agent.hookHandle() != dropped; }, 4000));
-        sender.join();
-        EXPECT_TRUE(pumpUntil([&] {
-            return std::count(observer.released.begin(), observer.released.end(), 0x1Eu) == 1;
-        }, 2000)) << "a stays down";
-        EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"Windows に外されていたフックを掛け直しました。"));
-        ASSERT_TRUE(agent.stop());
-        if (rawInputTaken) {
-            RAWINPUTDEVICE registered[4];
-            UINT count = 4;
-            EXPECT_EQ(1u, GetRegisteredRawInputDevices(registered, &count, sizeof registered[0]));
-            EXPECT_EQ(window.handle(), registered[0].hwndTarget) << "the other registration was taken";
-            other = {0x01, 0x06, RIDEV_REMOVE, nullptr};
-            RegisterRawInputDevices(&other, 1, sizeof other);
-        }
-    }
+    EXPECT_TRUE(pumpUntil([&] { return agent.hookHandle() != dropped; }, 4000));
+    sender.join();
+    EXPECT_TRUE(pumpUntil([&] {
+        return std::count(observer.released.begin(), observer.released.end(), 0x1Eu) == 1;
+    }, 2000)) << "a stays down";
+    EXPECT_NE(std::wstring::npos, takeLogText(*log).find(L"Windows に外されていたフックを掛け直しました。"));
+    EXPECT_TRUE(agent.pause());
 }
 
 // A Shift pressed while the agent's hook let keys by went to the system raw; the engine never saw
@@ -299,7 +283,7 @@ TEST_F(llhookLocalTest, AModifierTheSystemLetGoIsReleasedAtTheNextKeyOrForegroun
 // A hook installed anew goes first in the system's chain. A program that hooked the keyboard
 // after Tavolin must keep seeing the physical keys: moving the mouse, a resume, or a hotkey that
 // program takes for itself (the agent's hook never sees it, the session's input does) leaves the
-// agent's hook where it is; so does every key taken, injected ones too, while it holds the keyboard.
+// agent's hook where it is.
 TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
     if (!xdotoolAvailable()) GTEST_SKIP() << "no X display with xdotool";
     liveTargetWindow window;
@@ -313,18 +297,15 @@ TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
     const struct {
         const char* after;
         const wchar_t* typed;  // null: the agent pauses and resumes
-        bool allTaken;         // the later hook takes every key meanwhile, injected ones too
     } steps[] = {
         {"the start", L"sleep 0"},
         {"the mouse moved", L"mousemove 100 100 sleep 0.1 mousemove 300 200 sleep 0.1 mousemove 120 140"},
         {"keys and the mouse", L"mousemove 200 200 key s mousemove 250 100"},
         {"a resume", nullptr},
         {"the later hook swallowed its hotkey", L"key F12 sleep 0.3 key F12 sleep 0.3 key F12"},
-        {"the later hook took every key", L"key s sleep 0.3 key d sleep 0.3 key shift+f", true},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.after);
-        later.swallowAll = step.allTaken;
         if (step.typed) {
             runXdotool(step.typed);
         } else {
@@ -332,7 +313,6 @@ TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
             ASSERT_TRUE(agent.resume());
         }
         pumpMessages(400);
-        later.swallowAll = false;
         later.physicalPressed.clear();
         runXdotool(L"key s");
         EXPECT_TRUE(pumpUntil([&] { return !later.physicalPressed.empty(); }, 2000)) << "the later hook misses s";
@@ -341,27 +321,8 @@ TEST_F(llhookLocalTest, AHookInstalledLaterKeepsSeeingThePhysicalKeys) {
     EXPECT_TRUE(agent.pause());
 }
 
-// The first key typed after a start, and after a switch back to the agent (a new hook thread), reaches
-// the agent however long it waited (Wine takes a thread woken for anything else for hung after 5 s).
-TEST_F(llhookLocalTest, TheFirstKeyAfterAStartOrASwitchBackReachesTheAgent) {
-    if (!xdotoolAvailable()) GTEST_SKIP() << "no X display with xdotool";
-    liveTargetWindow window;
-    ASSERT_TRUE(window.focus());
-    steeredAgent agent(&link, log, &holder);
-    for (const char* after : {"a start", "a switch back"}) {
-        SCOPED_TRACE(after);
-        ASSERT_TRUE(agent.resume());
-        pumpMessages(5500);
-        runXdotool(L"key s");
-        EXPECT_TRUE(pumpUntil([&] { return agent.seen == 2; }, 2000)) << agent.seen << " keys reached the agent";
-        ASSERT_TRUE(agent.stop());  // as a switch to another agent does
-        agent.seen = 0;
-    }
-}
-
-// Pause, and the release of a modifier pressed past the hook (the engine never saw it down), are
-// passed on as they came, but in their place: after the output of the keys before them, which game
-// mode paces, and before the keys after them.
+// Pause is passed on as it came, but in its place: after the output of the keys before it, which
+// game mode paces, and before the keys after it.
 TEST_F(llhookLocalTest, PauseKeepsItsPlaceAmongThePacedOutput) {
     holder.setBool("GameSwitch", true);
     holder.setInt("WinOutputTimer", 10060);
@@ -369,33 +330,16 @@ TEST_F(llhookLocalTest, PauseKeepsItsPlaceAmongThePacedOutput) {
     keyObserver observer;
     steeredAgent agent(&link, log, &holder);
     ASSERT_TRUE(agent.resume());
-    const struct { const char* what; KBDLLHOOKSTRUCT passed; bool pressedPastTheHook; } cases[] = {
-        {"Pause", keyOf(0x45, 0, VK_PAUSE), false},
-        {"a Shift release", keyOf(0x2A, LLKHF_UP, VK_LSHIFT), true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.pressedPastTheHook) {
-            std::thread sender([] { keybd_event(VK_LSHIFT, 0x2A, 0, 0); });  // injected: passes the hook
-            EXPECT_TRUE(pumpUntil([] { return (GetAsyncKeyState(VK_LSHIFT) & 0x8000) != 0; }, 2000));
-            sender.join();
-        }
-        observer.released.clear();
-        for (DWORD scan : {0x1Eu, 0x30u}) {  // a, b
-            ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(scan, 0)));
-            ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(scan, LLKHF_UP)));
-        }
-        KBDLLHOOKSTRUCT passed = c.passed;
-        passed.time = GetTickCount();
-        ASSERT_TRUE((passed.flags & LLKHF_UP) || agent.hookKey(WM_KEYDOWN, passed) == -1);
-        passed.flags |= LLKHF_UP;
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, passed));
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2E, 0)));  // c
-        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2E, LLKHF_UP)));
-        EXPECT_TRUE(pumpUntil([&] { return observer.released.size() >= 4; }, 3000));
-        EXPECT_EQ((std::vector<DWORD>{0x1E, 0x30, c.passed.scanCode, 0x2E}), observer.released);
-        EXPECT_EQ(0, GetAsyncKeyState(VK_LSHIFT) & 0x8000);
+    for (DWORD scan : {0x1Eu, 0x30u}) {  // a, b
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(scan, 0)));
+        ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(scan, LLKHF_UP)));
     }
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x45, 0, VK_PAUSE)));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x45, LLKHF_UP, VK_PAUSE)));
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYDOWN, keyOf(0x2E, 0)));  // c
+    ASSERT_EQ(-1, agent.hookKey(WM_KEYUP, keyOf(0x2E, LLKHF_UP)));
+    EXPECT_TRUE(pumpUntil([&] { return observer.pressed.size() >= 4; }, 3000));
+    EXPECT_EQ((std::vector<DWORD>{0x1E, 0x30, 0x45, 0x2E}), observer.pressed);
     EXPECT_TRUE(agent.pause());
 }
 
